@@ -1,0 +1,309 @@
+// The implode-stream decoder and its memory-to-memory wrapper.
+#include "codec/explode.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "app/process_state.h"
+#include "codec/memory_transfer.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The longest token (match flag, 7-bit length code, 8 extra bits, 8-bit distance code, 6 low bits)
+// plus the 8-bit look-ahead that must remain after it. With this many bits in hand a token cannot
+// run out of input, so it is decoded without checks.
+constexpr std::uint32_t kSafeTokenBits = 1 + 7 + 8 + 8 + 6 + 8;
+
+// Enters a prefix code into a lookup table indexed by the next stream bits: every index whose low
+// `bits` bits are the code.
+void FillTable(std::uint8_t* table, std::uint32_t tableSize, std::uint32_t bits, std::uint32_t code,
+               std::uint8_t symbol) {
+  for (std::uint32_t i = code; i < tableSize; i += 1u << bits) table[i] = symbol;
+}
+
+void BuildLengthAndDistanceTables(ExplodeState& state) {
+  for (std::uint32_t code = 0; code < kLengthCodeCount; ++code) {
+    state.lengthBitLengths[code] = LengthCodes[code].bits;
+    state.extraBitCounts[code] = LengthCodes[code].extraBits;
+    state.lengthBases[code] = LengthCodes[code].base;
+  }
+  for (std::uint32_t part = 0; part < kDistanceCodeCount; ++part) {
+    state.distanceBitLengths[part] = DistanceCodes[part].bits;
+  }
+  // Every length and distance code has at most 8 bits, so one lookup of the look-ahead finds it.
+  for (std::uint32_t code = kLengthCodeCount; code-- > 0;) {
+    FillTable(state.lengthTable, 256, LengthCodes[code].bits, LengthCodes[code].value,
+              static_cast<std::uint8_t>(code));
+  }
+  for (std::uint32_t part = kDistanceCodeCount; part-- > 0;) {
+    FillTable(state.distanceTable, 256, DistanceCodes[part].bits, DistanceCodes[part].value,
+              static_cast<std::uint8_t>(part));
+  }
+}
+
+// ASCII codes run to 13 bits, more than one 8-bit lookup can see. Codes of at most 8 bits are found
+// at once; a longer one is found after dropping the bits that the first lookup already identified
+// as its start: 4 bits (low 6 code bits not all zero), 6 bits (low 8 not all zero) or 8 zero bits.
+// The code table is arranged so that what remains always fits the next lookup.
+void BuildAsciiTables(ExplodeState& state) {
+  for (std::uint32_t symbol = kAsciiCodeCount; symbol-- > 0;) {
+    const std::uint32_t bits = AsciiLiteralCodes[symbol].bits;
+    const std::uint32_t code = AsciiLiteralCodes[symbol].value;
+    const auto byte = static_cast<std::uint8_t>(symbol);
+    if (bits <= 8) {
+      FillTable(state.asciiFirst, 256, bits, code, byte);
+      state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits);
+    } else if ((code & 0xFF) != 0) {
+      state.asciiFirst[code & 0xFF] = 255;
+      if ((code & 0x3F) != 0) {
+        state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 4);
+        FillTable(state.asciiSecond, 256, bits - 4, code >> 4, byte);
+      } else {
+        state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 6);
+        FillTable(state.asciiThird, 128, bits - 6, code >> 6, byte);
+      }
+    } else {
+      state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 8);
+      FillTable(state.asciiFourth, 256, bits - 8, code >> 8, byte);
+    }
+  }
+}
+
+// The little-endian 64-bit word at `bytes`, whatever the host's byte order.
+inline std::uint64_t LoadLittleEndian64(const std::uint8_t* bytes) {
+  std::uint64_t word = 0;
+  for (int i = 7; i >= 0; --i) word = (word << 8) | bytes[i];
+  return word;
+}
+
+// The stream reader, kept in locals while the main loop runs. Bits enter the buffer from the input
+// buffer a byte or a word at a time; bits above `count` are either zero or already the following
+// input bytes in their final places, so loading those bytes again changes nothing.
+struct BitReader {
+  ExplodeState& state;
+  std::uint64_t bits;
+  std::uint32_t count;
+  std::uint32_t position;
+  std::uint32_t available;
+
+  // Tops the buffer up from the bytes already delivered; never calls the read callback.
+  void Refill() {
+    if (available - position >= 8) {
+      bits |= LoadLittleEndian64(state.inputBuffer + position) << count;
+      position += (63 - count) >> 3;
+      count |= 56;
+      return;
+    }
+    while (count <= 56 && position < available) {
+      bits |= std::uint64_t{state.inputBuffer[position++]} << count;
+      count += 8;
+    }
+  }
+
+  // Makes `wanted` bits available, asking the read callback for more input only when every
+  // delivered byte is in use; false when the input has ended.
+  bool Ensure(std::uint32_t wanted) {
+    while (count < wanted) {
+      if (position == available) {
+        std::uint32_t size = kExplodeInputSize;
+        std::uint32_t got = state.read(state.inputBuffer, &size, state.parameter);
+        if (got == 0) return false;
+        available = got < kExplodeInputSize ? got : kExplodeInputSize;
+        position = 0;
+      }
+      bits |= std::uint64_t{state.inputBuffer[position++]} << count;
+      count += 8;
+    }
+    return true;
+  }
+
+  // Drops n bits (0 to 8) while keeping the 8-bit look-ahead. Checked: fails when the input ends
+  // first. Unchecked: the caller has made sure the bits are there.
+  template <bool kChecked>
+  bool Drop(std::uint32_t n) {
+    if (kChecked && !Ensure(n + 8)) return false;
+    bits >>= n;
+    count -= n;
+    return true;
+  }
+};
+
+enum class TokenKind { kLiteral, kMatch, kEnd, kInputEnded };
+
+struct Token {
+  TokenKind kind;
+  std::uint32_t value;     // literal byte or match length
+  std::uint32_t distance;  // match distance, 1 upward
+};
+
+// Reads one token. Checked decoding follows the input to its last byte, so every token that is
+// followed by the 8 bits of look-ahead is still delivered, and an end code may end exactly on the
+// last bit of the input.
+template <bool kChecked>
+inline Token DecodeToken(BitReader& reader, const ExplodeState& state) {
+  const Token ended{TokenKind::kInputEnded, 0, 0};
+  if ((reader.bits & 1) == 0) {
+    if (!reader.Drop<kChecked>(1)) return ended;
+    std::uint32_t byte;
+    if (state.literalMode == kLiteralBinary) {
+      byte = static_cast<std::uint32_t>(reader.bits & 0xFF);
+      if (!reader.Drop<kChecked>(8)) return ended;
+    } else {
+      const auto lookAhead = static_cast<std::uint32_t>(reader.bits & 0xFF);
+      if (lookAhead == 0) {
+        if (!reader.Drop<kChecked>(8)) return ended;
+        byte = state.asciiFourth[reader.bits & 0xFF];
+      } else {
+        byte = state.asciiFirst[lookAhead];
+        if (byte == 255) {
+          if ((lookAhead & 0x3F) != 0) {
+            if (!reader.Drop<kChecked>(4)) return ended;
+            byte = state.asciiSecond[reader.bits & 0xFF];
+          } else {
+            if (!reader.Drop<kChecked>(6)) return ended;
+            byte = state.asciiThird[reader.bits & 0x7F];
+          }
+        }
+      }
+      if (!reader.Drop<kChecked>(state.asciiRemaining[byte])) return ended;
+    }
+    return {TokenKind::kLiteral, byte, 0};
+  }
+
+  if (!reader.Drop<kChecked>(1)) return ended;
+  const std::uint32_t code = state.lengthTable[reader.bits & 0xFF];
+  if (!reader.Drop<kChecked>(state.lengthBitLengths[code])) return ended;
+  const std::uint32_t extraBits = state.extraBitCounts[code];
+  const auto extra = static_cast<std::uint32_t>(reader.bits & ((1u << extraBits) - 1));
+  // The end code's extra bits may be the last bits of the input: it needs no look-ahead after it.
+  if (!reader.Drop<kChecked>(extraBits) && state.lengthBases[code] + extra != kEndCodeValue) return ended;
+  const std::uint32_t value = state.lengthBases[code] + extra;
+  if (value == kEndCodeValue) return {TokenKind::kEnd, 0, 0};
+  const std::uint32_t length = value + 2;
+
+  const std::uint32_t highPart = state.distanceTable[reader.bits & 0xFF];
+  if (!reader.Drop<kChecked>(state.distanceBitLengths[highPart])) return ended;
+  std::uint32_t distance;
+  if (length == 2) {
+    distance = (highPart << 2) + static_cast<std::uint32_t>(reader.bits & 3);
+    if (!reader.Drop<kChecked>(2)) return ended;
+  } else {
+    distance = (highPart << state.dictionaryBits) + static_cast<std::uint32_t>(reader.bits & state.dictionaryMask);
+    if (!reader.Drop<kChecked>(state.dictionaryBits)) return ended;
+  }
+  return {TokenKind::kMatch, length, distance + 1};
+}
+
+// Copies a match oldest byte first, so a copy may repeat bytes it has just produced. Sources at
+// least 8 bytes back move a word at a time (the window's slack takes the overshoot).
+inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::uint32_t length) {
+  const std::uint8_t* source = destination - distance;
+  if (distance >= 8) {
+    for (std::uint32_t i = 0; i < length; i += 8) std::memcpy(destination + i, source + i, 8);
+  } else if (distance == 1) {
+    std::memset(destination, *source, length);
+  } else {
+    for (std::uint32_t i = 0; i < length; ++i) destination[i] = source[i];
+  }
+}
+
+// Decodes tokens until the end code (true) or the end of the input (false), handing every full
+// 4096-byte chunk to the write callback. The final partial chunk is left to the caller.
+bool DecodeTokens(ExplodeState& state, BitReader& reader) {
+  std::uint8_t* const window = state.window;
+  std::uint32_t output = state.outputPosition;
+  bool complete = false;
+  for (;;) {
+    reader.Refill();
+    const Token token = reader.count >= kSafeTokenBits ? DecodeToken<false>(reader, state)
+                                                       : DecodeToken<true>(reader, state);
+    if (token.kind == TokenKind::kLiteral) {
+      window[output++] = static_cast<std::uint8_t>(token.value);
+    } else if (token.kind == TokenKind::kMatch) {
+      // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in
+      // the window; distances reaching before the first output byte read the zero history.
+      CopyMatch(window + output, token.distance, token.value);
+      output += token.value;
+    } else {
+      complete = token.kind == TokenKind::kEnd;
+      break;
+    }
+    if (output >= kExplodeHistory + kExplodeChunk) {
+      std::uint32_t size = kExplodeChunk;
+      state.write(window + kExplodeHistory, &size, state.parameter);
+      // The chunk just written becomes the history, the overshoot of the last match its successor.
+      std::memmove(window, window + kExplodeChunk, output - kExplodeChunk);
+      output -= kExplodeChunk;
+    }
+  }
+  state.outputPosition = output;
+  return complete;
+}
+
+}  // namespace
+
+ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* state, void* parameter) {
+  state->read = read;
+  state->write = write;
+  state->parameter = parameter;
+  std::uint32_t size = kExplodeInputSize;
+  std::uint32_t got = read(state->inputBuffer, &size, parameter);
+  // The shortest stream a coder writes is header plus end code, 4 bytes; anything that short holds
+  // no data, and the decoder needs a byte after the bits it uses.
+  if (got <= 4) return kExplodeInputTooShort;
+  state->inputCount = got < kExplodeInputSize ? got : kExplodeInputSize;
+
+  state->literalMode = state->inputBuffer[0];
+  state->dictionaryBits = state->inputBuffer[1];
+  state->bitBuffer = state->inputBuffer[2];
+  state->bitCount = 8;
+  state->inputPosition = 3;
+  if (state->dictionaryBits < kMinDictionaryBits || state->dictionaryBits > kMaxDictionaryBits) {
+    return kExplodeBadDictionary;
+  }
+  state->dictionaryMask = 0xFFFFu >> (16 - state->dictionaryBits);
+  if (state->literalMode == kLiteralAscii) {
+    BuildAsciiTables(*state);
+  } else if (state->literalMode != kLiteralBinary) {
+    return kExplodeBadLiteralMode;
+  }
+  BuildLengthAndDistanceTables(*state);
+
+  state->outputPosition = kExplodeHistory;
+  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount};
+  const bool complete = DecodeTokens(*state, reader);
+  state->bitBuffer = reader.bits;
+  state->bitCount = reader.count;
+  state->inputPosition = reader.position;
+  state->inputCount = reader.available;
+
+  // Whatever was decoded reaches the caller, also when the input ran out.
+  std::uint32_t finalSize = state->outputPosition - kExplodeHistory;
+  write(state->window + kExplodeHistory, &finalSize, parameter);
+  return complete ? kExplodeOk : kExplodeInputEnded;
+}
+
+std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
+                           std::uint32_t sourceLength) {
+  memoryTransfer = MemoryTransfer{source, sourceLength, destination, 0, capacity, 0};
+  // Value-initialised, so the history starts as zeros.
+  std::unique_ptr<ExplodeState> state(new (std::nothrow) ExplodeState());
+  if (!state) return -1;
+  const ExplodeResult result = ExplodeStream(ReadFromMemory, WriteToMemory, state.get(), nullptr);
+  state.reset();
+  if (result != kExplodeOk) {
+    // An unattended install and the builder must never wait for a click; the result is the same.
+    if (silentMode == 0 && RunStatus.builderMode == 0) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(result));
+      platform::ShowMessageBox(text, "Value of uiRep", platform::kMbOk);
+    }
+    return -1;
+  }
+  // A length beyond the signed result cannot be told from -1's neighbours; refuse it too.
+  if (memoryTransfer.overflow != 0 || memoryTransfer.destinationCount > 0x7FFFFFFFu) return -1;
+  return static_cast<std::int32_t>(memoryTransfer.destinationCount);
+}

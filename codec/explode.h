@@ -1,0 +1,69 @@
+// The implode-stream decoder: ExplodeStream pulls a stream through a read callback and pushes the
+// decoded bytes through a write callback, keeping all of its working data in one ExplodeState;
+// ExplodeBuffer is the memory-to-memory call that segment extraction uses.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/implode_format.h"
+
+enum ExplodeResult : std::uint32_t {
+  kExplodeOk = 0,                 // decoded up to the end code
+  kExplodeBadDictionary = 1,      // header byte 1 is not 4, 5 or 6
+  kExplodeBadLiteralMode = 2,     // header byte 0 is neither 0 nor 1
+  kExplodeInputTooShort = 3,      // the first read delivered 4 bytes or fewer
+  kExplodeInputEnded = 4,         // the input ended before the end code
+};
+
+// Window geometry: 4096 bytes of history (the farthest a distance reaches), 4096 bytes being
+// produced, and room for a longest match that starts at the last position before a flush.
+constexpr std::uint32_t kExplodeHistory = 4096;
+constexpr std::uint32_t kExplodeChunk = 4096;
+constexpr std::uint32_t kExplodeWindowSize = kExplodeHistory + kExplodeChunk + kMaxMatchLength - 1;
+// Match copies move 8 bytes at a time and may write up to this many bytes past the match.
+constexpr std::uint32_t kExplodeCopySlack = 16;
+constexpr std::uint32_t kExplodeInputSize = 2048;
+
+// The decoder's whole working state, one per decoding. The caller provides it with the history part
+// of the window zero (ExplodeBuffer zero-fills the whole record), so distances reaching before the
+// first decoded byte copy zeros.
+struct ExplodeState {
+  std::uint32_t literalMode;      // header byte 0
+  std::uint32_t outputPosition;   // window index of the next decoded byte
+  std::uint32_t dictionaryBits;   // header byte 1
+  std::uint32_t dictionaryMask;   // 2^dictionaryBits - 1
+  std::uint64_t bitBuffer;        // unread stream bits, the next one in bit 0
+  std::uint32_t bitCount;         // valid bits in bitBuffer; at least 8 between tokens (the look-ahead)
+  std::uint32_t inputPosition;    // next unread byte of inputBuffer
+  std::uint32_t inputCount;       // bytes the last read delivered into inputBuffer
+  void* parameter;
+  CodecRead read;
+  CodecWrite write;
+  std::uint8_t window[kExplodeWindowSize + kExplodeCopySlack];
+  std::uint8_t inputBuffer[kExplodeInputSize];
+  std::uint8_t distanceTable[256];   // next 8 bits -> distance high part
+  std::uint8_t lengthTable[256];     // next 8 bits -> length code
+  std::uint8_t asciiFirst[256];      // next 8 bits -> byte of a code of at most 8 bits, or 255: look further
+  std::uint8_t asciiSecond[256];     // after dropping 4 bits: next 8 bits -> byte
+  std::uint8_t asciiThird[128];      // after dropping 6 bits: next 7 bits -> byte
+  std::uint8_t asciiFourth[256];     // after dropping 8 zero bits: next 8 bits -> byte
+  std::uint8_t asciiRemaining[256];  // per byte: code bits still to drop after the final lookup
+  std::uint8_t distanceBitLengths[kDistanceCodeCount];
+  std::uint8_t lengthBitLengths[kLengthCodeCount];
+  std::uint8_t extraBitCounts[kLengthCodeCount];
+  std::uint16_t lengthBases[kLengthCodeCount];
+};
+
+// Decodes one stream. `state` must have a zero history (a zero-filled record does); `parameter` goes
+// unchanged to every callback call. Reads ask for up to 2048 bytes at a time; writes hand over chunks
+// of exactly 4096 bytes and, once decoding stops (also after result 4), one final chunk of 0 to 4095
+// bytes. Results 1, 2 and 3 come back before any write. Allocates nothing.
+ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* state, void* parameter);
+
+// Decodes the stream of `sourceLength` bytes at `source` into `destination`, which takes at most
+// `capacity` bytes. Returns the decoded length, or -1 when the state cannot be allocated, the
+// stream is bad (result 1 to 4) or the output does not fit. A bad stream is also shown in a
+// "Value of uiRep" box, except in silent mode and in the package builder, where nobody may be asked
+// to click. Not reentrant: it works through the process-wide memoryTransfer record.
+std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
+                           std::uint32_t sourceLength);

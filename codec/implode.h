@@ -1,0 +1,76 @@
+// The implode-stream encoder: ImplodeStream codes everything a read callback delivers into one
+// stream for a write callback, keeping all of its working data in one ImplodeState; ImplodeBuffer
+// is the memory-to-memory call that the package builder uses.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/implode_format.h"
+
+enum ImplodeResult : std::uint32_t {
+  kImplodeOk = 0,
+  kImplodeBadDictionary = 1,   // dictionary size not 1024, 2048 or 4096
+  kImplodeBadLiteralMode = 2,  // literal mode neither 0 nor 1
+};
+
+// Input arrives in blocks of this size; one pass codes one block.
+constexpr std::uint32_t kImplodeBlock = 4096;
+// The longest match the encoder writes (the format allows 518).
+constexpr std::uint32_t kImplodeMaxMatch = 516;
+// Two blocks and the reserve a last match may run into, whatever the dictionary size.
+constexpr std::uint32_t kImplodeWindowSize = 2 * kImplodeBlock + kImplodeMaxMatch;
+// Token heads: 256 literals, then match lengths 2 to 519 (519 being the end code).
+constexpr std::uint32_t kImplodeSymbolCount = 256 + kMaxMatchLength;
+constexpr std::uint32_t kImplodeEndSymbol = kImplodeSymbolCount - 1;
+// Pair hash 4 * first byte + 5 * second byte runs from 0 to 2295.
+constexpr std::uint32_t kPairHashBuckets = 2304;
+// Output leaves in pieces of this size; the staging buffer has room for two bytes being filled.
+constexpr std::uint32_t kImplodeOutputPiece = 2048;
+// Where sortedPositions begins inside ImplodeState::window.
+constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
+
+// The encoder's whole working state, one per call, zero-filled by the caller.
+//
+// The window is followed directly by the sorted positions (16-bit, least significant byte first),
+// and both live in the one byte array `window`: near the end of the input a match comparison may
+// read up to 515 bytes past the data, into the sorted positions, and those bytes influence which of
+// two equal candidates wins. Keeping them in one array makes that read well defined and the output
+// the same on every host.
+struct ImplodeState {
+  std::uint32_t matchDistance;   // distance - 1 of the last match found
+  std::uint32_t outBytes;        // complete bytes in outBuffer
+  std::uint32_t outBits;         // bits used in the byte being filled
+  std::uint32_t distanceBits;    // 4, 5 or 6
+  std::uint32_t distanceMask;    // 2^distanceBits - 1
+  std::uint32_t literalMode;
+  std::uint32_t dictionarySize;  // 1024, 2048 or 4096
+  std::uint8_t distanceCodeBits[kDistanceCodeCount];
+  std::uint8_t distanceCodeValues[kDistanceCodeCount];
+  std::uint8_t symbolBits[kImplodeSymbolCount];    // bit count of each token head
+  std::uint16_t symbolCodes[kImplodeSymbolCount];  // each token head, flag bit included
+  void* userValue;
+  CodecRead readInput;
+  CodecWrite writeOutput;
+  std::int16_t borderTable[kImplodeMaxMatch];
+  std::uint16_t bucketStart[kPairHashBuckets];
+  std::uint8_t outBuffer[kImplodeOutputPiece + 2];
+  std::uint8_t window[kImplodeWindowSize + 2 * kImplodeWindowSize];  // window, then sortedPositions
+};
+
+// Codes the whole input into one stream. `state` must be zero-filled for the output to be the one
+// the coding rules fix (a reused record must be cleared again). The read callback is asked for the
+// room left in the current 4096-byte block until the block is full or it returns 0; how it splits
+// its deliveries does not change the stream. The write callback receives 2048-byte pieces and a
+// final piece of 0 to 2048 bytes. Returns 1 or 2 for bad settings before reading or writing
+// anything, else 0. Allocates nothing.
+ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, ImplodeState* state, void* userValue,
+                            std::uint32_t literalMode, std::uint32_t dictionarySize);
+
+// Compresses `inputLength` bytes at `input` into `output` (binary literals, 4096-byte dictionary,
+// as every package segment). Returns the stream's length, or -1 when the state cannot be allocated
+// or the stream is longer than `outputCapacity` (`output` then holds an incomplete stream). A stream
+// is at most 4 + ceil(9 * inputLength / 8) bytes. Not reentrant: it works through the process-wide
+// memoryTransfer record.
+std::int32_t ImplodeBuffer(std::uint8_t* output, std::uint32_t outputCapacity, const std::uint8_t* input,
+                           std::uint32_t inputLength);

@@ -1,0 +1,321 @@
+// The decoder: result codes and their order, the input-end rules, chunked output, the memory
+// wrapper and its callbacks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/process_state.h"
+#include "codec/explode.h"
+#include "codec/memory_transfer.h"
+#include "codec_test_support.h"
+
+namespace {
+
+using codec_test::Bytes;
+using codec_test::Explode;
+using codec_test::StreamWriter;
+
+// A message box would wait for a click forever on a test machine; elsewhere it goes to stderr.
+#ifdef _WIN32
+constexpr bool kBoxesCanBeSeen = false;
+#else
+constexpr bool kBoxesCanBeSeen = true;
+#endif
+
+const Bytes kFourA = {0x00, 0x04, 0x82, 0x3E, 0x04, 0xFC, 0x03};
+
+TEST(ExplodeExamples, LiteralThenOverlappingMatch) {
+  const auto decoded = Explode(kFourA);
+  EXPECT_EQ(decoded.result, kExplodeOk);
+  EXPECT_EQ(decoded.output, Bytes(4, 0x41));
+}
+
+TEST(ExplodeExamples, AsciiLiteral) {
+  const auto decoded = Explode({0x01, 0x04, 0x76, 0xC0, 0x3F});
+  EXPECT_EQ(decoded.result, kExplodeOk);
+  EXPECT_EQ(decoded.output, Bytes{0x65});
+}
+
+TEST(ExplodeExamples, EmptyStreamNeedsOneMoreByte) {
+  // Header and end code alone are 4 bytes: too short, refused before any write.
+  const auto tooShort = Explode({0x00, 0x06, 0x01, 0xFF});
+  EXPECT_EQ(tooShort.result, kExplodeInputTooShort);
+  EXPECT_TRUE(tooShort.chunks.empty());
+  const auto decoded = Explode({0x00, 0x06, 0x01, 0xFF, 0x00});
+  EXPECT_EQ(decoded.result, kExplodeOk);
+  EXPECT_TRUE(decoded.output.empty());
+  EXPECT_EQ(decoded.chunks, std::vector<std::uint32_t>{0});
+}
+
+TEST(ExplodeResults, HeaderChecksInOrderBeforeAnyWrite) {
+  struct Case {
+    Bytes stream;
+    ExplodeResult result;
+  };
+  const Case cases[] = {
+      {{0x00, 0x07, 0x01, 0xFF, 0x00}, kExplodeBadDictionary},
+      {{0x00, 0x03, 0x01, 0xFF, 0x00}, kExplodeBadDictionary},
+      {{0x02, 0x06, 0x01, 0xFF, 0x00}, kExplodeBadLiteralMode},
+      {{0x02, 0x03, 0x01, 0xFF, 0x00}, kExplodeBadDictionary},  // both wrong: the dictionary wins
+      {{0x02, 0x03, 0x01, 0xFF}, kExplodeInputTooShort},        // too short beats both
+      {{}, kExplodeInputTooShort},
+  };
+  for (const Case& c : cases) {
+    const auto decoded = Explode(c.stream);
+    EXPECT_EQ(decoded.result, c.result);
+    EXPECT_TRUE(decoded.chunks.empty());
+  }
+}
+
+TEST(ExplodeResults, FirstReadDecidesTheTooShortRule) {
+  // A stream is refused when the first delivery is 4 bytes or fewer, even if more would follow.
+  EXPECT_EQ(Explode(kFourA, 4, 2048).result, kExplodeInputTooShort);
+  // From 5 bytes on, deliveries of any size decode the same.
+  const auto trickled = Explode(kFourA, 5, 1);
+  EXPECT_EQ(trickled.result, kExplodeOk);
+  EXPECT_EQ(trickled.output, Bytes(4, 0x41));
+}
+
+TEST(ExplodeInputEnd, TruncatedStreamKeepsEveryTokenWithLookAhead) {
+  // Without the last byte the match is still followed by 8 bits; without two, only the literal.
+  const auto oneShort = Explode(Bytes(kFourA.begin(), kFourA.end() - 1));
+  EXPECT_EQ(oneShort.result, kExplodeInputEnded);
+  EXPECT_EQ(oneShort.output, Bytes(4, 0x41));
+  EXPECT_EQ(oneShort.chunks, std::vector<std::uint32_t>{4});
+  const auto twoShort = Explode(Bytes(kFourA.begin(), kFourA.end() - 2));
+  EXPECT_EQ(twoShort.result, kExplodeInputEnded);
+  EXPECT_EQ(twoShort.output, Bytes{0x41});
+}
+
+TEST(ExplodeInputEnd, EndCodeOnTheLastBitOfTheLastByte) {
+  // Eight 9-bit literals and the 16-bit end code fill exactly 11 bytes after the header.
+  StreamWriter writer(0, 6);
+  for (std::uint8_t byte = 1; byte <= 8; ++byte) writer.Literal(byte);
+  writer.End();
+  const Bytes stream = writer.Finish();
+  ASSERT_EQ(stream.size(), 13u);
+  const auto decoded = Explode(stream);
+  EXPECT_EQ(decoded.result, kExplodeOk);
+  EXPECT_EQ(decoded.output, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+  // A stream cut anywhere before that bit fails.
+  for (std::size_t cut = 5; cut < stream.size(); ++cut) {
+    EXPECT_EQ(Explode(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut))).result,
+              kExplodeInputEnded)
+        << cut;
+  }
+}
+
+TEST(ExplodeInputEnd, BytesAfterTheEndCodeAreIgnored) {
+  Bytes stream = kFourA;
+  stream.insert(stream.end(), 3000, 0xFF);
+  const auto decoded = Explode(stream);
+  EXPECT_EQ(decoded.result, kExplodeOk);
+  EXPECT_EQ(decoded.output, Bytes(4, 0x41));
+}
+
+TEST(ExplodeTokens, EndCodeNeedsExtraValue255) {
+  // Code 15 with extra value 254 is a match of 518.
+  StreamWriter writer(0, 4);
+  writer.Literal('x');
+  writer.Match(518, 1);
+  writer.End();
+  const auto decoded = Explode(writer.Finish());
+  EXPECT_EQ(decoded.result, kExplodeOk);
+  EXPECT_EQ(decoded.output, Bytes(519, 'x'));
+}
+
+TEST(ExplodeTokens, DistancesReachingBeforeTheStartGiveZeros) {
+  StreamWriter writer(0, 6);
+  writer.Literal(0x41);
+  writer.Match(5, 1);       // overlapping copy of the last byte
+  writer.Match(3, 4096);    // back into the zero history
+  writer.Match(2, 256);     // farthest 2-byte match
+  writer.Match(3, 3);
+  writer.End();
+  const auto decoded = Explode(writer.Finish());
+  EXPECT_EQ(decoded.result, kExplodeOk);
+  Bytes expected(6, 0x41);
+  expected.resize(14, 0);
+  EXPECT_EQ(decoded.output, expected);
+}
+
+TEST(ExplodeTokens, FarthestDistancesForEveryDictionary) {
+  for (std::uint8_t bits = 4; bits <= 6; ++bits) {
+    const std::uint32_t dictionary = 64u << bits;
+    StreamWriter writer(0, bits);
+    for (std::uint32_t i = 0; i < dictionary; ++i) writer.Literal(static_cast<std::uint8_t>(i * 7 + i / 256));
+    writer.Match(3, dictionary);
+    writer.Match(2, 256);
+    writer.End();
+    const auto decoded = Explode(writer.Finish());
+    ASSERT_EQ(decoded.result, kExplodeOk);
+    ASSERT_EQ(decoded.output.size(), dictionary + 5);
+    for (std::uint32_t k = 0; k < 3; ++k) EXPECT_EQ(decoded.output[dictionary + k], decoded.output[k]);
+    for (std::uint32_t k = 0; k < 2; ++k) {
+      EXPECT_EQ(decoded.output[dictionary + 3 + k], decoded.output[dictionary + 3 + k - 256]);
+    }
+  }
+}
+
+TEST(ExplodeChunks, FullChunksThenAFinalShortOne) {
+  // Exactly 2 x 4096 bytes end with an empty final chunk; one byte more with a 1-byte chunk.
+  for (std::uint32_t extra : {0u, 1u}) {
+    StreamWriter writer(0, 6);
+    writer.Literal(7);
+    for (std::uint32_t left = 8191; left > 0;) {
+      const std::uint32_t length = left > 518 ? 518 : left < 2 ? 2 : left;
+      writer.Match(length, 1);
+      left -= length;
+    }
+    if (extra != 0) writer.Literal(9);
+    writer.End();
+    const auto decoded = Explode(writer.Finish());
+    ASSERT_EQ(decoded.result, kExplodeOk);
+    EXPECT_EQ(decoded.chunks, (std::vector<std::uint32_t>{4096, 4096, extra}));
+    EXPECT_EQ(decoded.output.size(), 8192u + extra);
+  }
+}
+
+TEST(ExplodeChunks, LongestMatchAtTheLastPositionBeforeAFlush) {
+  // 4095 bytes, then a 518-byte match starting at window position 8191, then bytes that must
+  // land after it in the right order.
+  StreamWriter writer(0, 6);
+  Bytes expected;
+  for (std::uint32_t i = 0; i < 4095; ++i) {
+    writer.Literal(static_cast<std::uint8_t>(i % 251));
+    expected.push_back(static_cast<std::uint8_t>(i % 251));
+  }
+  writer.Match(518, 1000);
+  for (std::uint32_t i = 0; i < 518; ++i) expected.push_back(expected[expected.size() - 1000]);
+  writer.Match(517, 3);
+  for (std::uint32_t i = 0; i < 517; ++i) expected.push_back(expected[expected.size() - 3]);
+  writer.Literal(0xEE);
+  expected.push_back(0xEE);
+  writer.End();
+  const auto decoded = Explode(writer.Finish());
+  ASSERT_EQ(decoded.result, kExplodeOk);
+  EXPECT_EQ(decoded.output, expected);
+  EXPECT_EQ(decoded.chunks, (std::vector<std::uint32_t>{4096, static_cast<std::uint32_t>(expected.size() - 4096)}));
+}
+
+TEST(ExplodeChunks, InputEndingMidStreamStillWritesWhatWasDecoded) {
+  StreamWriter writer(0, 6);
+  writer.Literal('q');
+  for (int i = 0; i < 20; ++i) writer.Match(518, 1);
+  const Bytes stream = writer.Finish();  // no end code
+  const auto decoded = Explode(stream);
+  EXPECT_EQ(decoded.result, kExplodeInputEnded);
+  EXPECT_EQ(decoded.chunks.size(), 3u);
+  EXPECT_EQ(decoded.chunks[0], 4096u);
+  EXPECT_EQ(decoded.chunks[1], 4096u);
+  EXPECT_LT(decoded.chunks[2], 4096u);
+  EXPECT_EQ(decoded.output, Bytes(decoded.output.size(), 'q'));
+}
+
+// ReadFromMemory and WriteToMemory on the process-wide record.
+TEST(MemoryCallbacks, ReadHandsOutTheSmallerOfRequestAndRemainder) {
+  const std::uint8_t source[5] = {1, 2, 3, 4, 5};
+  memoryTransfer = MemoryTransfer{source, 5, nullptr, 0, 0, 0};
+  std::uint8_t buffer[8] = {};
+  std::uint32_t size = 3;
+  EXPECT_EQ(ReadFromMemory(buffer, &size, nullptr), 3u);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(ReadFromMemory(buffer + 3, &size, nullptr), 2u);
+  EXPECT_EQ(ReadFromMemory(buffer, &size, nullptr), 0u);
+  EXPECT_EQ(std::memcmp(buffer, source, 5), 0);
+}
+
+TEST(MemoryCallbacks, WriteDropsAWholeChunkThatWouldPassTheCapacity) {
+  std::uint8_t destination[6] = {};
+  memoryTransfer = MemoryTransfer{nullptr, 0, destination, 0, 6, 0};
+  std::uint8_t chunk[4] = {9, 8, 7, 6};
+  std::uint32_t size = 4;
+  WriteToMemory(chunk, &size, nullptr);
+  WriteToMemory(chunk, &size, nullptr);  // 8 > 6: dropped whole
+  EXPECT_EQ(memoryTransfer.overflow, 1);
+  EXPECT_EQ(memoryTransfer.destinationCount, 4u);
+  size = 2;
+  WriteToMemory(chunk, &size, nullptr);  // still fits exactly
+  EXPECT_EQ(memoryTransfer.destinationCount, 6u);
+  EXPECT_EQ(std::memcmp(destination, "\x09\x08\x07\x06\x09\x08", 6), 0);
+}
+
+TEST(MemoryCallbacks, WriteNearAFourGigabyteCapacityDoesNotWrapAround) {
+  // count + size would wrap to a small number; the chunk must still be refused.
+  std::uint8_t destination[1] = {};
+  memoryTransfer = MemoryTransfer{nullptr, 0, destination, 0xFFFFFFF0u, 0xFFFFFFFFu, 0};
+  std::uint8_t chunk[32] = {};
+  std::uint32_t size = 32;
+  WriteToMemory(chunk, &size, nullptr);
+  EXPECT_EQ(memoryTransfer.overflow, 1);
+  EXPECT_EQ(memoryTransfer.destinationCount, 0xFFFFFFF0u);
+}
+
+class ExplodeBufferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    silentMode = 0;
+    RunStatus.builderMode = 0;
+  }
+  void TearDown() override {
+    silentMode = 0;
+    RunStatus.builderMode = 0;
+  }
+};
+
+TEST_F(ExplodeBufferTest, CapacityExactlyTheOutputSucceeds) {
+  silentMode = 1;
+  std::uint8_t destination[4] = {};
+  EXPECT_EQ(ExplodeBuffer(destination, 4, kFourA.data(), static_cast<std::uint32_t>(kFourA.size())), 4);
+  EXPECT_EQ(std::memcmp(destination, "AAAA", 4), 0);
+  EXPECT_EQ(ExplodeBuffer(destination, 3, kFourA.data(), static_cast<std::uint32_t>(kFourA.size())), -1);
+}
+
+TEST_F(ExplodeBufferTest, OverflowIsRefusedWithoutABox) {
+  if (!kBoxesCanBeSeen) GTEST_SKIP() << "boxes are real windows here";
+  std::uint8_t destination[3] = {};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ExplodeBuffer(destination, 3, kFourA.data(), static_cast<std::uint32_t>(kFourA.size())), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(ExplodeBufferTest, BadStreamIsShownInteractively) {
+  if (!kBoxesCanBeSeen) GTEST_SKIP() << "boxes are real windows here";
+  const Bytes stream = {0x00, 0x06, 0x01, 0xFF};
+  std::uint8_t destination[16];
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ExplodeBuffer(destination, 16, stream.data(), 4), -1);
+  const std::string shown = testing::internal::GetCapturedStderr();
+  EXPECT_NE(shown.find("Value of uiRep"), std::string::npos);
+  EXPECT_NE(shown.find('3'), std::string::npos);
+}
+
+TEST_F(ExplodeBufferTest, NoBoxInSilentModeOrInTheBuilder) {
+  // An unattended install must not stop for a click; the result is the same -1.
+  const Bytes badStreams[] = {{0x00, 0x06, 0x01, 0xFF}, {0x00, 0x09, 0, 0, 0}, {0x05, 0x06, 0, 0, 0},
+                              Bytes(kFourA.begin(), kFourA.end() - 2)};
+  for (int mode = 0; mode < 2; ++mode) {
+    silentMode = mode == 0 ? 1 : 0;
+    RunStatus.builderMode = mode == 1 ? 1 : 0;
+    for (const Bytes& stream : badStreams) {
+      std::uint8_t destination[16] = {};
+      if (kBoxesCanBeSeen) testing::internal::CaptureStderr();
+      EXPECT_EQ(ExplodeBuffer(destination, 16, stream.data(), static_cast<std::uint32_t>(stream.size())), -1);
+      if (kBoxesCanBeSeen) {
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+      }
+    }
+  }
+}
+
+TEST_F(ExplodeBufferTest, InputEndedStillDeliversTheDecodedPart) {
+  silentMode = 1;
+  std::uint8_t destination[8] = {};
+  const Bytes cut(kFourA.begin(), kFourA.end() - 1);
+  EXPECT_EQ(ExplodeBuffer(destination, 8, cut.data(), static_cast<std::uint32_t>(cut.size())), -1);
+  EXPECT_EQ(std::memcmp(destination, "AAAA", 4), 0);
+  EXPECT_EQ(memoryTransfer.destinationCount, 4u);
+}
+
+}  // namespace
