@@ -72,10 +72,13 @@ void BuildAsciiTables(ExplodeState& state) {
   }
 }
 
-// The little-endian 64-bit word at `bytes`, whatever the host's byte order.
+// Every host the system builds for is little-endian, so the next 8 stream bytes are one plain load.
+#if defined(__BYTE_ORDER__)
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the word refill assumes a little-endian host");
+#endif
 inline std::uint64_t LoadLittleEndian64(const std::uint8_t* bytes) {
-  std::uint64_t word = 0;
-  for (int i = 7; i >= 0; --i) word = (word << 8) | bytes[i];
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
   return word;
 }
 
@@ -198,10 +201,12 @@ inline Token DecodeToken(BitReader& reader, const ExplodeState& state) {
 }
 
 // Copies a match oldest byte first, so a copy may repeat bytes it has just produced. Sources at
-// least 8 bytes back move a word at a time (the window's slack takes the overshoot).
+// least 8 bytes back move 8 or 16 bytes at a time (the window's slack takes the overshoot).
 inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::uint32_t length) {
   const std::uint8_t* source = destination - distance;
-  if (distance >= 8) {
+  if (distance >= 16) {
+    for (std::uint32_t i = 0; i < length; i += 16) std::memcpy(destination + i, source + i, 16);
+  } else if (distance >= 8) {
     for (std::uint32_t i = 0; i < length; i += 8) std::memcpy(destination + i, source + i, 8);
   } else if (distance == 1) {
     std::memset(destination, *source, length);
@@ -218,18 +223,35 @@ bool DecodeTokens(ExplodeState& state, BitReader& reader) {
   bool complete = false;
   for (;;) {
     reader.Refill();
-    const Token token = reader.count >= kSafeTokenBits ? DecodeToken<false>(reader, state)
-                                                       : DecodeToken<true>(reader, state);
-    if (token.kind == TokenKind::kLiteral) {
-      window[output++] = static_cast<std::uint8_t>(token.value);
-    } else if (token.kind == TokenKind::kMatch) {
-      // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in
-      // the window; distances reaching before the first output byte read the zero history.
-      CopyMatch(window + output, token.distance, token.value);
-      output += token.value;
-    } else {
-      complete = token.kind == TokenKind::kEnd;
-      break;
+    // Tokens that cannot run out of input are decoded without checks, several per refill.
+    const bool safe = reader.count >= kSafeTokenBits;
+    while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeChunk) {
+      const Token token = DecodeToken<false>(reader, state);
+      if (token.kind == TokenKind::kLiteral) {
+        window[output++] = static_cast<std::uint8_t>(token.value);
+      } else if (token.kind == TokenKind::kMatch) {
+        // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in
+        // the window; distances reaching before the first output byte read the zero history.
+        CopyMatch(window + output, token.distance, token.value);
+        output += token.value;
+      } else {
+        complete = true;
+        break;
+      }
+    }
+    if (complete) break;
+    if (!safe) {
+      // Near the end of the delivered input: every drop checks, and may ask for more.
+      const Token token = DecodeToken<true>(reader, state);
+      if (token.kind == TokenKind::kLiteral) {
+        window[output++] = static_cast<std::uint8_t>(token.value);
+      } else if (token.kind == TokenKind::kMatch) {
+        CopyMatch(window + output, token.distance, token.value);
+        output += token.value;
+      } else {
+        complete = token.kind == TokenKind::kEnd;
+        break;
+      }
     }
     if (output >= kExplodeHistory + kExplodeChunk) {
       std::uint32_t size = kExplodeChunk;
