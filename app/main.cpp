@@ -1,0 +1,72 @@
+// Switch dispatch: only the first two characters of the argument text decide, without regard to
+// case, so "/h", "/H" and "/hide" all mean the silent installer.
+#include "app/main.h"
+
+#include <cstring>
+
+#include "app/process_state.h"
+#include "builder/builder.h"
+#include "installer/installer.h"
+#include "platform/platform.h"
+
+const Roles kProgramRoles = {ShowHelpBox, PackageBuilder, Installer};
+
+namespace {
+
+bool SwitchIs(const char (&switchText)[3], const char* expected) {
+  // ASCII case folding, as the two-character switches are plain ASCII.
+  for (int i = 0; i < 3; ++i) {
+    char a = switchText[i], b = expected[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (a != b) return false;
+    if (a == '\0') return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int32_t Main(void* instance, const char* argumentText, const Roles& roles) {
+  platform::InitCommonControls();
+  RunStatus.builderMode = 0;
+
+  char switchText[3] = {};
+  for (int i = 0; i < 2 && argumentText[i] != '\0'; ++i) switchText[i] = argumentText[i];
+
+  if (SwitchIs(switchText, "/?")) {
+    roles.help();
+    return 0;
+  }
+  if (SwitchIs(switchText, "/m")) {
+    RunStatus.builderMode = 1;
+    // The builder bounds the argument text itself, after it has opened its log, so that an
+    // over-long text is refused with a log line like every other build failure.
+    return roles.builder(argumentText);
+  }
+  if (SwitchIs(switchText, "/h")) {
+    silentMode = 1;
+    return roles.installer(1, instance);
+  }
+  return roles.installer(silentMode, instance);
+}
+
+const char* ArgumentText(const char* commandLine) {
+  const char* p = commandLine;
+  if (*p == '"') {
+    ++p;
+    while (*p != '\0' && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
+}
+
+void ShowHelpBox() {
+  static const char kHelp[] =
+      "\nValid Command line options:\n\n"
+      "  QorEngineUpdate /h [silent install]\n"
+      "  QorEngineUpdate [UI Install]\n";
+  platform::ShowMessageBox(kHelp, "Tessaly Help", platform::kMbIconInformation);
+}

@@ -1,0 +1,111 @@
+// The one door to the operating system: files and their times, directories, message boxes and
+// processes. platform/win32 implements it with the Windows ANSI calls, platform/posix for the native
+// build (where "\" in a path is a separator and a name that does not exist with its exact case is
+// looked up per component without regard to case, as Windows would find it).
+// Everything above this header is portable: it includes no OS header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Every path and text buffer of the system holds at most 259 characters and a terminator.
+constexpr std::size_t kPathCapacity = 260;
+
+// An open file; closes itself. Move-only.
+class File {
+ public:
+  File() = default;
+  ~File() { Close(); }
+  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool IsOpen() const { return handle_ != kInvalid; }
+  void Close();
+  std::intptr_t Handle() const { return handle_; }
+  void Adopt(std::intptr_t handle) { Close(); handle_ = handle; }
+
+ private:
+  static constexpr std::intptr_t kInvalid = -1;
+  std::intptr_t handle_ = kInvalid;
+};
+
+enum class OpenMode {
+  ReadShared,      // read access, shared reading, must exist (sources, the stub, the own package)
+  ReadWrite,       // read and write access, no sharing, must exist
+  CreateAlways,    // read and write access, no sharing, created anew or truncated
+};
+
+// Each returns false on failure and leaves the file as it was; nothing is reported here.
+bool OpenFile(const char* path, OpenMode mode, File& file);
+// Reads up to `size` bytes; `got` receives how many were read (0 at the end of the file).
+bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got);
+// Writes all `size` bytes or fails (a full disk is a failure, never a short write that succeeds).
+bool WriteFile(File& file, const void* buffer, std::uint32_t size);
+// Moves to an absolute offset from the start of the file.
+bool Seek(File& file, std::uint32_t offset);
+// Moves to the end of the file and returns its length; fails for files of 4 GiB or more.
+bool SeekEnd(File& file, std::uint32_t& length);
+// The last-write time as a Windows file time: 100-ns intervals since 1601-01-01 UTC.
+bool GetLastWriteTime(File& file, std::uint64_t& fileTime);
+// Sets creation (where the system keeps one), last-access and last-write time alike.
+bool SetFileTimes(File& file, std::uint64_t fileTime);
+
+// True when a directory search for the path finds at least one entry.
+bool FileExists(const char* path);
+bool SetNormalAttributes(const char* path);  // clears read-only and the like
+bool RemoveFile(const char* path);
+
+// Directory queries. Each writes a terminated text into a kPathCapacity buffer and fails
+// (returning false) rather than truncate. The temporary directory ends with the separator.
+bool TempDirectory(char (&buffer)[kPathCapacity]);
+bool SystemDirectory(char (&buffer)[kPathCapacity]);
+bool CurrentDirectory(char (&buffer)[kPathCapacity]);
+// The full path of the running executable.
+bool GetOwnPath(char (&buffer)[kPathCapacity]);
+
+// Message box styles and answers, with the platform's values.
+constexpr unsigned kMbOk = 0x0;
+constexpr unsigned kMbYesNo = 0x4;
+constexpr unsigned kMbIconWarning = 0x30;
+constexpr unsigned kMbIconQuestion = 0x20;
+constexpr unsigned kMbIconInformation = 0x40;
+constexpr unsigned kMbSetForeground = 0x10000;
+constexpr int kIdYes = 6;
+// Shows a box with no owner window and returns the answer. On POSIX the caption and the text go
+// to standard error and the answer is 0.
+int ShowMessageBox(const char* text, const char* caption, unsigned style);
+
+// A started process. Move-only; closes its handles.
+class Process {
+ public:
+  Process() = default;
+  ~Process();
+  Process(Process&& other) noexcept;
+  Process& operator=(Process&& other) noexcept;
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  bool IsStarted() const { return started_; }
+  // The implementation's handles; only the platform side looks at them.
+  std::intptr_t handle_ = -1;
+  std::intptr_t thread_ = -1;
+  bool started_ = false;
+};
+
+// Starts a command line (program path first, Windows quoting rules) in the current directory, with
+// the caller's environment. False when the program cannot be started.
+bool StartProcess(const char* commandLine, Process& process);
+// Waits up to `milliseconds` for the process to end. True once it has ended; `exitCode` then holds
+// its full 32-bit exit status.
+bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode);
+
+void Sleep(std::uint32_t milliseconds);
+
+// Registers the common controls (the dialog's progress bar class); nothing to do on POSIX.
+void InitCommonControls();
+
+}  // namespace platform

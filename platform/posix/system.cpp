@@ -1,0 +1,76 @@
+// Message boxes and processes on POSIX: a box is written to standard error, and a command line runs
+// through the shell.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace platform {
+
+int ShowMessageBox(const char* text, const char* caption, unsigned) {
+  std::fprintf(stderr, "[%s] %s\n", caption, text);
+  return 0;
+}
+
+void InitCommonControls() {}
+
+void Sleep(std::uint32_t milliseconds) {
+  timespec t{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  nanosleep(&t, nullptr);
+}
+
+Process::~Process() {
+  if (started_) {
+    int status;
+    waitpid(static_cast<pid_t>(handle_), &status, WNOHANG);
+  }
+}
+
+Process::Process(Process&& other) noexcept
+    : handle_(other.handle_), thread_(other.thread_), started_(other.started_) {
+  other.started_ = false;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    handle_ = other.handle_;
+    thread_ = other.thread_;
+    started_ = other.started_;
+    other.started_ = false;
+  }
+  return *this;
+}
+
+bool StartProcess(const char* commandLine, Process& process) {
+  pid_t pid;
+  char shell[] = "/bin/sh", dashC[] = "-c";
+  char* argv[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return false;
+  process = Process();
+  process.handle_ = pid;
+  process.started_ = true;
+  return true;
+}
+
+bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode) {
+  const pid_t pid = static_cast<pid_t>(process.handle_);
+  for (std::uint32_t waited = 0;; waited += 10) {
+    int status = 0;
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      exitCode = WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status)) : 0xFFFFFFFFu;
+      process.started_ = false;
+      return true;
+    }
+    if (r < 0 || waited >= milliseconds) return false;
+    Sleep(10);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,71 @@
+// Message boxes, processes and the common controls with the Windows calls.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+int ShowMessageBox(const char* text, const char* caption, unsigned style) {
+  return MessageBoxA(nullptr, text, caption, style);
+}
+
+void InitCommonControls() { ::InitCommonControls(); }
+
+void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+Process::~Process() {
+  if (started_) {
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    CloseHandle(reinterpret_cast<HANDLE>(thread_));
+  }
+}
+
+Process::Process(Process&& other) noexcept
+    : handle_(other.handle_), thread_(other.thread_), started_(other.started_) {
+  other.started_ = false;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+  if (this != &other) {
+    this->~Process();
+    handle_ = other.handle_;
+    thread_ = other.thread_;
+    started_ = other.started_;
+    other.started_ = false;
+  }
+  return *this;
+}
+
+bool StartProcess(const char* commandLine, Process& process) {
+  // CreateProcessA may write into the command line, so it gets a copy.
+  char line[32768];
+  const std::size_t length = lstrlenA(commandLine);
+  if (length >= sizeof line) return false;
+  lstrcpyA(line, commandLine);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                      nullptr, &startup, &info)) {
+    return false;
+  }
+  process = Process();
+  process.handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
+  process.thread_ = reinterpret_cast<std::intptr_t>(info.hThread);
+  process.started_ = true;
+  return true;
+}
+
+bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode) {
+  // Waiting on the handle, not polling the exit code: a program that exits with 259 would look
+  // as if it were still running.
+  HANDLE h = reinterpret_cast<HANDLE>(process.handle_);
+  if (WaitForSingleObject(h, milliseconds) != WAIT_OBJECT_0) return false;
+  DWORD code = 0;
+  GetExitCodeProcess(h, &code);
+  exitCode = code;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the main job need on Debian 12, as root.
+# Idempotent: when every package is already there it only checks and returns within a second.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  clang libclang-rt-14-dev                 # libFuzzer and the sanitizer runtimes
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth fonts-wine
+  imagemagick                               # draws the installer's side picture and icon
+  nsis unzip zip time                       # reference tools for the benchmarks
+)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_update=1
+fi
+for p in "${packages[@]}"; do
+  # dpkg-query knows "wine32:i386"; plain names are looked up for the native architecture.
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+elif [ "${need_update:-0}" = 1 ]; then
+  apt-get update -qq
+fi
+echo "setup: all packages present"

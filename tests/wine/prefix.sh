@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Sets up (up) or shuts down (down) the Wine prefix and virtual display of one build folder.
+# Usage: prefix.sh up|down BUILD_DIR. "up" is idempotent and safe to run from several tests at once.
+set -euo pipefail
+action=$1
+build=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$build/wine"
+
+start_display() {
+  local pidfile="$build/wine/xvfb.pid"
+  if [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then return; fi
+  # A display number of our own: xvfb-run -a style lock-file probing, starting high to stay clear
+  # of desktops and of other build folders' displays.
+  local n
+  for n in $(seq 90 190); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    # 9>&-: long-lived children must not inherit the lock, or the next "up" would wait forever.
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$build/wine/xvfb.log" 2>&1 9>&- &
+    local pid=$!
+    sleep 0.5
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "$pid" >"$pidfile"
+      echo ":$n" >"$build/wine/display"
+      return
+    fi
+  done
+  echo "prefix.sh: no free X display for Xvfb" >&2
+  exit 1
+}
+
+case "$action" in
+  up)
+    exec 9>"$build/wine/lock"
+    flock 9
+    start_display
+    source "$here/env.sh" "$build"
+    if [ ! -f "$WINEPREFIX/.qor-ready" ]; then
+      rm -rf "$WINEPREFIX"
+      wineboot -i >/dev/null 2>&1 9>&- || true
+      # No window manager under Xvfb: unmanaged windows avoid a 2 s wait per closed window.
+      wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
+      # Real dialog fonts, so the page's layout matches Windows.
+      cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+      wineserver -w 9>&-
+      touch "$WINEPREFIX/.qor-ready"
+    fi
+    ;;
+  down)
+    if [ -d "$build/wine/prefix" ]; then
+      source "$here/env.sh" "$build"
+      wineserver -k 2>/dev/null || true
+    fi
+    if [ -f "$build/wine/xvfb.pid" ]; then
+      kill "$(cat "$build/wine/xvfb.pid")" 2>/dev/null || true
+      rm -f "$build/wine/xvfb.pid" "$build/wine/display"
+    fi
+    ;;
+  *)
+    echo "usage: prefix.sh up|down BUILD_DIR" >&2
+    exit 2
+    ;;
+esac
