@@ -1,0 +1,105 @@
+// Switch dispatch of Main with the roles replaced by probes: which role runs, with what, and the
+// process-wide flags it leaves behind.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/main.h"
+#include "app/process_state.h"
+
+namespace {
+
+struct Calls {
+  int help = 0, builder = 0, installer = 0;
+  std::string builderText;
+  std::int32_t installerSilent = -1;
+  void* installerInstance = nullptr;
+} calls;
+
+void ProbeHelp() { ++calls.help; }
+std::int32_t ProbeBuilder(const char* text) {
+  ++calls.builder;
+  calls.builderText = text;
+  return 0;
+}
+std::int32_t ProbeInstaller(std::int32_t silent, void* instance) {
+  ++calls.installer;
+  calls.installerSilent = silent;
+  calls.installerInstance = instance;
+  return 3010;
+}
+const Roles kProbes = {ProbeHelp, ProbeBuilder, ProbeInstaller};
+
+class Dispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    calls = Calls();
+    silentMode = 0;
+    RunStatus = {0, 0};
+  }
+  std::int32_t Run(const char* argumentText) { return Main(&instance_, argumentText, kProbes); }
+  int instance_ = 0;
+};
+
+TEST_F(Dispatch, QuestionMarkShowsHelpOnly) {
+  EXPECT_EQ(Run("/?"), 0);
+  EXPECT_EQ(calls.help, 1);
+  EXPECT_EQ(calls.builder + calls.installer, 0);
+  EXPECT_EQ(RunStatus.builderMode, 0);
+}
+
+TEST_F(Dispatch, BuilderGetsTheWholeArgumentTextInEitherCase) {
+  for (const char* text : {"/m .\\list.ini", "/M list.ini", "/mlist.ini"}) {
+    calls = Calls();
+    RunStatus.builderMode = 0;
+    EXPECT_EQ(Run(text), 0) << text;
+    EXPECT_EQ(calls.builder, 1) << text;
+    EXPECT_EQ(calls.builderText, text);
+    EXPECT_EQ(RunStatus.builderMode, 1) << text;
+    EXPECT_EQ(silentMode, 0);
+  }
+}
+
+TEST_F(Dispatch, OnlyTwoCharactersSelectTheSilentInstaller) {
+  for (const char* text : {"/h", "/H", "/hide", "/h extra words"}) {
+    calls = Calls();
+    silentMode = 0;
+    EXPECT_EQ(Run(text), 3010) << text;
+    EXPECT_EQ(calls.installer, 1) << text;
+    EXPECT_EQ(calls.installerSilent, 1) << text;
+    EXPECT_EQ(silentMode, 1) << text;
+    EXPECT_EQ(calls.installerInstance, &instance_);
+  }
+}
+
+TEST_F(Dispatch, AnythingElseStartsTheInstallerWithItsDialog) {
+  for (const char* text : {"", "-h", "h", "/", "/x", "m", "/?x"}) {
+    calls = Calls();
+    Run(text);
+    if (std::string(text) == "/?x") {
+      EXPECT_EQ(calls.help, 1);  // "/?x" still begins with the help switch
+      continue;
+    }
+    EXPECT_EQ(calls.installer, 1) << "'" << text << "'";
+    EXPECT_EQ(calls.installerSilent, 0) << "'" << text << "'";
+    EXPECT_EQ(silentMode, 0);
+    EXPECT_EQ(RunStatus.builderMode, 0);
+  }
+}
+
+TEST(ArgumentText, SkipsTheProgramNameQuotedOrNot) {
+  EXPECT_STREQ(ArgumentText("\"C:\\Setup Files\\pkg.exe\" /h"), "/h");
+  EXPECT_STREQ(ArgumentText("\"C:\\Setup Files\\pkg.exe\"/h"), "/h");
+  EXPECT_STREQ(ArgumentText("C:\\pkg.exe    /h x"), "/h x");
+  EXPECT_STREQ(ArgumentText("C:\\pkg.exe\t/m list.ini"), "/m list.ini");
+  EXPECT_STREQ(ArgumentText("pkg.exe"), "");
+  EXPECT_STREQ(ArgumentText(""), "");
+  EXPECT_STREQ(ArgumentText("\"unterminated quote /h"), "");
+}
+
+TEST_F(Dispatch, QuotedProgramPathWithBlanksThenSilentSwitch) {
+  EXPECT_EQ(Run(ArgumentText("\"C:\\Program Files\\My Setup\\setup.exe\" /h")), 3010);
+  EXPECT_EQ(calls.installerSilent, 1);
+}
+
+}  // namespace
