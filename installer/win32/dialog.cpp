@@ -1,0 +1,294 @@
+// The installer page (dialog template 101): a side picture, a bold header, the introduction and
+// status texts from the setup script, a progress bar and three buttons. Its main button runs the
+// install (payload extraction, then the finishing command) and, once it reads Msg08, closes the page.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "app/fatal.h"
+#include "app/process_state.h"
+#include "app/script.h"
+#include "installer/dialog.h"
+#include "installer/payload.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Ids of template 101 (resources/QorEngineUpdate.rc).
+constexpr int kTemplateId = 101;
+constexpr int kMainButton = IDOK;      // Msg09, then Msg08
+constexpr int kCancelButton = IDCANCEL;
+constexpr int kBackButton = 3;         // Msg07, always disabled
+constexpr int kProgressBar = 1002;
+constexpr int kIntroText = 1005;
+constexpr int kStatusText = 1007;
+constexpr int kHeaderText = 1012;
+constexpr int kPicture = 1014;
+
+// The dialog's end results as Installer reads them.
+constexpr INT_PTR kEndFinished = 0;
+constexpr INT_PTR kEndCancelled = 6;
+
+// Progress waypoints: extraction moves the bar from the first towards the second.
+constexpr int kPosExtracting = 25;
+constexpr int kPosRunning = 50;
+constexpr int kPosDone = 100;
+
+void SetLangText(HWND page, int id, const char* key) {
+  ScriptText text;
+  ReadLangText(key, text);
+  SetDlgItemTextA(page, id, text);
+}
+
+void SetProgress(HWND page, int position) {
+  SendDlgItemMessageA(page, kProgressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+// While the install runs the main button is disabled; that is how the page knows it is busy without
+// keeping a flag of its own. Messages that reach the page then (sent ones are delivered inside the
+// message pumping below, and the Err07 box runs a message loop of its own) must start nothing.
+bool Installing(HWND page) { return !IsWindowEnabled(GetDlgItem(page, kMainButton)); }
+
+// Input and close requests: what the user does to the page. While the install runs these are
+// dropped, so that no click or key starts a second install or closes the page halfway, and none is
+// left queued to act on the finished page.
+bool IsUserRequest(const MSG& message) {
+  const UINT m = message.message;
+  return (m >= WM_KEYFIRST && m <= WM_KEYLAST) || (m >= WM_MOUSEFIRST && m <= WM_MOUSELAST) ||
+         (m >= WM_NCMOUSEMOVE && m <= WM_NCXBUTTONDBLCLK) || m == WM_COMMAND ||
+         m == WM_SYSCOMMAND || m == WM_CLOSE;
+}
+
+// Lets the page repaint and answer the system while a step of the install runs on this thread:
+// without it the window turns into a frozen "Not Responding" ghost until the finishing command ends.
+void PumpWhileInstalling() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Not ours to consume: whoever runs the next message loop must still see it.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (IsUserRequest(message)) continue;
+    DispatchMessageA(&message);
+  }
+}
+
+// The progress hooks get no context, so they look for the page among this thread's windows: it is
+// the dialog that holds the progress bar.
+BOOL CALLBACK FindPage(HWND window, LPARAM found) {
+  char className[16];
+  if (GetClassNameA(window, className, sizeof className) != 0 && lstrcmpA(className, "#32770") == 0 &&
+      GetDlgItem(window, kProgressBar) != nullptr) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND InstallingPage() {
+  HWND page = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindPage, reinterpret_cast<LPARAM>(&page));
+  return page;
+}
+
+void OnExtracted(std::uint32_t done, std::uint32_t total) {
+  if (HWND page = InstallingPage()) {
+    // 64-bit product: done times 25 overflows 32 bits for packages above 160 MiB.
+    int position = kPosExtracting;
+    if (total != 0) {
+      const std::uint64_t part = static_cast<std::uint64_t>(done > total ? total : done) *
+                                 (kPosRunning - kPosExtracting) / total;
+      position = kPosExtracting + static_cast<int>(part);
+    }
+    // Only real moves: the hook comes for every piece read, and each PBM_SETPOS repaints the bar.
+    if (static_cast<int>(SendDlgItemMessageA(page, kProgressBar, PBM_GETPOS, 0, 0)) != position) {
+      SetProgress(page, position);
+    }
+  }
+  PumpWhileInstalling();
+}
+
+void OnWaiting() { PumpWhileInstalling(); }
+
+const InstallProgress kPageProgress = {OnExtracted, OnWaiting};
+
+void CentreOnDesktop(HWND page) {
+  RECT desktop, window;
+  GetClientRect(GetDesktopWindow(), &desktop);
+  GetWindowRect(page, &window);
+  // Signed: a page larger than the desktop gets a negative edge, so both halves stay equal.
+  const int width = window.right - window.left, height = window.bottom - window.top;
+  const int left = (static_cast<int>(desktop.right - desktop.left) - width) / 2;
+  const int top = (static_cast<int>(desktop.bottom - desktop.top) - height) / 2;
+  SetWindowPos(page, HWND_TOP, left, top, 0, 0, SWP_NOSIZE);
+}
+
+// The header's font: the stock system font made bold, every other property kept. Null when the
+// system refuses it; the header then keeps the page's font.
+HFONT CreateHeaderFont() {
+  LOGFONTA description;
+  if (GetObjectA(GetStockObject(SYSTEM_FONT), sizeof description, &description) == 0) return nullptr;
+  description.lfWeight = 800;
+  return CreateFontIndirectA(&description);
+}
+
+// Gives the header back the page's font and deletes the bold one, which lives as long as the page.
+void ReleaseHeaderFont(HWND page) {
+  const HFONT pageFont = reinterpret_cast<HFONT>(SendMessageA(page, WM_GETFONT, 0, 0));
+  const HFONT header = reinterpret_cast<HFONT>(SendDlgItemMessageA(page, kHeaderText, WM_GETFONT, 0, 0));
+  if (header != nullptr && header != pageFont) {
+    SendDlgItemMessageA(page, kHeaderText, WM_SETFONT, reinterpret_cast<WPARAM>(pageFont), FALSE);
+    DeleteObject(header);
+  }
+}
+
+BOOL OnOpen(HWND page) {
+  SetForegroundWindow(page);
+  SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  CentreOnDesktop(page);
+
+  // A section name cut to fit would name another section: as useless as a missing one.
+  if (ReadScriptValue("Cmd", "LANG", "@", langSection, scriptPath) != ScriptValue::Present) {
+    ReportFatal(kFatalScript, scriptPath);
+  }
+
+  // The page tells a first install from an upgrade by the engine's library in the system directory,
+  // looked at once, now: a qor.dll that the finishing command installs does not change the closing text.
+  char library[platform::kPathCapacity];
+  static const char kLibrary[] = "\\qor.dll";
+  upgradeMode = 0;
+  if (platform::SystemDirectory(library) &&
+      lstrlenA(library) + sizeof kLibrary <= sizeof library) {
+    lstrcatA(library, kLibrary);
+    if (platform::FileExists(library)) upgradeMode = 1;
+  }
+  SetLangText(page, kIntroText, upgradeMode == 1 ? "Msg14" : "Msg11");
+
+  SetLangText(page, kStatusText, "Msg06");
+  SetLangText(page, kMainButton, "Msg09");
+  SetLangText(page, kCancelButton, "Msg10");
+  SetLangText(page, kBackButton, "Msg07");
+  SetFocus(GetDlgItem(page, kMainButton));
+
+  ScriptText title;
+  ReadScriptValue("Cmd", "Title", "@", title, scriptPath);
+  SetWindowTextA(page, title);
+
+  // Both parts may hold 259 characters: the header is built in room for both, so nothing is cut.
+  ScriptText prefix;
+  ReadLangText("Msg02", prefix);
+  char header[2 * platform::kPathCapacity];
+  std::snprintf(header, sizeof header, "%s %s", prefix, title);
+  SetDlgItemTextA(page, kHeaderText, header);
+  if (HFONT bold = CreateHeaderFont()) {
+    SendDlgItemMessageA(page, kHeaderText, WM_SETFONT, reinterpret_cast<WPARAM>(bold), TRUE);
+  }
+
+  ShowWindow(GetDlgItem(page, kProgressBar), SW_HIDE);
+  ShowWindow(GetDlgItem(page, kCancelButton), SW_SHOW);
+  return TRUE;
+}
+
+// White above the picture's lower edge, the button face below it, and a dark line between: the
+// band starts at the picture's pixel height, so it meets the picture whatever the dialog units are.
+BOOL OnEraseBackground(HWND page, HDC dc) {
+  RECT client, picture;
+  GetClientRect(page, &client);
+  GetClientRect(GetDlgItem(page, kPicture), &picture);
+  const int width = client.right, height = client.bottom, band = picture.bottom;
+
+  // The system's own colour brushes: always valid, never deleted, so painting creates no brush.
+  RECT upper = {0, 0, width, band};
+  FillRect(dc, &upper, GetSysColorBrush(COLOR_WINDOW));
+  RECT lower = {0, band, width, height};
+  FillRect(dc, &lower, GetSysColorBrush(COLOR_BTNFACE));
+
+  if (HPEN pen = CreatePen(PS_SOLID, 0, GetSysColor(COLOR_BTNTEXT))) {
+    HGDIOBJ previous = SelectObject(dc, pen);
+    MoveToEx(dc, 0, band, nullptr);
+    LineTo(dc, width, band);
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+  }
+  // Tells the system the background is erased (the dialog procedure's TRUE only says "handled").
+  SetWindowLongPtrA(page, DWLP_MSGRESULT, TRUE);
+  return TRUE;
+}
+
+void RunInstall(HWND page) {
+  ShowWindow(GetDlgItem(page, kProgressBar), SW_SHOW);
+  EnableWindow(GetDlgItem(page, kCancelButton), FALSE);
+  EnableWindow(GetDlgItem(page, kMainButton), FALSE);
+
+  SetProgress(page, kPosExtracting);
+  SetLangText(page, kStatusText, "Msg03");
+  PumpWhileInstalling();  // the user sees the step before it starts
+  ExtractPayload(scriptPath, packageFile, packagePosition, packageChunkSize, &kPageProgress);
+
+  SetProgress(page, kPosRunning);
+  SetLangText(page, kStatusText, "Msg04");
+  PumpWhileInstalling();
+  const std::uint32_t status = RunFinishingCommand(scriptPath, &kPageProgress);
+  if (status != 0 && status != 3010) ReportFatal(kFatalCommand, scriptPath);
+  if (status == 3010) RunStatus.exitStatus = 3010;
+
+  SetProgress(page, kPosDone);
+  SetLangText(page, kStatusText, upgradeMode == 1 ? "Msg13" : "Msg05");
+  // Drops the last clicks and keys of the install before the button can take them.
+  PumpWhileInstalling();
+  SetLangText(page, kMainButton, "Msg08");
+  EnableWindow(GetDlgItem(page, kMainButton), TRUE);
+  SetFocus(GetDlgItem(page, kMainButton));
+}
+
+BOOL OnMainButton(HWND page) {
+  if (Installing(page)) return TRUE;  // a second press while the first install runs
+  ScriptText finish, label;
+  ReadLangText("Msg08", finish);
+  GetDlgItemTextA(page, kMainButton, label, sizeof label);
+  if (lstrcmpA(finish, label) == 0) {
+    EndDialog(page, kEndFinished);
+    return TRUE;
+  }
+  RunInstall(page);
+  return TRUE;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnOpen(page);
+    case WM_ERASEBKGND:
+      return OnEraseBackground(page, reinterpret_cast<HDC>(wParam));
+    case WM_CTLCOLORSTATIC:
+      // Transparent statics on the white upper area: text background and brush both match it.
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case kMainButton:
+          return OnMainButton(page);
+        case kCancelButton:
+          // A close request that slips in while the install runs (the Err07 box's own message loop
+          // delivers Esc and the close box) must not end the page halfway.
+          if (!Installing(page)) EndDialog(page, kEndCancelled);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    case WM_DESTROY:
+      ReleaseHeaderFont(page);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+std::intptr_t RunInstallerDialog(void* instance) {
+  return DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(kTemplateId),
+                         GetDesktopWindow(), InstallerDialog, 0);
+}
