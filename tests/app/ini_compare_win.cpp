@@ -130,7 +130,7 @@ void CompareRead(const std::string& label, const std::string& path, const char* 
 }
 
 void CompareAllReads(const std::string& label, const std::string& path, const std::string& text) {
-  std::set<std::string> sectionNames{""}, keyNames;
+  std::set<std::string> sectionNames{""}, keyNames{""};
   GatherNames(text, sectionNames, keyNames);
   const std::vector<std::string> sections = WithVariants(sectionNames, "No Such Section");
   const std::vector<std::string> keys = WithVariants(keyNames, "NoSuchKey");
@@ -174,6 +174,8 @@ void CompareWrite(const std::string& label, const std::string& dir, int& serial,
       std::memset(fromOurs, '#', sizeof fromOurs);
       const DWORD n1 = GetPrivateProfileStringA(s.c_str(), k.c_str(), "@", fromReal, 260, a.c_str());
       const DWORD n2 = GetPrivateProfileStringA(s.c_str(), k.c_str(), "@", fromOurs, 260, b.c_str());
+      // Our reading of our own result agrees with the real reading of it, too.
+      CompareRead(what + " (read back)", b, s.c_str(), k.c_str(), "@", 260);
       if (n1 != n2 || std::memcmp(fromReal, fromOurs, n1 + 1) != 0) {
         ++failures;
         std::printf("%s: then %s %s reads \"%s\" after the real write, \"%s\" after ours\n", what.c_str(),
@@ -182,10 +184,14 @@ void CompareWrite(const std::string& label, const std::string& dir, int& serial,
       }
     }
   }
-  // Our reading of our own result agrees with the real reading of it, too.
-  CompareAllReads(what + " (ours read back)", b, ReadBytes(b));
   DeleteFileA(a.c_str());
   DeleteFileA(b.c_str());
+}
+
+std::string Trimmed(const std::string& name) {
+  const std::size_t begin = name.find_first_not_of(" \t\v\f");
+  if (begin == std::string::npos) return std::string();
+  return name.substr(begin, name.find_last_not_of(" \t\v\f") - begin + 1);
 }
 
 // The first section and key that a file holds, as our reading finds them (for the edits).
@@ -198,9 +204,13 @@ void FirstNames(const std::string& text, std::string& section, std::string& key)
     for (const std::string& k : keys) {
       bool found = false;
       ProfileLookup(text, s.c_str(), k.c_str(), &found);
-      if (found && !s.empty() && k.find_first_of("=[") == std::string::npos && k.size() < 64) {
-        section = s;
-        key = k;
+      // Names are written trimmed: Wine trims them when it sets a key but not when it deletes
+      // one, so a delete of " k" reports success and deletes nothing. Ours trims both alike.
+      const std::string trimmed = Trimmed(k);
+      if (found && !Trimmed(s).empty() && !trimmed.empty() && trimmed[0] != '[' &&
+          k.find('=') == std::string::npos && k.size() < 64) {
+        section = Trimmed(s);
+        key = trimmed;
         return;
       }
     }
