@@ -11,6 +11,9 @@
 //   caption TEXT           wait until the page (or, after msgbox, the box) has this caption
 //   click ID               post a click to button ID (refused when it is disabled or hidden)
 //   key ID                 post WM_COMMAND ID to the page without checking a button (Enter, Esc)
+//   press VK               post a key press (virtual-key code, e.g. 13 Enter, 27 Esc) to the page's
+//                          focused control, through the page's message loop as a typed key goes
+//   env NAME=VALUE         set an environment variable for programs started afterwards
 //   msgbox TEXT            wait for a message box of the program (not the page) showing TEXT
 //   boxcaption TEXT        the box's caption
 //   buttons A|B            the box's visible buttons in order
@@ -19,7 +22,7 @@
 //   sleep MS               wait
 //   exit CODE              wait for the program to end and compare its full 32-bit exit status
 //   noexit MS              check that the program is still running after MS milliseconds
-// Every wait polls every 50 ms for up to 10 s (QOR_DRIVER_TIMEOUT_MS overrides).
+// Every wait polls every 50 ms for up to 10 s of wall-clock time (QOR_DRIVER_TIMEOUT_MS overrides).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -75,11 +78,13 @@ std::string WindowText(HWND window) {
 }
 
 // Polls `check` every 50 ms until it holds or the timeout passes; `describe` tells what was seen.
+// The timeout is wall-clock time, so a check that itself waits (pos) does not stretch it.
 template <typename Check, typename Describe>
 void WaitFor(Check check, Describe describe) {
-  for (DWORD waited = 0;; waited += 50) {
+  const DWORD start = GetTickCount();
+  for (;;) {
     if (check()) return;
-    if (waited >= timeoutMs) Fail("timed out; last seen: " + describe());
+    if (GetTickCount() - start >= timeoutMs) Fail("timed out; last seen: " + describe());
     Sleep(50);
   }
 }
@@ -202,7 +207,10 @@ void Run(const std::string& command, const std::string& rest) {
     std::sscanf(rest.c_str(), "%d %d", &id, &want);
     HWND control = Control(id);
     DWORD_PTR seen = 0;
-    WaitFor([&] { return SendMessageTimeoutA(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 200, &seen) != 0 && static_cast<int>(seen) == want; },
+    // PBM_GETPOS is answered by the program's thread: a program that only looks at its messages
+    // between one-second waits (the installer page while the finishing command runs) answers
+    // within 1100 ms.
+    WaitFor([&] { return SendMessageTimeoutA(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1100, &seen) != 0 && static_cast<int>(seen) == want; },
             [&] { return std::to_string(seen); });
   } else if (command == "caption") {
     HWND window = box != nullptr ? box : page;
@@ -215,6 +223,18 @@ void Run(const std::string& command, const std::string& rest) {
   } else if (command == "key") {
     if (page == nullptr) Fail("no page");
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(std::atoi(rest.c_str()), 0), 0);
+  } else if (command == "press") {
+    if (page == nullptr) Fail("no page");
+    const WPARAM key = static_cast<WPARAM>(std::atoi(rest.c_str()));
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    HWND focus = GetGUIThreadInfo(target.dwThreadId, &gui) && gui.hwndFocus != nullptr ? gui.hwndFocus : page;
+    PostMessageA(focus, WM_KEYDOWN, key, 1);
+    PostMessageA(focus, WM_KEYUP, key, 0xC0000001);
+  } else if (command == "env") {
+    const std::size_t equals = rest.find('=');
+    if (equals == std::string::npos) Fail("env needs NAME=VALUE");
+    if (!SetEnvironmentVariableA(rest.substr(0, equals).c_str(), rest.substr(equals + 1).c_str())) Fail("cannot set");
   } else if (command == "msgbox") {
     const std::string want = Unescape(rest);
     WaitFor([&] { return (box = FindTopDialog(page)) != nullptr && BoxText(box) == want; },

@@ -1,0 +1,360 @@
+#!/usr/bin/env bash
+# Scenarios of the installer page under Wine: builds small packages with the real executable (/m),
+# starts them without a switch, and drives the page with driver.exe (texts, states, progress,
+# buttons, keys, message boxes, full exit status); then checks what stayed in the temporary folder.
+# Usage (from inside the build folder):
+#   page.sh GROUP QorEngineUpdate.exe driver.exe page_finisher.exe
+# GROUP: install | closing | failure | restart | shots (shots: Ready and Finished pictures as PNG)
+set -euo pipefail
+group=$1
+exe=$2
+driver=$3
+finisher=$4
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run="$here/../wine/wine-run.sh"
+
+work=$PWD/page-$group
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+cp "$exe" QorEngineUpdate.exe
+cp "$finisher" page_finisher.exe
+
+failures=0
+fail() {
+  echo "FAIL [$scenario]: $*" >&2
+  failures=$((failures + 1))
+}
+
+# The Windows name of a Linux path: Wine's drive Z: is the root.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# The packing list of one scenario: LANG names a section of its own, so a page that read its texts
+# from ENU would show the wrong ones; ENU holds only error texts, for the scenario without LANG.
+# Usage: write_list COMMAND_ARGS [sed expressions applied to the list]
+write_list() {
+  local command=$1
+  shift
+  cat >list.ini <<EOF
+[Cmd]
+LANG=TST
+Title=Page Test
+FileName=page_finisher.exe $command
+
+[Files]
+File01=page_finisher.exe, page_finisher.exe
+File02=notes.txt, notes.txt
+
+[Out]
+OutputName=package.exe
+
+[In]
+QorFileName=QorEngineUpdate.exe
+
+[TST]
+Msg02=Welcome to
+Msg03=Unpacking files...
+Msg04=Running the setup program...
+Msg05=Installed. Press Finish to close.
+Msg06=Press Next to install Page Test.
+Msg07=< Back
+Msg08=Finish
+Msg09=Next >
+Msg10=Cancel
+Msg11=This wizard installs Page Test.
+Msg12=Restart the computer now?
+Msg13=Updated. Press Finish to close.
+Msg14=This wizard updates Page Test.
+Err04=TST: the setup script is incomplete.
+Err07=TST: the setup program failed.
+
+[ENU]
+Err04=ENU: the setup script is incomplete.
+Err07=ENU: the setup program failed.
+EOF
+  local expression
+  for expression in "$@"; do sed -i "$expression" list.ini; done
+  printf 'Notes of the page test.\r\n%.0s' $(seq 40) >notes.txt
+}
+
+# Builds package.exe from list.ini with the executable's own /m.
+build_package() {
+  rm -f package.exe logfile.txt
+  if ! bash "$wine_run" QorEngineUpdate.exe /m '.\list.ini' >/dev/null 2>&1 || [ ! -f package.exe ]; then
+    fail "the package was not built: $(cat logfile.txt 2>/dev/null)"
+    return 1
+  fi
+}
+
+# Runs one driver script (standard input) against package.exe with a temporary folder of the
+# scenario's own, so that scenarios and other tests of the prefix never share SetupQor.ini.
+# Usage: drive NAME <<'EOF' ... EOF
+drive() {
+  scenario=$1
+  temp="$work/temp-$scenario"
+  rm -rf "$temp" page-finisher.ran
+  mkdir -p "$temp"
+  {
+    echo "env TMP=$(winpath "$temp")\\"
+    echo "env TEMP=$(winpath "$temp")\\"
+    echo "start $(winpath "$work")\\package.exe"
+    cat
+  } >"$scenario.txt"
+  local output
+  if ! output=$(bash "$wine_run" "$driver" "$scenario.txt" 2>&1 | tr -d '\r'); then
+    fail "driver: $output"
+    return 1
+  fi
+  echo "ok [$scenario]"
+}
+
+# What the scenario left in its temporary folder, as a sorted list of names.
+left_behind() { (cd "$temp" && ls -A | sort | tr '\n' ' '); }
+expect_left() {
+  local seen
+  seen=$(left_behind)
+  [ "$seen" = "$1" ] || fail "temporary folder holds '$seen', expected '$1'"
+}
+expect_ran() {
+  local seen
+  seen=$( [ -f page-finisher.ran ] && tr -d "\r" <page-finisher.ran || true)
+  [ "$seen" = "$1" ] || fail "finishing command runs: '$seen', expected '$1'"
+}
+
+# The engine library whose presence turns the page into an upgrade, in the prefix's system folder.
+# The prefix belongs to the whole build folder: the file is removed again whatever happens.
+qor_dll() {
+  local build=$PWD
+  while [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname "$build"); done
+  echo "$build/wine/prefix/drive_c/windows/system32/qor.dll"
+}
+trap 'rm -f "$(qor_dll)"' EXIT
+
+to_png() {
+  local bmp
+  for bmp in "$@"; do
+    if command -v convert >/dev/null && [ -f "$bmp" ]; then convert "$bmp" "${bmp%.bmp}.png"; fi
+  done
+}
+
+case "$group" in
+  install)
+    # First install: every text in its place, Ready -> Installing -> Finished, Enter closes.
+    write_list "0 0"
+    build_package
+    rm -f "$(qor_dll)"
+    drive first-install <<'EOF' || true
+dialog
+caption Page Test
+text 1012 Welcome to Page Test
+text 1005 This wizard installs Page Test.
+text 1007 Press Next to install Page Test.
+text 1 Next >
+text 2 Cancel
+text 3 < Back
+enabled 1 1
+enabled 2 1
+enabled 3 0
+visible 2 1
+visible 1002 0
+visible 1014 1
+shot ready.bmp
+click 1
+text 1007 Installed. Press Finish to close.
+text 1 Finish
+enabled 1 1
+enabled 2 0
+enabled 3 0
+visible 1002 1
+pos 1002 100
+text 1005 This wizard installs Page Test.
+shot finished.bmp
+press 13
+exit 0
+EOF
+    expect_left ""
+    expect_ran "0 0"
+    to_png ready.bmp finished.bmp
+
+    # Upgrade, with a slow finishing command: the page answers while the command runs (the
+    # progress position is read by the page's own thread), ignores close requests and keys then,
+    # and still tells an upgrade at the end.
+    write_list "3000 0"
+    build_package
+    : >"$(qor_dll)"
+    drive upgrade-slow <<'EOF' || true
+dialog
+text 1005 This wizard updates Page Test.
+text 1007 Press Next to install Page Test.
+click 1
+text 1007 Running the setup program...
+enabled 1 0
+enabled 2 0
+pos 1002 50
+key 2
+press 27
+key 1
+shot installing.bmp
+pos 1002 50
+text 1007 Updated. Press Finish to close.
+text 1 Finish
+pos 1002 100
+enabled 2 0
+noexit 500
+text 1005 This wizard updates Page Test.
+key 1
+exit 0
+EOF
+    rm -f "$(qor_dll)"
+    expect_left ""
+    expect_ran "3000 0"
+    to_png installing.bmp
+    ;;
+
+  closing)
+    # Cancel in Ready: exit -1, nothing shown, nothing installed, the script stays.
+    write_list "0 0"
+    build_package
+    drive cancel-ready <<'EOF' || true
+dialog
+text 1 Next >
+click 2
+exit -1
+EOF
+    expect_left "SetupQor.ini "
+    expect_ran ""
+
+    # Esc in Ready is the same close request.
+    drive escape-ready <<'EOF' || true
+dialog
+text 1 Next >
+press 27
+exit -1
+EOF
+    expect_left "SetupQor.ini "
+
+    # Msg09 equal to Msg08: the first press closes the page as after an install, installing nothing.
+    write_list "0 0" 's/^Msg09=.*/Msg09=Finish/'
+    build_package
+    drive next-is-finish <<'EOF' || true
+dialog
+text 1 Finish
+click 1
+exit 0
+EOF
+    expect_left ""
+    expect_ran ""
+
+    # No Title: the caption is "@" and the header ends in " @".
+    write_list "0 0" '/^Title=/d'
+    build_package
+    drive no-title <<'EOF' || true
+dialog
+caption @
+text 1012 Welcome to @
+click 2
+exit -1
+EOF
+
+    # No LANG: code 4 before the page is shown, with the ENU text, under the title.
+    write_list "0 0" '/^LANG=/d'
+    build_package
+    drive no-lang <<'EOF' || true
+msgbox ENU: the setup script is incomplete.
+boxcaption Page Test
+buttons OK
+answer 1
+exit -1
+EOF
+    expect_left "SetupQor.ini "
+    expect_ran ""
+    ;;
+
+  failure)
+    # The finishing command fails: the Err07 box of the script's language over the open page,
+    # exit -1, and every extracted file stays.
+    write_list "0 1"
+    build_package
+    drive status-1 <<'EOF' || true
+dialog
+click 1
+msgbox TST: the setup program failed.
+boxcaption Page Test
+buttons OK
+text 1007 Running the setup program...
+pos 1002 50
+enabled 1 0
+enabled 2 0
+answer 1
+exit -1
+EOF
+    expect_left "SetupQor.ini notes.txt page_finisher.exe "
+    expect_ran "0 1"
+    ;;
+
+  restart)
+    # 3010: the page finishes normally; the question comes after it closes. No: the files stay.
+    write_list "0 3010"
+    build_package
+    drive restart-no <<'EOF' || true
+dialog
+click 1
+text 1007 Installed. Press Finish to close.
+text 1 Finish
+pos 1002 100
+click 1
+msgbox Restart the computer now?
+boxcaption Page Test
+buttons &Yes|&No
+answer 7
+exit 3010
+EOF
+    expect_left "SetupQor.ini notes.txt page_finisher.exe "
+
+    # Yes: clean-up and the restart request, still 3010. Under Wine the request ends only the
+    # windowed programs of this prefix (this test runs alone for that reason); nothing restarts.
+    drive restart-yes <<'EOF' || true
+dialog
+click 1
+text 1 Finish
+press 13
+msgbox Restart the computer now?
+answer 6
+exit 3010
+EOF
+    expect_left ""
+    ;;
+
+  shots)
+    # The pictures for the documentation: the example product's texts on the page.
+    write_list "1500 0" 's/Page Test/Qor Example Product/g' \
+      's/^Msg11=.*/Msg11=This wizard installs Qor Example Product on your computer./' \
+      's/^Msg05=.*/Msg05=Qor Example Product is installed. Press Finish to close this window./' \
+      's/^Msg06=.*/Msg06=Press Next to install Qor Example Product./' \
+      's/^Msg04=.*/Msg04=Installing Qor Example Product.../'
+    build_package
+    rm -f "$(qor_dll)"
+    drive shots <<'EOF' || true
+dialog
+text 1 Next >
+shot ready.bmp
+click 1
+text 1 Finish
+shot finished.bmp
+click 1
+exit 0
+EOF
+    to_png ready.bmp finished.bmp
+    ;;
+
+  *)
+    echo "page.sh: unknown group $group" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  echo "page.sh $group: $failures failure(s)" >&2
+  exit 1
+fi
+echo "page.sh $group: all scenarios passed"
