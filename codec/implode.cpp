@@ -28,11 +28,6 @@ constexpr std::uint32_t kLookAheadNearDistance = 128;
 // Matches this long are taken without a look-ahead.
 constexpr std::uint32_t kNoLookAheadLength = 8;
 
-inline std::uint32_t SortedPosition(const ImplodeState& state, std::uint32_t index) {
-  const std::uint8_t* entry = state.window + kSortedPositionsOffset + 2 * index;
-  return entry[0] | (std::uint32_t{entry[1]} << 8);
-}
-
 inline void SetSortedPosition(ImplodeState& state, std::uint32_t index, std::uint32_t position) {
   std::uint8_t* entry = state.window + kSortedPositionsOffset + 2 * index;
   entry[0] = static_cast<std::uint8_t>(position);
@@ -113,10 +108,10 @@ inline void PutMatch(ImplodeState& state, std::uint32_t length, std::uint32_t di
 }
 
 // Groups the positions first..last by pair hash with a counting sort; each group lists its
-// positions in ascending order and bucketStart points at each group's first entry. Returns the
-// number of entries. Rebuilt once per pass, which is far cheaper than keeping chains up to date
-// position by position.
-std::uint32_t SortPositions(ImplodeState& state, std::uint32_t first, std::uint32_t last) {
+// positions in ascending order and bucketStart points at each group's first entry. Only the last
+// pass needs this: the candidates are found through the search index below, and what the sort
+// leaves in sortedPositions matters only where the last pass's comparisons read past the data.
+void SortPositions(ImplodeState& state, std::uint32_t first, std::uint32_t last) {
   const std::uint8_t* window = state.window;
   std::uint16_t* buckets = state.bucketStart;
   std::memset(buckets, 0, sizeof state.bucketStart);
@@ -132,7 +127,84 @@ std::uint32_t SortPositions(ImplodeState& state, std::uint32_t first, std::uint3
   for (std::uint32_t q = last + 1; q-- > first;) {
     SetSortedPosition(state, --buckets[PairHash(window, q)], q);
   }
-  return last - first + 1;
+}
+
+// The searches compare up to eight bytes at a time as little-endian words; every host this codec
+// runs on (x86, x86-64 and the i686 Windows build) is little-endian. The window array extends far
+// enough past the last position (by the sorted entries) that these loads stay inside it.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "word comparisons assume little-endian bytes");
+
+inline std::uint32_t Triple(const std::uint8_t* bytes) {
+  return bytes[0] | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16);
+}
+
+inline std::uint64_t Word64(const std::uint8_t* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// Index of the lowest differing byte of two words that differ (little-endian).
+inline std::uint32_t FirstDifference(std::uint64_t difference) {
+  return static_cast<std::uint32_t>(__builtin_ctzll(difference)) >> 3;
+}
+
+inline std::uint32_t TripleHash(std::uint32_t triple) {
+  return (triple * 2654435761u) >> (32 - kTripleHashBits);
+}
+
+constexpr std::uint16_t kNoPosition = 0xFFFF;  // ends a triple chain: above every position
+constexpr std::uint32_t kTripleHeads = kImplodeWindowSize;  // tripleNext index of chain 0's head
+
+// Builds the search index over the positions first..last, the candidates of this pass:
+//  - triple chains: the positions of each hash of their first three bytes, in ascending order, so
+//    a search visits only the candidates that can match three bytes, farthest first;
+//  - pair links: from each position to the next lower one with the same pair hash, so that when no
+//    candidate matches three bytes the nearest two-byte repetition is one step away.
+// The hashes of the last positions may take bytes past the data; those positions are never
+// candidates, and the searches hash their own position again from the window as it is.
+// Returns the position that the counting sort would put first: the lowest one of the lowest pair
+// hash.
+std::uint32_t IndexPositions(ImplodeState& state, std::uint32_t first, std::uint32_t last) {
+  const std::uint8_t* window = state.window;
+  std::uint16_t* next = state.tripleNext;
+  // An empty chain's tail is its head entry, so linking the first position sets the head.
+  for (std::uint32_t hash = 0; hash < kTripleHashSize; ++hash) {
+    state.tripleTail[hash] = static_cast<std::uint16_t>(kTripleHeads + hash);
+    next[kTripleHeads + hash] = kNoPosition;
+  }
+  std::memset(state.pairLast, 0, sizeof state.pairLast);
+  std::uint32_t lowestPair = kPairHashBuckets;
+  std::uint32_t firstSorted = first;
+  for (std::uint32_t q = first; q <= last; ++q) {
+    const std::uint32_t triple = TripleHash(Triple(window + q));
+    next[q] = kNoPosition;
+    next[state.tripleTail[triple]] = static_cast<std::uint16_t>(q);
+    state.tripleTail[triple] = static_cast<std::uint16_t>(q);
+    const std::uint32_t pair = PairHash(window, q);
+    state.pairPrevious[q] = state.pairLast[pair];
+    state.pairLast[pair] = static_cast<std::uint16_t>(q);
+    if (pair < lowestPair) {
+      lowestPair = pair;
+      firstSorted = q;
+    }
+  }
+  return firstSorted;
+}
+
+// How many of the bytes at `a` and `b` agree, counting on from `from`, at most 516 (the comparison
+// may read a few bytes past the 516th; they do not count).
+inline std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t from) {
+  std::uint32_t n = from;
+  for (;;) {
+    const std::uint64_t difference = Word64(a + n) ^ Word64(b + n);
+    if (difference != 0) {
+      n += FirstDifference(difference);
+      return n < kImplodeMaxMatch ? n : kImplodeMaxMatch;
+    }
+    n += 8;
+    if (n >= kImplodeMaxMatch) return kImplodeMaxMatch;
+  }
 }
 
 // Border (failure) table of the bytes at p, as far as a search has needed it. Kept across one long
@@ -160,33 +232,34 @@ struct BorderTable {
   }
 };
 
-// The rest of a candidate scan once a match longer than 10 bytes is known at candidate index
-// `index` (position c0, length best). A candidate can only beat or tie `best` if it matches at least
-// that far, and the border table tells which later candidates inside the known match can: the
-// others are skipped, and a candidate that starts at a border reuses the bytes already compared.
+// The rest of a candidate scan once a match longer than 10 bytes is known at candidate c0 (length
+// best). A candidate can only beat or tie `best` if it matches at least that far, and the border
+// table tells which later candidates inside the known match can: the others are skipped, and a
+// candidate that starts at a border reuses the bytes already compared. The skip stays sound after
+// any compared candidate, so candidates that cannot match three bytes are passed over unseen.
 // Returns exactly what the plain scan would, ties and the 516 cap included.
-std::uint32_t ContinueLongMatch(ImplodeState& state, std::uint32_t p, std::uint32_t index, std::uint32_t c0,
-                                std::uint32_t best, std::uint32_t sortedCount) {
+std::uint32_t ContinueLongMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t best) {
   const std::uint8_t* window = state.window;
+  const std::uint16_t* next = state.tripleNext;
   const std::uint32_t reach = p - 1;  // candidates lie below p - 1
-  if (index + 1 >= sortedCount || SortedPosition(state, index + 1) >= reach) return best;
+  if (next[c0] >= reach) return best;
+  const std::uint32_t triple = Triple(window + p);
 
   BorderTable border{state.borderTable, 1, 0};
   border.lengths[0] = -1;
   border.lengths[1] = 0;
   border.Extend(window + p, best);
 
+  std::uint32_t c = c0;
   std::uint32_t end = c0 + best;  // window index where the last comparison stopped
   std::uint32_t j = best;         // bytes that matched there
   for (;;) {
     const std::int32_t borderLength = border.lengths[j];
     const std::uint32_t known = borderLength < 0 ? 0 : static_cast<std::uint32_t>(borderLength);
-    std::uint32_t c;
     // Candidates that start before end - known cannot reach end (the border is the longest), so
     // they match fewer than j <= best bytes.
     do {
-      if (++index >= sortedCount) return best;
-      c = SortedPosition(state, index);
+      c = next[c];
       if (c >= reach) return best;
     } while (c + known < end);
 
@@ -202,18 +275,27 @@ std::uint32_t ContinueLongMatch(ImplodeState& state, std::uint32_t p, std::uint3
     } else {
       // Cannot reach best - 1 bytes: look for the next candidate that can, from scratch.
       for (;;) {
-        if (++index >= sortedCount) return best;
-        c = SortedPosition(state, index);
+        c = next[c];
         if (c >= reach) return best;
-        if (window[c + best - 2] == window[p + best - 2] && window[c] == window[p]) break;
+        if (window[c + best - 2] == window[p + best - 2] && Triple(window + c) == triple) break;
       }
-      j = 2;
-      t = c + 2;
+      j = 3;
+      t = c + 3;
     }
-    while (window[p + j] == window[t]) {
-      if (++j == kImplodeMaxMatch) break;
-      ++t;
+    // Compare on from j; t keeps pace with j, and the 516th byte ends it.
+    for (;;) {
+      const std::uint64_t difference = Word64(window + p + j) ^ Word64(window + t);
+      if (difference != 0) {
+        const std::uint32_t step = FirstDifference(difference);
+        j += step;
+        t += step;
+        break;
+      }
+      j += 8;
+      t += 8;
+      if (j >= kImplodeMaxMatch) break;
     }
+    if (j >= kImplodeMaxMatch) j = kImplodeMaxMatch;
     end = t;
     if (j < best) continue;
     state.matchDistance = p - c - 1;
@@ -225,44 +307,60 @@ std::uint32_t ContinueLongMatch(ImplodeState& state, std::uint32_t p, std::uint3
 }
 
 // Longest earlier repetition of the bytes at p within the dictionary: 0, or 2 to 516, with its
-// distance - 1 in matchDistance. Candidates are scanned farthest first; among equally long ones the
-// nearest wins, except that the first to reach 516 ends the search. Distance 1 is never used.
-std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32_t sortedCount) {
+// distance - 1 in matchDistance. The candidates are the positions of this pass from
+// p - dictionarySize + 1 to p - 2 that start with the same two bytes. Among them the longest match
+// wins; among equally long ones the nearest, except that among those reaching 516 the farthest
+// does. Distance 1 is never used.
+//
+// Every candidate that matches three bytes lies on p's triple chain, and these are scanned farthest
+// first exactly as the plain scan over all pair candidates would, ties and the 516 cap included.
+// Only when none matches three bytes do the two-byte candidates count; all of them then match
+// exactly two bytes, so the nearest one wins.
+std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p) {
   const std::uint8_t* window = state.window;
-  const std::uint32_t hash = PairHash(window, p);
-  std::uint32_t index = state.bucketStart[hash];
-  // The lowest position in reach only grows during a pass, so entries left behind stay out of reach.
+  std::uint16_t* next = state.tripleNext;
   const std::uint32_t lowest = p - state.dictionarySize + 1;
-  const std::uint32_t first = index;
-  while (index < sortedCount && SortedPosition(state, index) < lowest) ++index;
-  if (index != first) state.bucketStart[hash] = static_cast<std::uint16_t>(index);
-
-  // p itself is in its own bucket and ends the scan.
   const std::uint32_t reach = p - 1;
-  std::uint32_t best = 1;
-  for (; index < sortedCount; ++index) {
-    const std::uint32_t c = SortedPosition(state, index);
-    if (c >= reach) break;
-    if (window[c + best - 1] != window[p + best - 1] || window[c] != window[p]) continue;
-    std::uint32_t n = 2;
-    while (n < kImplodeMaxMatch && window[c + n] == window[p + n]) ++n;
+  const std::uint32_t triple = Triple(window + p);
+
+  // The lowest position in reach only grows during a pass, so positions left behind stay out of
+  // reach and the chain's head moves past them for good.
+  std::uint16_t& head = next[kTripleHeads + TripleHash(triple)];
+  std::uint32_t c = head;
+  if (c < lowest) {
+    do c = next[c];
+    while (c < lowest);
+    head = static_cast<std::uint16_t>(c);
+  }
+
+  std::uint32_t best = 2;  // no three-byte candidate yet
+  for (; c < reach; c = next[c]) {
+    if (Triple(window + c) != triple || window[c + best - 1] != window[p + best - 1]) continue;
+    const std::uint32_t n = MatchLength(window + c, window + p, 3);
     if (n < best) continue;
     best = n;
     state.matchDistance = p - c - 1;
     if (best == kImplodeMaxMatch) return best;
-    if (best > kLongMatchThreshold) return ContinueLongMatch(state, p, index, c, best, sortedCount);
+    if (best > kLongMatchThreshold) return ContinueLongMatch(state, p, c, best);
   }
-  return best >= 2 ? best : 0;
+  if (best > 2) return best;
+
+  // The nearest position below p - 1 with the same two bytes (same pair hash and first byte).
+  c = state.pairPrevious[p];
+  if (c == reach) c = state.pairPrevious[c];
+  while (c >= lowest && window[c] != window[p]) c = state.pairPrevious[c];
+  if (c < lowest) return 0;
+  state.matchDistance = p - c - 1;
+  return 2;
 }
 
 // Codes the positions from *position up to `limit` (exclusive) with a one-position look-ahead.
 // A match may carry the position past limit; the next pass starts there.
-void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t limit, bool lastPass,
-                   std::uint32_t sortedCount) {
+void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t limit, bool lastPass) {
   const std::uint8_t* window = state.window;
   std::uint32_t p = *position;
   while (p < limit) {
-    std::uint32_t n = FindLongestMatch(state, p, sortedCount);
+    std::uint32_t n = FindLongestMatch(state, p);
     for (;;) {
       if (n == 0 || (n == 2 && state.matchDistance >= kShortMatchReach)) {
         PutLiteral(state, window[p]);
@@ -287,7 +385,7 @@ void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t l
         break;
       }
       const std::uint32_t distance = state.matchDistance;
-      const std::uint32_t next = FindLongestMatch(state, p + 1, sortedCount);
+      const std::uint32_t next = FindLongestMatch(state, p + 1);
       if (n >= next || (next == n + 1 && distance <= kLookAheadNearDistance)) {
         state.matchDistance = distance;
         PutMatch(state, n, distance);
@@ -333,8 +431,14 @@ void RunPasses(ImplodeState& state) {
     } else {
       first = p - dictionary;
     }
-    const std::uint32_t sortedCount = SortPositions(state, first, limit);
-    CodePositions(state, &p, limit, inputEnded, sortedCount);
+    // Only the last pass's comparisons can run past the data into the sorted entries, so only the
+    // last pass sorts. One byte of an earlier sort still counts: when the last pass ends at window
+    // index 8707, its sort takes the pair of that position from the first sorted entry as the
+    // previous pass left it. So every other pass leaves that entry as its sort would have.
+    if (inputEnded) SortPositions(state, first, limit);
+    const std::uint32_t firstSorted = IndexPositions(state, first, limit);
+    if (!inputEnded) SetSortedPosition(state, 0, firstSorted);
+    CodePositions(state, &p, limit, inputEnded);
     if (inputEnded) return;
 
     std::memmove(state.window, state.window + kImplodeBlock, reserveEnd);

@@ -29,6 +29,9 @@ constexpr std::uint32_t kPairHashBuckets = 2304;
 constexpr std::uint32_t kImplodeOutputPiece = 2048;
 // Where sortedPositions begins inside ImplodeState::window.
 constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
+// Chains of positions that share a hash of their first three bytes (the search index of a pass).
+constexpr std::uint32_t kTripleHashBits = 12;
+constexpr std::uint32_t kTripleHashSize = 1u << kTripleHashBits;
 
 // The encoder's whole working state, one per call, zero-filled by the caller.
 //
@@ -56,6 +59,14 @@ struct ImplodeState {
   std::uint16_t bucketStart[kPairHashBuckets];
   std::uint8_t outBuffer[kImplodeOutputPiece + 2];
   std::uint8_t window[kImplodeWindowSize + 2 * kImplodeWindowSize];  // window, then sortedPositions
+  // The search index, rebuilt for every pass over the positions that pass may use as candidates.
+  // It only speeds up finding what the candidate rules fix; it never changes a result.
+  // tripleNext: per position, the next higher position in its chain (0xFFFF: none); the last
+  // kTripleHashSize entries hold each chain's first position still in reach.
+  std::uint16_t tripleNext[kImplodeWindowSize + kTripleHashSize];
+  std::uint16_t tripleTail[kTripleHashSize];        // last position of each chain while building
+  std::uint16_t pairPrevious[kImplodeWindowSize];   // per position: next lower one with its pair hash (0: none)
+  std::uint16_t pairLast[kPairHashBuckets];         // highest position of each pair hash while building
 };
 
 // Codes the whole input into one stream. `state` must be zero-filled for the output to be the one

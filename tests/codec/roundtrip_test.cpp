@@ -3,8 +3,11 @@
 // change nothing, including near the end of the input where comparisons read past the data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "codec_test_support.h"
 
@@ -108,6 +111,136 @@ TEST(ReferenceEncoder, SameBytesAtEveryLastPassLength) {
       }
     }
   }
+}
+
+// Repeats of earlier stretches at many distances, cut short or changed here and there, between runs
+// of zeros: like code and tables of a binary, it gives many candidates of every length from 2 to
+// past 516 at once.
+Bytes MutatedRepeats(std::size_t size, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes bytes = codec_test::RandomBytes(64, seed);
+  while (bytes.size() < size) {
+    const std::uint32_t kind = random() % 8;
+    if (kind == 0) {
+      bytes.insert(bytes.end(), 1 + random() % 700, 0);
+    } else if (kind == 1) {
+      for (std::uint32_t i = random() % 6; i-- > 0;) bytes.push_back(static_cast<std::uint8_t>(random()));
+    } else {
+      const std::size_t distance = 1 + random() % std::min<std::size_t>(bytes.size(), 5000);
+      const std::size_t length = kind == 2 ? 500 + random() % 40 : 2 + random() % (random() % 4 == 0 ? 300 : 24);
+      for (std::size_t i = 0; i < length; ++i) bytes.push_back(bytes[bytes.size() - distance]);
+      if (random() % 3 == 0) bytes.back() = static_cast<std::uint8_t>(random());
+    }
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// Stretches of 13 bytes: 'Q', two middle bytes, the 9-byte tail T and a separator. There is one
+// stretch for every possible pair of middle bytes; between them, every fourth time, one with the
+// middle "ab" and T changed at one byte; and, farther apart than the dictionary reaches, one with
+// "ab" and T itself. For such a stretch the changed ones are the true candidates. In the first
+// half they have T's 7th or 8th byte changed (matching 9 or 10 bytes), so the plain scan sees them
+// all; in the second half one in four has the 9th changed (matching 11) and starts the long-match
+// search, and the others, with the 7th changed, make it look for the next candidate from scratch.
+// Whatever a search assumes about bytes it has not compared, some other stretch then looks 12
+// bytes long.
+Bytes SharedHeadAndTail() {
+  const Bytes tail = codec_test::RandomBytes(9, 36);
+  Bytes bytes;
+  auto stretch = [&](std::uint8_t second, std::uint8_t third, std::uint32_t separator) {
+    bytes.push_back('Q');
+    bytes.push_back(second);
+    bytes.push_back(third);
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    bytes.push_back(static_cast<std::uint8_t>(separator));
+  };
+  for (std::uint32_t middle = 0; middle < 0x10000; ++middle) {
+    stretch(static_cast<std::uint8_t>(middle * 0x9D), static_cast<std::uint8_t>(middle >> 8), middle * 0x3B);
+    if (middle % 4 == 0) {
+      stretch('a', 'b', middle * 0x3B + 1);
+      const std::size_t changed = middle < 0x8000 ? 6 + (middle / 4) % 2 : (middle / 4) % 4 == 0 ? 8 : 6;
+      bytes[bytes.size() - 1 - tail.size() + changed] ^= 0x33;
+    }
+    if (middle % 320 == 1) stretch('a', 'b', middle * 0x3B + 2);
+  }
+  return bytes;
+}
+
+TEST(ReferenceEncoder, SameBytesWhereTheSearchShortcutsMatter) {
+  std::vector<Sample> samples;
+  // Pair-hash collisions everywhere (4a + 5b equal for a and a + 5, b and b - 4) and, among 32
+  // letters, many positions whose only candidates match two bytes.
+  samples.push_back({"32 letters", codec_test::SmallAlphabet(24000, 32, 31)});
+  samples.push_back({"16 letters", codec_test::SmallAlphabet(20000, 16, 32)});
+  // Every three-byte hash shared by many different triples.
+  samples.push_back({"random", codec_test::RandomBytes(40000, 33)});
+  samples.push_back({"mutated repeats", MutatedRepeats(60000, 34)});
+  samples.push_back({"mutated repeats 2", MutatedRepeats(30000, 35)});
+  // Matches that end just before, at and just past 516 bytes, at many distances.
+  for (std::size_t period : {513u, 514u, 515u, 516u, 517u, 518u}) {
+    Bytes bytes = codec_test::Periodic(12000, period, static_cast<std::uint32_t>(period));
+    for (std::size_t i = period * 3 + 7; i < bytes.size(); i += 1013) bytes[i] ^= 0x5A;
+    samples.push_back({"period " + std::to_string(period) + " with changes", bytes});
+  }
+  // Runs of zeros broken by single bytes: huge candidate groups, most matching a few bytes.
+  Bytes zeros(30000, 0);
+  for (std::size_t i = 100; i < zeros.size(); i += 37 + i % 211) zeros[i] = static_cast<std::uint8_t>(i);
+  samples.push_back({"broken zeros", zeros});
+  for (const Sample& sample : samples) {
+    for (const Setting& setting : kSettings) {
+      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
+                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
+          << sample.name << " " << Name(setting);
+    }
+  }
+}
+
+TEST(ReferenceEncoder, SameBytesWhereMiddleBytesDiffer) {
+  const Bytes input = SharedHeadAndTail();
+  ASSERT_EQ(codec_test::Implode(input, 0, 4096), codec_test::ReferenceImplode(input, 0, 4096));
+}
+
+TEST(ReferenceEncoder, SameBytesWhereTheLastPositionsHashBytesPastTheData) {
+  // A last pass of 4093 to 4095 bytes puts its last positions right before the sorted entries, so
+  // their three-byte (and the very last one's two-byte) hash takes bytes that the sort stored
+  // there; the data repeats up to its end so those positions have candidates.
+  const Bytes sources[] = {codec_test::Periodic(8192, 29, 41), Bytes(8192, 0), MutatedRepeats(8192, 42),
+                           codec_test::SmallAlphabet(8192, 3, 43)};
+  for (const Bytes& source : sources) {
+    for (std::size_t length : {4093u, 4094u, 4095u, 4096u + 4093u, 4096u + 4094u, 4096u + 4095u}) {
+      const Bytes input(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(length));
+      for (const Setting& setting : kSettings) {
+        ASSERT_EQ(codec_test::Implode(input, setting.mode, setting.dictionary),
+                  codec_test::ReferenceImplode(input, setting.mode, setting.dictionary))
+            << "length " << length << " " << Name(setting);
+      }
+    }
+  }
+}
+
+TEST(ReferenceEncoder, LastPassSortReadsWhatThePreviousSortLeft) {
+  // 4096 + 4095 bytes, dictionary 4096: the last pass ends at window index 8707, so its sort hashes
+  // the pair of that position with the low byte of the first sorted entry as the previous pass's
+  // sort left it. Apart from the pair 0x00 0x20 (hash 160) at input offsets 1780 and 2316 every
+  // pair of the data hashes above 200. The previous sort put offset 1780 first, at window index
+  // 6392, low byte 0xF8; so the last position's pair 0x05 0xF8 hashes to 1260 and the last sort
+  // again puts offset 1780 first, low byte 0xF8, right behind the data. (Had the previous sort left
+  // a low byte below 28, the last position itself would come first, low byte 0x03.) The data's
+  // last byte 0x41 then repeats 0x41 0x05 0xF8 from offset 6000: three bytes, two of them past the
+  // data. So the position before, whose only candidate matches two bytes 200 back, gives way to a
+  // literal; with any other byte behind the data it would be a 2-byte match.
+  Bytes input = codec_test::Unrepeating(8191);
+  const std::pair<std::size_t, std::uint8_t> placed[] = {
+      {1780, 0x00}, {1781, 0x20}, {2316, 0x00}, {2317, 0x20}, {4095, 0x05}, {6000, 0x41},
+      {6001, 0x05}, {6002, 0xF8}, {7989, 0x22}, {7990, 0x41}, {8189, 0x22}, {8190, 0x41}};
+  for (const auto& [offset, byte] : placed) input[offset] = byte;
+  const Bytes stream = codec_test::Implode(input, 0, 4096);
+  ASSERT_EQ(stream, codec_test::ReferenceImplode(input, 0, 4096));
+  const auto tokens = codec_test::ParseTokens(stream);
+  ASSERT_GE(tokens.size(), 2u);
+  EXPECT_EQ(tokens[tokens.size() - 2], (codec_test::Token{8189, 0, 0, 0x22})) << codec_test::Describe(tokens[tokens.size() - 2]);
+  EXPECT_EQ(tokens.back(), (codec_test::Token{8190, 0, 0, 0x41})) << codec_test::Describe(tokens.back());
 }
 
 }  // namespace
