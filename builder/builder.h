@@ -3,7 +3,27 @@
 
 #include <cstdint>
 
+#include "builder/package_writer.h"
+
 // Builds the package that the packing list named in `argumentText` (for example "/m .\list.ini")
-// describes and returns 0; every failure ends the process through ReportFatal with the reason as
-// the last line of the build log.
+// describes and returns 0; every failure ends the process through ReportFatal (exit status -1) with
+// the reason as the last line of the build log "logfile.txt" in the current directory.
 std::int32_t PackageBuilder(const char* argumentText);
+
+// What the native tool and the tests add to a build; the defaults give PackageBuilder's build.
+struct BuildOptions {
+  // Called with every build-log line as written.
+  void (*echo)(void* context, const char* line) = nullptr;
+  // Called as each source is read: its source path, bytes read so far, its size (0: unknown).
+  void (*progress)(void* context, const char* name, std::uint64_t done, std::uint64_t size) = nullptr;
+  void* context = nullptr;
+  // The largest package to write; tests set a small one in place of the 2 GiB limit.
+  std::uint32_t packageLimit = kMaxPackageSize;
+  // The bytes no compressed segment may hold; null means SegmentMarker. Tests pass a probe that
+  // ordinary streams do hold, to reach the recompression paths.
+  const std::uint8_t* segmentProbe = nullptr;
+  std::uint32_t segmentProbeSize = 0;
+};
+
+// PackageBuilder with options.
+std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options);

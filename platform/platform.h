@@ -53,11 +53,25 @@ bool SeekEnd(File& file, std::uint32_t& length);
 bool GetLastWriteTime(File& file, std::uint64_t& fileTime);
 // Sets creation (where the system keeps one), last-access and last-write time alike.
 bool SetFileTimes(File& file, std::uint64_t fileTime);
+// Cuts the file to `length` bytes and moves to its new end (the builder drops a compressed
+// segment that it has to code again).
+bool Truncate(File& file, std::uint32_t length);
 
 // True when a directory search for the path finds at least one entry.
 bool FileExists(const char* path);
 bool SetNormalAttributes(const char* path);  // clears read-only and the like
 bool RemoveFile(const char* path);
+
+// What a file's version resource (an executable's or a DLL's) holds, as far as the version stamp
+// needs it.
+enum class VersionBlock {
+  None,         // no version resource, or the file cannot be read
+  NoFixedPart,  // a version resource without a fixed file version; nothing is stored
+  Fixed,        // versionMS and versionLS hold dwFileVersionMS and dwFileVersionLS
+};
+// Reads the fixed file version of the file's version resource. Windows asks version.dll (loaded
+// from the system directory); the native build reads the PE resource itself.
+VersionBlock ReadFixedFileVersion(const char* path, std::uint32_t& versionMS, std::uint32_t& versionLS);
 
 // Directory queries. Each writes a terminated text into a kPathCapacity buffer and fails
 // (returning false) rather than truncate. The temporary directory ends with the separator.

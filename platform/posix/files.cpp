@@ -175,6 +175,10 @@ bool SetFileTimes(File& file, std::uint64_t fileTime) {
   return futimens(Fd(file), times) == 0;
 }
 
+bool Truncate(File& file, std::uint32_t length) {
+  return ftruncate(Fd(file), static_cast<off_t>(length)) == 0 && Seek(file, length);
+}
+
 bool FileExists(const char* path) {
   struct stat st;
   return stat(Resolve(path).c_str(), &st) == 0;

@@ -93,6 +93,10 @@ bool SetFileTimes(File& file, std::uint64_t fileTime) {
   return SetFileTime(H(file), &t, &t, &t) != FALSE;
 }
 
+bool Truncate(File& file, std::uint32_t length) {
+  return Seek(file, length) && SetEndOfFile(H(file)) != FALSE;
+}
+
 bool FileExists(const char* path) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(path, &found);

@@ -1,0 +1,70 @@
+// Writing build-log lines through lastMessage, shortened to fit it when a path makes them too long.
+#include "builder/build_log.h"
+
+#include <cstring>
+
+#include "app/fatal.h"
+#include "app/process_state.h"
+
+namespace {
+
+constexpr char kEllipsis[] = "...";
+
+// Formats into lastMessage. Only the builder's own formats come here, each with at most one "%s",
+// so no text of the packing list is ever read as a format.
+void FormatLine(const char* format, const char* argument) {
+  const std::size_t capacity = sizeof lastMessage - 1;
+  const char* slot = argument != nullptr ? std::strstr(format, "%s") : nullptr;
+  if (slot == nullptr) {
+    std::size_t n = std::strlen(format);
+    if (n > capacity) n = capacity;
+    std::memcpy(lastMessage, format, n);
+    lastMessage[n] = '\0';
+    return;
+  }
+  const std::size_t before = static_cast<std::size_t>(slot - format);
+  const char* rest = slot + 2;
+  const std::size_t after = std::strlen(rest);
+  const std::size_t fixed = before + after;  // every format of the builder is far below the capacity
+  const std::size_t argumentLength = std::strlen(argument);
+  std::size_t length = 0;
+  auto put = [&](const char* text, std::size_t n) {
+    std::memcpy(lastMessage + length, text, n);
+    length += n;
+  };
+  put(format, before);
+  if (fixed + argumentLength <= capacity) {
+    put(argument, argumentLength);
+  } else {
+    // The start of a path names its place, the end its file: keep both.
+    const std::size_t room = capacity - fixed - (sizeof kEllipsis - 1);
+    const std::size_t head = room / 2;
+    put(argument, head);
+    put(kEllipsis, sizeof kEllipsis - 1);
+    put(argument + argumentLength - (room - head), room - head);
+  }
+  put(rest, after);
+  lastMessage[length] = '\0';
+}
+
+}  // namespace
+
+void OpenBuildLog(BuildLog& log) {
+  // "\logfile.txt" appended to the current directory names the same file as the relative name, and
+  // the relative name never outgrows a path buffer however deep the current directory lies.
+  platform::OpenFile("logfile.txt", platform::OpenMode::CreateAlways, log.file);
+}
+
+void WriteLogLine(BuildLog& log, const char* format, const char* argument) {
+  FormatLine(format, argument);
+  if (log.file.IsOpen()) {
+    platform::WriteFile(log.file, lastMessage, static_cast<std::uint32_t>(std::strlen(lastMessage)));
+  }
+  if (log.echo != nullptr) log.echo(log.echoContext, lastMessage);
+}
+
+void FailBuild(BuildLog& log, int code, const char* scriptPath, const char* format, const char* argument) {
+  WriteLogLine(log, format, argument);
+  log.file.Close();
+  ReportFatal(code, scriptPath);
+}

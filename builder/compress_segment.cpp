@@ -1,0 +1,94 @@
+// Streaming a source through ImplodeStream into the package. The callbacks cannot report failure to
+// the encoder, so they note it in the transfer record, and the read callback ends the input early
+// once the attempt is lost anyway.
+#include "builder/compress_segment.h"
+
+#include <memory>
+#include <new>
+
+#include "codec/implode.h"
+#include "package/marker_scan.h"
+
+namespace {
+
+// A stream this short is refused by the installers' decoder: only the empty input gives one.
+constexpr std::uint32_t kShortestReadableStream = 5;
+
+struct Transfer {
+  platform::File* source;
+  PackageWriter* writer;
+  const SegmentCheck* check;
+  const char* name;
+  MarkerScan scan;
+  std::uint64_t done;
+  std::uint64_t size;
+  std::uint32_t streamLength;
+  bool readFailed;
+  bool markerFound;
+  WriteResult writeResult;
+};
+
+bool AttemptLost(const Transfer& t) {
+  return t.readFailed || t.markerFound || t.writeResult != WriteResult::Ok;
+}
+
+std::uint32_t ReadSource(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  Transfer& t = *static_cast<Transfer*>(parameter);
+  if (AttemptLost(t)) return 0;
+  std::uint32_t got = 0;
+  if (!platform::ReadFile(*t.source, buffer, *size, got)) {
+    t.readFailed = true;
+    return 0;
+  }
+  t.done += got;
+  if (t.check->progress != nullptr) t.check->progress(t.check->progressContext, t.name, t.done, t.size);
+  return got;
+}
+
+void WriteStream(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  Transfer& t = *static_cast<Transfer*>(parameter);
+  if (AttemptLost(t)) return;
+  // The pattern can only lie wholly inside the segment: the marker that follows a segment starts
+  // with a byte ("<") that occurs nowhere else in the marker, so no tail of a segment can join it
+  // into an earlier occurrence.
+  if (FeedMarkerScan(t.scan, buffer, *size) != 0) {
+    t.markerFound = true;
+    return;
+  }
+  t.writeResult = Append(*t.writer, buffer, *size);
+  t.streamLength += *size;
+}
+
+}  // namespace
+
+SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
+                                     const char* name) {
+  static const std::uint32_t kDictionaries[] = {4096, 2048, 1024};
+  std::uint32_t size = 0;
+  const bool sized = platform::SeekEnd(source, size);
+  const std::uint32_t start = writer.length;
+  for (const std::uint32_t dictionary : kDictionaries) {
+    if (!platform::Seek(source, 0)) return SegmentResult::ReadFailed;
+    if (!CutPackage(writer, start)) return SegmentResult::WriteFailed;
+    // Allocated and zero-filled for each attempt: the zeros are part of what fixes the stream.
+    std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState());
+    if (!state) return SegmentResult::NoMemory;
+    Transfer t{&source, &writer, &check, name, StartMarkerScan(check.pattern, check.patternSize),
+               0, sized ? size : 0u, 0, false, false, WriteResult::Ok};
+    ImplodeStream(ReadSource, WriteStream, state.get(), &t, kLiteralBinary, dictionary);
+    if (t.readFailed) return SegmentResult::ReadFailed;
+    if (t.writeResult == WriteResult::Failed) return SegmentResult::WriteFailed;
+    if (t.writeResult == WriteResult::TooLarge) return SegmentResult::TooLarge;
+    if (t.markerFound) continue;
+    if (t.streamLength < kShortestReadableStream) {
+      const std::uint8_t zero = 0;
+      switch (Append(writer, &zero, 1)) {
+        case WriteResult::Ok: break;
+        case WriteResult::Failed: return SegmentResult::WriteFailed;
+        case WriteResult::TooLarge: return SegmentResult::TooLarge;
+      }
+    }
+    return SegmentResult::Ok;
+  }
+  return SegmentResult::MarkerInEveryStream;
+}

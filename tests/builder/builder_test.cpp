@@ -1,0 +1,445 @@
+// Whole builds in a scratch folder: the package, the pruned packing list and the exact build log
+// for each case. A build that fails ends its process, so every build runs in a death test's child;
+// the files it leaves are checked afterwards.
+#include "builder/builder.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/ini.h"
+#include "app/process_state.h"
+#include "codec/explode.h"
+#include "codec/implode.h"
+#include "package/layout.h"
+#include "package_image.h"
+#include "pe_image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using package_test::Bytes;
+using package_test::ParsedPackage;
+using package_test::ParsePackage;
+using package_test::ReadWholeFile;
+
+const std::string kMarker(SegmentMarker, kMarkerSize);
+// 2020-01-02 03:04:05.1234567 UTC and one second and 100 ns later, as Windows file times.
+constexpr std::uint64_t kTime = (1577934245ull + 11644473600ull) * 10000000ull + 1234567;
+constexpr std::uint64_t kLaterTime = kTime + 10000001;
+
+Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes MakeStub(int markers) {
+  std::string stub = "MZ this stands in for the installer stub";
+  for (int i = 0; i < markers; ++i) stub += "[data " + kMarker + "]";
+  stub += std::string(1000, 's');
+  return ToBytes(stub);
+}
+
+Bytes VersionImage(std::uint32_t major, std::uint32_t minor, std::uint32_t build, std::uint32_t revision) {
+  pe_test::ImageSpec spec;
+  spec.languages[0].versionMS = (major << 16) | minor;
+  spec.languages[0].versionLS = (build << 16) | revision;
+  return pe_test::MakeImage(spec);
+}
+
+// Bytes that do not compress.
+Bytes Noise(std::size_t size) {
+  Bytes bytes(size);
+  std::uint32_t seed = 12345;
+  for (auto& b : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<std::uint8_t>(seed >> 16);
+  }
+  return bytes;
+}
+
+Bytes Implode(const Bytes& data) {
+  Bytes out(4 + (9 * data.size() + 7) / 8);
+  const std::int32_t n = ImplodeBuffer(out.data(), static_cast<std::uint32_t>(out.size()), data.data(),
+                                       static_cast<std::uint32_t>(data.size()));
+  out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+  return out;
+}
+
+bool Explodes(const Bytes& stream, const Bytes& expected) {
+  Bytes out(expected.size() + 1);
+  const std::int32_t n = ExplodeBuffer(out.data(), static_cast<std::uint32_t>(out.size()), stream.data(),
+                                       static_cast<std::uint32_t>(stream.size()));
+  return n == static_cast<std::int32_t>(expected.size()) && std::equal(expected.begin(), expected.end(), out.begin());
+}
+
+[[noreturn]] void RunBuild(const std::string& argumentText, const BuildOptions& options) {
+  RunStatus.builderMode = 1;
+  std::exit(BuildPackage(argumentText.c_str(), options));
+}
+
+class BuilderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::testing::FLAGS_gtest_death_test_style = "fast";
+    old_ = fs::current_path();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::path(::testing::TempDir()) / ("qor_builder_" + std::to_string(getpid()) + "_" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "src");
+    fs::current_path(dir_);
+    Write("stub.exe", MakeStub(1));
+    Write("ver.exe", VersionImage(2, 1, 4, 0));
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    std::error_code ignored;
+    fs::permissions(dir_ / "list.ini", fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(dir_, ignored);
+  }
+
+  void Write(const std::string& name, const Bytes& content, std::uint64_t fileTime = kTime) {
+    std::FILE* f = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << name;
+    if (!content.empty()) std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    platform::File file;
+    ASSERT_TRUE(platform::OpenFile(name.c_str(), platform::OpenMode::ReadWrite, file));
+    ASSERT_TRUE(platform::SetFileTimes(file, fileTime));
+    times_[name] = fileTime;
+  }
+  void Write(const std::string& name, const std::string& text, std::uint64_t fileTime = kTime) {
+    Write(name, ToBytes(text), fileTime);
+  }
+
+  // A packing list with the given Files entries and Out values.
+  void List(const std::vector<std::string>& entries, const std::string& out = "OutputName=out.exe\r\n"
+                                                                           "VersionFile=ver.exe, ver.exe\r\n") {
+    std::string text = "[Cmd]\r\nLANG=ENU\r\nTitle=Test\r\nFileName=setup.exe /q\r\n[Files]\r\n";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      char key[32];
+      std::snprintf(key, sizeof key, "File%02zu", i + 1);
+      text += std::string(key) + "=" + entries[i] + "\r\n";
+    }
+    text += "[Out]\r\n" + out + "[In]\r\nQorFileName=stub.exe\r\n";
+    Write("list.ini", text);
+  }
+
+  std::string Log() const {
+    const Bytes log = ReadWholeFile("logfile.txt");
+    return std::string(log.begin(), log.end());
+  }
+  std::string Entry(int number) const {
+    char key[8], value[260];
+    std::snprintf(key, sizeof key, "File%02d", number);
+    ReadProfileString("Files", key, "@", value, sizeof value, "list.ini");
+    return value;
+  }
+
+  void Succeeds(const std::string& argumentText = "/m ./list.ini", const BuildOptions& options = BuildOptions()) {
+    EXPECT_EXIT(RunBuild(argumentText, options), ::testing::ExitedWithCode(0), "");
+  }
+  void Fails(const std::string& expectedLog, const std::string& argumentText = "/m ./list.ini",
+             const BuildOptions& options = BuildOptions()) {
+    EXPECT_EXIT(RunBuild(argumentText, options), ::testing::ExitedWithCode(255), "");
+    EXPECT_EQ(Log(), expectedLog);
+  }
+
+  // Checks every piece of the package against the stored packing list and the named sources.
+  ParsedPackage ExpectPackage(const std::string& package, const std::vector<std::string>& sources) {
+    const Bytes bytes = ReadWholeFile(package);
+    ParsedPackage parsed = ParsePackage(bytes, MakeStub(1), sources.size() + 1);
+    EXPECT_EQ(parsed.error, "") << package;
+    if (!parsed.error.empty()) return parsed;
+    const Bytes list = ReadWholeFile("list.ini");
+    EXPECT_TRUE(Explodes(parsed.segments[0].stream, list)) << "the stored setup script";
+    EXPECT_EQ(parsed.segments[0].fileTime, platform_time("list.ini"));
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      const Bytes content = ReadWholeFile(sources[i]);
+      const Segment& s = parsed.segments[i + 1];
+      EXPECT_TRUE(Explodes(s.stream, content)) << sources[i];
+      if (content.empty()) {
+        Bytes padded = Implode(content);
+        padded.push_back(0);
+        EXPECT_EQ(s.stream, padded) << sources[i];
+      } else {
+        EXPECT_EQ(s.stream, Implode(content)) << sources[i];
+      }
+      EXPECT_EQ(s.fileTime, times_[sources[i]]) << sources[i];
+    }
+    return parsed;
+  }
+  using Segment = package_test::Segment;
+
+  std::uint64_t platform_time(const std::string& name) {
+    platform::File file;
+    std::uint64_t t = 0;
+    EXPECT_TRUE(platform::OpenFile(name.c_str(), platform::OpenMode::ReadShared, file));
+    EXPECT_TRUE(platform::GetLastWriteTime(file, t));
+    return t;
+  }
+
+  fs::path old_, dir_;
+  std::map<std::string, std::uint64_t> times_;
+};
+
+TEST_F(BuilderTest, BuildsTheLayoutPieceByPiece) {
+  Write("src/a.txt", std::string(5000, 'a') + "tail");
+  Write("src/b.bin", VersionImage(1, 2, 3, 4), kLaterTime);
+  List({"a.txt, src\\a.txt", "b.bin,src\\b.bin"});
+  Succeeds();
+  EXPECT_EQ(Log(), "");
+  ExpectPackage("out.exe", {"src/a.txt", "src/b.bin"});
+  EXPECT_EQ(Entry(1), "a.txt, src\\a.txt");
+}
+
+TEST_F(BuilderTest, EmptyAndTinyFilesArePackable) {
+  Write("src/empty", "");
+  Write("src/one", "x");
+  Write("src/four", "abcd");
+  List({"e,src\\empty", "o,src\\one", "f,src\\four"});
+  Succeeds();
+  EXPECT_EQ(Log(), "");
+  ExpectPackage("out.exe", {"src/empty", "src/one", "src/four"});
+}
+
+TEST_F(BuilderTest, PrunesAMissingThirdOfFiveEntries) {
+  for (const char* name : {"1", "2", "4", "5"}) Write(std::string("src/") + name, std::string("file ") + name);
+  List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5"});
+  Succeeds();
+  EXPECT_EQ(Log(), "Warning: src\\3 not found, removing from .ini file\r\n");
+  EXPECT_EQ(Entry(1), "n1,src\\1");
+  EXPECT_EQ(Entry(2), "n2,src\\2");
+  EXPECT_EQ(Entry(3), "n4,src\\4");
+  EXPECT_EQ(Entry(4), "n5,src\\5");
+  EXPECT_EQ(Entry(5), "@");
+  ExpectPackage("out.exe", {"src/1", "src/2", "src/4", "src/5"});
+}
+
+TEST_F(BuilderTest, PrunesSeveralMissingInARowAndAtTheEnd) {
+  Write("src/1", "one");
+  Write("src/5", "five");
+  List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5", "n6,src\\6"});
+  Succeeds();
+  EXPECT_EQ(Log(),
+            "Warning: src\\2 not found, removing from .ini file\r\n"
+            "Warning: src\\3 not found, removing from .ini file\r\n"
+            "Warning: src\\4 not found, removing from .ini file\r\n"
+            "Warning: src\\6 not found, removing from .ini file\r\n");
+  EXPECT_EQ(Entry(2), "n5,src\\5");
+  EXPECT_EQ(Entry(3), "@");
+  ExpectPackage("out.exe", {"src/1", "src/5"});
+}
+
+TEST_F(BuilderTest, AllEntriesMissingWithAVersionFile) {
+  List({"n1,src\\1", "n2,src\\2"});
+  Fails("Warning: src\\1 not found, removing from .ini file\r\n"
+        "Warning: src\\2 not found, removing from .ini file\r\n"
+        "No input files. Check the .INF syntax.\r\n");
+  EXPECT_EQ(Entry(1), "@");
+}
+
+TEST_F(BuilderTest, NoFile01AndNoVersionFileNeedsABuildNumber) {
+  List({}, "OutputName=out.exe\r\n");
+  Fails("Unable to get build number from first file in list.\r\n");
+}
+
+TEST_F(BuilderTest, CommasBlanksAndTabsInEntries) {
+  Write("src/c", "c");
+  Write("src/d e", "d e");
+  List({"a,b, \t,src\\c", "x y ,\t src\\d e"});
+  Succeeds();
+  ExpectPackage("out.exe", {"src/c", "src/d e"});
+}
+
+TEST_F(BuilderTest, StampsTheOutputNameWithTheVersion) {
+  Write("src/a", "a");
+  fs::create_directory("out");
+  List({"a,src\\a"}, "OutputName=out\\setup%s.exe\r\nVersionFile=ver.exe, ver.exe\r\n");
+  Succeeds();
+  ExpectPackage("out/setup2_01_04a.exe", {"src/a"});
+  // Revision 501 gives "b"; File01 is the version file when VersionFile is absent.
+  Write("src/v", VersionImage(5, 2, 30, 501));
+  List({"v,src\\v"}, "OutputName=out\\setup%s.exe\r\n");
+  Succeeds();
+  ExpectPackage("out/setup5_02_30b.exe", {"src/v"});
+  Write("src/v", VersionImage(5, 2, 123, 25));
+  Succeeds();
+  EXPECT_TRUE(fs::exists("out/setup5_02_123z.exe"));
+}
+
+TEST_F(BuilderTest, OutputFolderMustExist) {
+  Write("src/a", "a");
+  List({"a,src\\a"}, "OutputName=missing\\setup%s.exe\r\nVersionFile=v, ver.exe\r\n");
+  Fails("Error creating the output file.\r\n");
+}
+
+TEST_F(BuilderTest, RebuildTruncatesTheLog) {
+  Write("src/a", "a");
+  Write("logfile.txt", std::string(3000, 'L'));
+  List({"a,src\\a", "b,src\\missing"});
+  Succeeds();
+  EXPECT_EQ(Log(), "Warning: src\\missing not found, removing from .ini file\r\n");
+  Succeeds();
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(BuilderTest, ReadOnlyPackingListIsMadeWritableAndPruned) {
+  Write("src/a", "a");
+  List({"a,src\\a", "b,src\\missing"});
+  fs::permissions("list.ini", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  Succeeds();
+  EXPECT_EQ(Entry(2), "@");
+  EXPECT_NE(fs::status("list.ini").permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+TEST_F(BuilderTest, PackingListPathWithBlanksInQuotes) {
+  Write("src/a", "a");
+  List({"a,src\\a"});
+  fs::create_directory("my files");
+  fs::rename("list.ini", "my files/list.ini");
+  Succeeds("/m \"my files\\list.ini\"");
+  Fails("Unable to find setupqor.ini file as given on cmd line.\r\n", "/m my\\list.ini");
+}
+
+TEST_F(BuilderTest, AbsoluteVersionFilePathIsUsedAsItStands) {
+  Write("src/a", "a");
+  List({"a,src\\a"}, "OutputName=s%s.exe\r\nVersionFile=v, " + (dir_ / "ver.exe").string() + "\r\n");
+  Succeeds();
+  EXPECT_TRUE(fs::exists("s2_01_04a.exe"));
+}
+
+TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
+  Write("src/a", "a");
+  List({"a src\\a"}, "OutputName=out.exe\r\n");
+  Fails("No comma in input filename directive. Check the .INI syntax at File01.\r\n");
+  // With a VersionFile, File01 is only met by the pruning.
+  List({"a src\\a"});
+  Fails("No comma in input filename directive. Check the .INI syntax.\r\n");
+  List({"a,src\\a", "b src\\a"});
+  Fails("No comma in input filename directive. Check the .INI syntax.\r\n");
+  List({"a,src\\a"}, "VersionFile=v,ver.exe\r\n");
+  Fails("Output filename directive missing. Check the packing list syntax.\r\n");
+  Write("list.ini", "[Files]\r\nFile01=a,src\\a\r\n[Out]\r\nOutputName=o.exe\r\nVersionFile=v,ver.exe\r\n");
+  Fails("'In' executable filename directive missing. Check the packing list syntax.\r\n");
+  List({"a,src\\a"}, "OutputName=o.exe\r\nVersionFile=v,src\\a\r\n");
+  Fails("Unable to get build number from first file in list.\r\n");
+}
+
+TEST_F(BuilderTest, OutputNameIsNoFormat) {
+  Write("src/a", "a");
+  for (const char* name : {"setup%d.exe", "s%s%s.exe", "s%"}) {
+    List({"a,src\\a"}, std::string("OutputName=") + name + "\r\nVersionFile=v,ver.exe\r\n");
+    Fails("Output filename directive may hold one %s and %% only, no other %. Check the packing list syntax.\r\n");
+  }
+  List({"a,src\\a"}, "OutputName=" + std::string(252, 'n') + "%s\r\nVersionFile=v,ver.exe\r\n");
+  Fails("Output filename too long with the build number (259 characters at most).\r\n");
+  List({"a,src\\a"}, "OutputName=100%%_%s.exe\r\nVersionFile=v,ver.exe\r\n");
+  Succeeds();
+  EXPECT_TRUE(fs::exists("100%_2_01_04a.exe"));
+}
+
+TEST_F(BuilderTest, StubMustHoldTheMarkerExactlyOnce) {
+  Write("src/a", "a");
+  List({"a,src\\a"});
+  Write("stub.exe", MakeStub(2));
+  Fails("The Installer file holds the segment marker more than once: it already carries a package.\r\n");
+  Write("stub.exe", MakeStub(0));
+  Fails("The Installer file holds no segment marker: it is no stub of this program.\r\n");
+  fs::remove("stub.exe");
+  Fails("Error reading the Installer file.\r\n");
+}
+
+TEST_F(BuilderTest, MissingInputFileAfterPruning) {
+  // A folder passes the existence test but cannot be opened as a file.
+  fs::create_directory("src/folder");
+  List({"a,src\\folder"});
+  Fails("\r\nError opening an input file.\r\n");
+}
+
+TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
+  Write("src/a", "abcdefgh abcdefgh");
+  List({"a,src\\a"});
+  // Every stream with a 4096-byte dictionary starts 00 06: the 2048-byte stream (00 05) is kept.
+  static const std::uint8_t kHeader4096[] = {0x00, 0x06};
+  BuildOptions options;
+  options.segmentProbe = kHeader4096;
+  options.segmentProbeSize = 2;
+  Succeeds("/m ./list.ini", options);
+  const ParsedPackage parsed = ParsePackage(ReadWholeFile("out.exe"), MakeStub(1), 2);
+  ASSERT_EQ(parsed.error, "");
+  for (const auto& segment : parsed.segments) {
+    ASSERT_GE(segment.stream.size(), 2u);
+    EXPECT_EQ(segment.stream[1], 5);
+  }
+  EXPECT_TRUE(Explodes(parsed.segments[1].stream, ToBytes("abcdefgh abcdefgh")));
+  // Header byte 0 is 00 in every stream: no dictionary helps.
+  static const std::uint8_t kBinaryLiterals[] = {0x00};
+  options.segmentProbe = kBinaryLiterals;
+  options.segmentProbeSize = 1;
+  Fails("Error compressing ./list.ini: every compressed form of it holds the segment marker.\r\n",
+        "/m ./list.ini", options);
+}
+
+TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {
+  Write("src/a", Noise(20000));
+  List({"a,src\\a"});
+  BuildOptions options;
+  options.packageLimit = 1500;
+  Fails("The package would pass 2 GiB, the most a package can hold. Split the payload.\r\n", "/m ./list.ini",
+        options);
+  EXPECT_LE(fs::file_size("out.exe"), 1500u);
+}
+
+TEST_F(BuilderTest, FullDiskEndsWithALogLine) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  Write("src/a", "a");
+  List({"a,src\\a"}, "OutputName=/dev/full\r\nVersionFile=v,ver.exe\r\n");
+  Fails("Error writing to the output file.\r\n");
+}
+
+TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
+  // The stub fits, the rest does not: the writes of the segments and markers fail.
+  Write("src/a", Noise(200000));
+  List({"a,src\\a"});
+  const auto limited = [] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    RunBuild("/m ./list.ini", BuildOptions());
+  };
+  EXPECT_EXIT(limited(), ::testing::ExitedWithCode(255), "");
+  EXPECT_EQ(Log(), "Error writing to the output file.\r\n");
+}
+
+TEST_F(BuilderTest, LongLogLinesAreShortenedKeepingBothEnds) {
+  Write("src/a", "a");
+  const std::string longPath = "src\\" + std::string(120, 'p') + std::string(120, 'q') + "\\end.dll";
+  List({"a,src\\a", "b," + longPath});
+  Succeeds();
+  const std::string log = Log();
+  EXPECT_EQ(log.size(), 259u);
+  EXPECT_EQ(log.substr(0, 20), "Warning: src\\ppppppp");
+  EXPECT_NE(log.find("..."), std::string::npos);
+  const std::string ending = "qq\\end.dll not found, removing from .ini file\r\n";
+  EXPECT_EQ(log.substr(log.size() - ending.size()), ending);
+}
+
+TEST_F(BuilderTest, OverLongCommandLineIsRefused) {
+  Fails("Command line too long: the packing list path may have 259 characters at most.\r\n",
+        "/m " + std::string(260, 'x'));
+}
+
+TEST_F(BuilderTest, OverLongValuesAreRefused) {
+  Write("src/a", "a");
+  List({"a,src\\a", "b," + std::string(300, 'v')});
+  Fails("Value too long (259 characters at most) at Files/File02. Check the packing list syntax.\r\n");
+}
+
+}  // namespace

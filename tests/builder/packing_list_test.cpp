@@ -1,0 +1,56 @@
+// The packing list's path in the /m argument and the splitting of its entries.
+#include "builder/packing_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string ListPath(const std::string& argumentText, ListPathResult expected = ListPathResult::Ok) {
+  char path[platform::kPathCapacity];
+  EXPECT_EQ(PackingListPath(argumentText.c_str(), path), expected) << argumentText;
+  return path;
+}
+
+TEST(PackingListPathTest, TakesThePathAsGiven) {
+  EXPECT_EQ(ListPath("/m .\\list.ini"), ".\\list.ini");
+  EXPECT_EQ(ListPath("/M \t list.ini  "), "list.ini");
+  EXPECT_EQ(ListPath("/m C:\\My Files\\list.ini"), "C:\\My Files\\list.ini");
+  EXPECT_EQ(ListPath("/m \"C:\\My Files\\list.ini\""), "C:\\My Files\\list.ini");
+  EXPECT_EQ(ListPath("/m \"unterminated list.ini"), "unterminated list.ini");
+  EXPECT_EQ(ListPath("/make list.ini"), "list.ini");
+}
+
+TEST(PackingListPathTest, NoPathGivesAnEmptyOne) {
+  EXPECT_EQ(ListPath("/m"), "");
+  EXPECT_EQ(ListPath("/mlist.ini"), "");
+  EXPECT_EQ(ListPath("/m   "), "");
+}
+
+TEST(PackingListPathTest, RefusesPathsLongerThan259Characters) {
+  EXPECT_EQ(ListPath("/m " + std::string(259, 'p')).size(), 259u);
+  EXPECT_EQ(ListPath("/m " + std::string(260, 'p'), ListPathResult::TooLong), "");
+  EXPECT_EQ(ListPath("/m \"" + std::string(260, 'p') + "\"", ListPathResult::TooLong), "");
+}
+
+TEST(EntrySourcePathTest, SplitsAtTheLastCommaAndSkipsSeparators) {
+  EXPECT_STREQ(EntrySourcePath("core.dll, ..\\bin\\core.dll"), "..\\bin\\core.dll");
+  EXPECT_STREQ(EntrySourcePath("a,b,c"), "c");
+  EXPECT_STREQ(EntrySourcePath("name,\t , src file.txt"), "src file.txt");
+  EXPECT_STREQ(EntrySourcePath("name,"), "");
+  EXPECT_STREQ(EntrySourcePath(",src"), "src");
+  EXPECT_EQ(EntrySourcePath("no comma here"), nullptr);
+}
+
+TEST(EntrySourcePathTest, AbsolutePaths) {
+  EXPECT_TRUE(IsAbsolutePath("C:\\bin\\core.dll"));
+  EXPECT_TRUE(IsAbsolutePath("z:/x"));
+  EXPECT_TRUE(IsAbsolutePath("\\\\server\\share\\a.dll"));
+  EXPECT_TRUE(IsAbsolutePath("/usr/lib/a.dll"));
+  EXPECT_FALSE(IsAbsolutePath("..\\bin\\core.dll"));
+  EXPECT_FALSE(IsAbsolutePath("core.dll"));
+  EXPECT_FALSE(IsAbsolutePath(""));
+}
+
+}  // namespace
