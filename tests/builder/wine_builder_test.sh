@@ -36,9 +36,15 @@ template() {
   head -c 70000 /dev/urandom >"$dir/src/noise.bin"
 }
 
-list() {  # list DIR OUT_SECTION FILE_ENTRIES...
-  local dir=$1 out=$2
-  shift 2
+list() {  # list DIR OUT_LINE... -- FILE_ENTRY...   (each given line gets CR LF)
+  local dir=$1
+  shift
+  local out=()
+  while [ "$1" != -- ]; do
+    out+=("$1")
+    shift
+  done
+  shift
   {
     printf '[Cmd]\r\nLANG=ENU\r\nTitle=Wine test\r\nFileName=setup.exe /q\r\n[Files]\r\n'
     local n=1
@@ -46,21 +52,27 @@ list() {  # list DIR OUT_SECTION FILE_ENTRIES...
       printf 'File%02d=%s\r\n' "$n" "$entry"
       n=$((n + 1))
     done
-    printf '[Out]\r\n%s[In]\r\nQorFileName=QorEngineUpdate.exe\r\n' "$out"
+    printf '[Out]\r\n'
+    printf '%s\r\n' "${out[@]}"
+    printf '[In]\r\nQorFileName=QorEngineUpdate.exe\r\n'
   } >"$dir/list.ini"
 }
 
-# Runs case NAME with argument text ARGS; expects exit status STATUS (0 or -1), log LOG (printf
-# format) and, when given, the package PACKAGE.
+# Runs case NAME: `check NAME STATUS LOG PACKAGE LIST_PATH` runs "/m LIST_PATH" and expects exit
+# status STATUS (0 or -1), the log LOG (a printf format) and, unless empty, the package PACKAGE. A
+# LIST_PATH with blanks reaches the program in double quotes, as Wine quotes such an argument.
 check() {
-  local name=$1 args=$2 status=$3 log=$4 package=${5:-}
+  local name=$1 status=$2 log=$3 package=$4 path=$5
   local dir=$work/$name
   # Same times everywhere, to 100 ns, so both builders store the same file times.
   find "$dir" -exec touch -h -d '2020-01-02 03:04:05.1234567 UTC' {} +
   if [ -n "$native" ]; then cp -a "$dir" "$dir.native"; fi
 
   local output
-  output=$(cd "$dir" && bash "$src/tests/wine/wine-run.sh" ./runner.exe QorEngineUpdate.exe $args 2>/dev/null | tr -d '\r')
+  # Into a file, not a pipe: a wineserver started here would hold a pipe open after the run.
+  (cd "$dir" && bash "$src/tests/wine/wine-run.sh" ./runner.exe QorEngineUpdate.exe /m "$path" \
+    >"$dir.runner-out" 2>/dev/null) || true
+  output=$(tr -d '\r' <"$dir.runner-out")
   local expected_exit="EXITCODE 0 0"
   [ "$status" = -1 ] && expected_exit="EXITCODE 4294967295 -1"
   grep -qx "$expected_exit" <<<"$output" || fail "$name: expected '$expected_exit', runner printed '$output'"
@@ -72,17 +84,22 @@ check() {
 
   if [ -n "$native" ]; then
     local native_status=0
-    # The argument text's path, without the switch and without quotes, as one argument.
-    local path=${args#/m }
-    path=${path#\"}
-    path=${path%\"}
     (cd "$dir.native" && "$native" build "$path" 2>/dev/null) || native_status=$?
     local expected_native=0
     [ "$status" = -1 ] && expected_native=255
     [ "$native_status" = "$expected_native" ] || fail "$name: native qorpack exited $native_status"
     cmp -s "$dir/logfile.txt" "$dir.native/logfile.txt" || fail "$name: native log differs"
-    cmp -s "$dir/list.ini" "$dir.native/list.ini" || fail "$name: native packing list differs"
-    if [ -n "$package" ]; then
+    if [ -f "$dir/list.ini" ]; then
+      cmp -s "$dir/list.ini" "$dir.native/list.ini" || fail "$name: native packing list differs"
+    fi
+    if [ -n "$package" ] && grep -q Warning "$dir/logfile.txt"; then
+      # Pruning rewrote the packing list in each run, so its stored time differs (8 bytes) and with
+      # it the checksum (4 bytes); every other byte must be the same.
+      local differing
+      differing=$( (cmp -l "$dir/$package" "$dir.native/$package" 2>&1 || true) | wc -l)
+      [ "$(stat -c %s "$dir/$package")" = "$(stat -c %s "$dir.native/$package")" ] && [ "$differing" -le 12 ] ||
+        fail "$name: the native package differs in $differing bytes"
+    elif [ -n "$package" ]; then
       cmp "$dir/$package" "$dir.native/$package" || fail "$name: the native package differs"
     fi
   fi
@@ -91,37 +108,37 @@ check() {
 
 # A full package: text, binaries, an empty file, incompressible data; stamped with 2.1.4.0.
 template "$work/full"
-list "$work/full" 'OutputName=out\setup%s.exe\r\nVersionFile=core, src\core.dll\r\n' \
+list "$work/full" 'OutputName=out\setup%s.exe' 'VersionFile=core, src\core.dll' -- \
   'core.dll, src\core.dll' 'readme.txt,src\README.TXT' 'empty.dat,	src\empty.dat' 'noise.bin,x,src\noise.bin'
-check full '/m .\list.ini' 0 '' 'out/setup2_01_04a.exe'
+check full 0 '' 'out/setup2_01_04a.exe' '.\list.ini'
 
-# File01 stamps the name: 5.2.30.501 gives 5_02_30b; the list is given in quotes, with a blank.
+# File01 stamps the name: 5.2.30.501 gives 5_02_30b; the list's path has a blank.
 template "$work/quoted"
-list "$work/quoted/my files" 'OutputName=..\out\s%s.exe\r\n' 'tool.exe,..\src\tool.exe'
-check quoted '/m "my files\list.ini"' 0 '' 'out/s5_02_30b.exe'
+list "$work/quoted/my files" 'OutputName=out\s%s.exe' -- 'tool.exe,src\tool.exe'
+check quoted 0 '' 'out/s5_02_30b.exe' 'my files\list.ini'
 
 # Pruning: the second of three entries is missing.
 template "$work/prune"
-list "$work/prune" 'OutputName=p.exe\r\nVersionFile=c,src\core.dll\r\n' 'a,src\readme.txt' 'b,src\gone.txt' 'c,src\empty.dat'
-check prune '/m .\list.ini' 0 'Warning: src\\gone.txt not found, removing from .ini file\r\n' 'p.exe'
+list "$work/prune" 'OutputName=p.exe' 'VersionFile=c,src\core.dll' -- 'a,src\readme.txt' 'b,src\gone.txt' 'c,src\empty.dat'
+check prune 0 'Warning: src\\gone.txt not found, removing from .ini file\r\n' 'p.exe' '.\list.ini'
 
 # Failures: every source missing; an output name with a format sequence; a stub that already carries
 # a package (the full case's package); a missing packing list.
 template "$work/none"
-list "$work/none" 'OutputName=n.exe\r\nVersionFile=c,src\core.dll\r\n' 'a,src\gone1' 'b,src\gone2'
-check none '/m .\list.ini' -1 'Warning: src\\gone1 not found, removing from .ini file\r\nWarning: src\\gone2 not found, removing from .ini file\r\nNo input files. Check the .INF syntax.\r\n'
+list "$work/none" 'OutputName=n.exe' 'VersionFile=c,src\core.dll' -- 'a,src\gone1' 'b,src\gone2'
+check none -1 'Warning: src\\gone1 not found, removing from .ini file\r\nWarning: src\\gone2 not found, removing from .ini file\r\nNo input files. Check the .INF syntax.\r\n' '' '.\list.ini'
 
 template "$work/percent"
-list "$work/percent" 'OutputName=setup%%d.exe\r\nVersionFile=c,src\core.dll\r\n' 'a,src\readme.txt'
-check percent '/m .\list.ini' -1 'Output filename directive may hold one %%s and %%%% only, no other %%. Check the packing list syntax.\r\n'
+list "$work/percent" 'OutputName=setup%d.exe' 'VersionFile=c,src\core.dll' -- 'a,src\readme.txt'
+check percent -1 'Output filename directive may hold one %%s and %%%% only, no other %%. Check the packing list syntax.\r\n' '' '.\list.ini'
 
 template "$work/restub"
 cp "$work/full/out/setup2_01_04a.exe" "$work/restub/QorEngineUpdate.exe"
-list "$work/restub" 'OutputName=r.exe\r\nVersionFile=c,src\core.dll\r\n' 'a,src\readme.txt'
-check restub '/m .\list.ini' -1 'The Installer file holds the segment marker more than once: it already carries a package.\r\n'
+list "$work/restub" 'OutputName=r.exe' 'VersionFile=c,src\core.dll' -- 'a,src\readme.txt'
+check restub -1 'The Installer file holds the segment marker more than once: it already carries a package.\r\n' '' '.\list.ini'
 
 template "$work/nolist"
-check nolist '/m .\absent.ini' -1 'Unable to find setupqor.ini file as given on cmd line.\r\n'
+check nolist -1 'Unable to find setupqor.ini file as given on cmd line.\r\n' '' '.\absent.ini'
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)"
