@@ -122,4 +122,9 @@ void Sleep(std::uint32_t milliseconds);
 // Registers the common controls (the dialog's progress bar class); nothing to do on POSIX.
 void InitCommonControls();
 
+// Keeps DLLs out of reach that lie beside the executable (a downloads folder may hold planted
+// ones): DLLs are then searched in the system directory only. Called first thing at start-up;
+// nothing to do on POSIX.
+void RestrictDllSearch();
+
 }  // namespace platform

@@ -1,19 +1,156 @@
-// qorpack's package commands (not built yet: each says so and fails).
+// qorpack list, verify and extract: read a package with the installer's own reader and payload list,
+// so a package that passes here reads the same way when it installs.
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
 
+#include "app/ini.h"
+#include "installer/payload_list.h"
+#include "package/checksum.h"
+#include "package/segment.h"
 #include "tools/commands.h"
 
-int CommandList(int, char**) {
-  std::fprintf(stderr, "qorpack: this command is not available yet\n");
-  return 2;
+namespace {
+
+enum class Walk { List, Verify, Extract };
+
+const char kScriptName[] = "SetupQor.ini";
+
+int Fail(const std::string& reason) {
+  std::fprintf(stderr, "qorpack: %s\n", reason.c_str());
+  return 1;
 }
 
-int CommandVerify(int, char**) {
-  std::fprintf(stderr, "qorpack: this command is not available yet\n");
-  return 2;
+// "2024-05-01 12:00:00 UTC" for a Windows file time.
+std::string FormatFileTime(std::uint64_t fileTime) {
+  constexpr std::int64_t kUnixEpochSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
+  const std::time_t seconds =
+      static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / 10000000) - kUnixEpochSeconds);
+  std::tm parts = {};
+  char text[40];
+  if (gmtime_r(&seconds, &parts) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts) == 0) {
+    return "(time out of range)";
+  }
+  return text;
 }
 
-int CommandExtract(int, char**) {
-  std::fprintf(stderr, "qorpack: this command is not available yet\n");
-  return 2;
+// A piece's destination: a file (extract), or only a count (list, verify), plus the script's text.
+struct Sink {
+  platform::File* file;
+  std::string* text;
+  std::uint64_t bytes;
+};
+
+bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
+  auto* sink = static_cast<Sink*>(context);
+  sink->bytes += size;
+  if (sink->text != nullptr) sink->text->append(reinterpret_cast<const char*>(data), size);
+  return sink->file == nullptr || platform::WriteFile(*sink->file, data, size);
 }
+
+ScriptValue LookUp(const std::string& script, const char* section, const char* key, ScriptText& value) {
+  bool found = false;
+  const std::string text = ProfileLookup(script, section, key, &found);
+  if (!found || text.empty() || text[0] == '@') {
+    std::snprintf(value, sizeof value, "@");
+    return ScriptValue::Missing;
+  }
+  std::snprintf(value, sizeof value, "%s", text.c_str());
+  return text.size() >= sizeof value ? ScriptValue::TooLong : ScriptValue::Present;
+}
+
+// Decodes the next segment into `sink` (and into the file at `path` when extracting, with its
+// stored time); prints its line; false with a message on any fault.
+bool ReadPiece(PackageReader& reader, Walk walk, const std::string& name, const std::string& path,
+               std::string* text) {
+  platform::File file;
+  if (walk == Walk::Extract) {
+    if (path.size() >= platform::kPathCapacity) return Fail(path + ": path longer than 259 characters") == 0;
+    if (!platform::OpenFile(path.c_str(), platform::OpenMode::CreateAlways, file)) {
+      return Fail("cannot create " + path) == 0;
+    }
+  }
+  Sink sink = {walk == Walk::Extract ? &file : nullptr, text, 0};
+  const std::uint32_t start = reader.Position();
+  std::uint64_t fileTime = 0;
+  std::uint32_t decoderResult = 0;
+  const PackageFault fault = reader.DecodeSegment(Store, &sink, fileTime, decoderResult);
+  if (fault != PackageFault::None) {
+    std::string reason = name + " at offset " + std::to_string(start) + ": " + DescribePackageFault(fault);
+    if (decoderResult != 0) reason += " (decoder result " + std::to_string(decoderResult) + ")";
+    return Fail(reason) == 0;
+  }
+  if (walk == Walk::Extract && !platform::SetFileTimes(file, fileTime)) {
+    return Fail("cannot set the time of " + path) == 0;
+  }
+  const std::uint32_t packed = reader.Position() - start - kMarkerSize - kFileTimeSize;
+  if (walk != Walk::Verify) {
+    std::printf("%-24s %12u %12llu  %s\n", name.c_str(), packed,
+                static_cast<unsigned long long>(sink.bytes), FormatFileTime(fileTime).c_str());
+  }
+  return true;
+}
+
+int WalkPackage(int argc, char** argv, Walk walk) {
+  const int wanted = walk == Walk::Extract ? 2 : 1;
+  if (argc != wanted) {
+    return Fail(walk == Walk::Extract ? "usage: qorpack extract PKG DIR" : "usage: qorpack list|verify PKG");
+  }
+  platform::File package;
+  if (!platform::OpenFile(argv[0], platform::OpenMode::ReadShared, package)) {
+    return Fail(std::string("cannot open ") + argv[0]);
+  }
+  std::uint32_t length = 0;
+  if (!platform::SeekEnd(package, length) || length < 4) return Fail("not a package: shorter than 4 bytes");
+  const bool checksumMatches = PackageChecksum(package, kChecksumVerify, kScriptName) == 1;
+  if (!checksumMatches) {
+    // The installer refuses such a package before reading it; list still shows what is there.
+    if (walk != Walk::List) return Fail("the checksum does not match");
+    std::printf("checksum does not match\n");
+  }
+
+  PackageFileReader file(package, length - 4, 0);
+  PackageReader& reader = file.reader();
+  Sink stub = {nullptr, nullptr, 0};
+  const PackageFault stubFault = reader.CopyStub(Store, &stub);
+  if (stubFault != PackageFault::None) return Fail(std::string("stub: ") + DescribePackageFault(stubFault));
+  if (walk != Walk::Verify) {
+    std::printf("%-24s %12s %12s  %s\n", "piece", "packed", "size", "stored time");
+    std::printf("%-24s %12s %12llu\n", "(stub)", "", static_cast<unsigned long long>(stub.bytes));
+  }
+
+  const std::string directory = walk == Walk::Extract ? std::string(argv[1]) + "/" : std::string();
+  std::string script;
+  if (!ReadPiece(reader, walk, kScriptName, directory + kScriptName, &script)) return 1;
+  const ScriptLookup lookup = [&script](const char* section, const char* key, ScriptText& value) {
+    return LookUp(script, section, key, value);
+  };
+  const std::vector<PayloadEntry> entries = ReadPayloadList(lookup);
+  for (const PayloadEntry& entry : entries) {
+    if (entry.problem != EntryProblem::None) return Fail("the script is refused: " + DescribeEntryProblem(entry));
+  }
+  for (const PayloadEntry& entry : entries) {
+    if (!ReadPiece(reader, walk, entry.name, directory + entry.name, nullptr)) return 1;
+  }
+
+  const std::uint32_t rest = length - 4 - reader.Position();
+  if (walk == Walk::Verify) {
+    if (entries.empty()) return Fail("the script lists no File01");
+    std::printf("%s: checksum matches, the script and %zu files decode\n", argv[0], entries.size());
+  } else if (walk == Walk::List) {
+    ScriptText title, command;
+    lookup("Cmd", "Title", title);
+    lookup("Cmd", "FileName", command);
+    std::printf("title: %s\nfinishing command: %s\n", title, command);
+  }
+  if (rest > 3) std::printf("note: %u bytes after the last piece are not read by the installer\n", rest);
+  return 0;
+}
+
+}  // namespace
+
+int CommandList(int argc, char** argv) { return WalkPackage(argc, argv, Walk::List); }
+int CommandVerify(int argc, char** argv) { return WalkPackage(argc, argv, Walk::Verify); }
+int CommandExtract(int argc, char** argv) { return WalkPackage(argc, argv, Walk::Extract); }

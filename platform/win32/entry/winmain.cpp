@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include "app/main.h"
+#include "platform/platform.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything can load a DLL: the package usually runs from a downloads folder.
+  platform::RestrictDllSearch();
   return Main(instance, ArgumentText(GetCommandLineA()));
 }

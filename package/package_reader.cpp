@@ -1,0 +1,199 @@
+// The streaming package reader: one buffer, one pass, markers found as the bytes go by.
+#include "package/package_reader.h"
+
+#include <cstring>
+#include <new>
+
+#include "codec/explode.h"
+
+const char* DescribePackageFault(PackageFault fault) {
+  switch (fault) {
+    case PackageFault::None: return "no fault";
+    case PackageFault::ReadFailed: return "the package cannot be read";
+    case PackageFault::NoMarker: return "the package is damaged: a piece has no end marker";
+    case PackageFault::ShortFileTime: return "the package is damaged: a file time is cut short";
+    case PackageFault::BadSegment: return "the package is damaged: a piece does not decode";
+    case PackageFault::WriteFailed: return "a decoded file cannot be written";
+  }
+  return "unknown fault";
+}
+
+PackageReader::PackageReader(PackageInput input, void* context, std::uint32_t start, std::uint32_t end)
+    : input_(input),
+      context_(context),
+      remainingInput_(end > start ? end - start : 0),
+      position_(start),
+      buffer_(new std::uint8_t[kBufferSize]) {}
+
+bool PackageReader::MarkerAt(std::uint32_t at) const {
+  return std::memcmp(buffer_.get() + at, SegmentMarker, kMarkerSize) == 0;
+}
+
+void PackageReader::ScanForMarker() {
+  std::uint32_t from = markerScan_ > head_ ? markerScan_ : head_;
+  // Only offsets with a whole marker's worth of bytes behind them can be decided now; the last 12
+  // bytes wait for the next fill, so a marker cut by a buffer boundary is still found.
+  if (tail_ - from < kMarkerSize) {
+    markerScan_ = from;
+    return;
+  }
+  const std::uint32_t lastStart = tail_ - kMarkerSize;
+  const std::uint8_t* base = buffer_.get();
+  while (from <= lastStart) {
+    const void* hit = std::memchr(base + from, SegmentMarker[0], lastStart - from + 1);
+    if (hit == nullptr) break;
+    const auto at = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - base);
+    if (MarkerAt(at)) {
+      markerAt_ = at;
+      markerFound_ = true;
+      markerScan_ = at;
+      return;
+    }
+    from = at + 1;
+  }
+  markerScan_ = lastStart + 1;
+}
+
+bool PackageReader::Refill() {
+  if (head_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + head_, tail_ - head_);
+    tail_ -= head_;
+    markerScan_ = markerScan_ > head_ ? markerScan_ - head_ : 0;
+    if (markerFound_) markerAt_ -= head_;
+    head_ = 0;
+  }
+  const std::uint32_t room = kBufferSize - tail_;
+  const std::uint32_t wanted = room < remainingInput_ ? room : remainingInput_;
+  if (wanted == 0) {
+    inputEnded_ = true;
+    return false;
+  }
+  std::uint32_t got = 0;
+  if (!input_(context_, buffer_.get() + tail_, wanted, got)) {
+    fault_ = PackageFault::ReadFailed;
+    return false;
+  }
+  if (got == 0) {
+    // The file is shorter than its length said a moment ago: treat it as ended here.
+    inputEnded_ = true;
+    return false;
+  }
+  if (got > wanted) got = wanted;
+  tail_ += got;
+  remainingInput_ -= got;
+  return true;
+}
+
+std::uint32_t PackageReader::ReadToMarker(std::uint8_t* buffer, std::uint32_t size) {
+  std::uint32_t copied = 0;
+  while (copied < size && fault_ == PackageFault::None) {
+    if (!markerFound_) ScanForMarker();
+    const std::uint32_t limit = markerFound_ ? markerAt_ : inputEnded_ ? tail_ : markerScan_;
+    if (head_ < limit) {
+      std::uint32_t n = limit - head_;
+      if (n > size - copied) n = size - copied;
+      if (buffer != nullptr) std::memcpy(buffer + copied, buffer_.get() + head_, n);
+      head_ += n;
+      position_ += n;
+      copied += n;
+      continue;
+    }
+    if (markerFound_) break;
+    if (inputEnded_) {
+      fault_ = PackageFault::NoMarker;
+      break;
+    }
+    Refill();
+  }
+  return copied;
+}
+
+PackageFault PackageReader::StepPastMarker() {
+  // Callers arrive here only after ReadToMarker stopped without a fault, that is, at a marker.
+  head_ += kMarkerSize;
+  position_ += kMarkerSize;
+  markerFound_ = false;
+  markerScan_ = head_;
+  return PackageFault::None;
+}
+
+PackageFault PackageReader::ReadFileTime(std::uint64_t& fileTime) {
+  while (tail_ - head_ < kFileTimeSize) {
+    if (!Refill()) {
+      if (fault_ == PackageFault::None) fault_ = PackageFault::ShortFileTime;
+      return fault_;
+    }
+  }
+  const std::uint8_t* p = buffer_.get() + head_;
+  fileTime = 0;
+  for (std::uint32_t i = kFileTimeSize; i-- > 0;) fileTime = (fileTime << 8) | p[i];
+  head_ += kFileTimeSize;
+  position_ += kFileTimeSize;
+  if (markerScan_ < head_) markerScan_ = head_;
+  return PackageFault::None;
+}
+
+PackageFault PackageReader::CopyStub(PieceOutput output, void* outputContext) {
+  std::uint8_t piece[4096];
+  for (int marker = 0; marker < 2; ++marker) {
+    for (;;) {
+      const std::uint32_t n = ReadToMarker(piece, sizeof piece);
+      if (n == 0) break;
+      if (!output(outputContext, piece, n)) return fault_ = PackageFault::WriteFailed;
+    }
+    if (fault_ != PackageFault::None) return fault_;
+    // The stub's own copy of the marker is part of its image; the second one ends it.
+    if (marker == 0 && !output(outputContext, buffer_.get() + head_, kMarkerSize)) {
+      return fault_ = PackageFault::WriteFailed;
+    }
+    StepPastMarker();
+  }
+  return PackageFault::None;
+}
+
+namespace {
+
+struct DecodeContext {
+  PackageReader* reader;
+  PieceOutput output;
+  void* outputContext;
+  bool writeFailed;
+};
+
+std::uint32_t ReadSegmentBytes(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  auto* context = static_cast<DecodeContext*>(parameter);
+  // Once the output is lost there is no use decoding on: an empty read ends the stream.
+  if (context->writeFailed) return 0;
+  return context->reader->ReadToMarker(buffer, *size);
+}
+
+void WriteDecodedBytes(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  auto* context = static_cast<DecodeContext*>(parameter);
+  if (context->writeFailed || *size == 0) return;
+  if (!context->output(context->outputContext, buffer, *size)) context->writeFailed = true;
+}
+
+}  // namespace
+
+PackageFault PackageReader::DecodeSegment(PieceOutput output, void* outputContext,
+                                          std::uint64_t& fileTime, std::uint32_t& decoderResult) {
+  decoderResult = 0;
+  if (fault_ != PackageFault::None) return fault_;
+  // Value-initialised: the decoder needs a zero history.
+  std::unique_ptr<ExplodeState> state(new ExplodeState());
+  DecodeContext context = {this, output, outputContext, false};
+  const ExplodeResult result = ExplodeStream(ReadSegmentBytes, WriteDecodedBytes, state.get(), &context);
+  state.reset();
+  if (fault_ != PackageFault::None) return fault_;
+  if (context.writeFailed) return fault_ = PackageFault::WriteFailed;
+  if (result != kExplodeOk) {
+    decoderResult = result;
+    return fault_ = PackageFault::BadSegment;
+  }
+  // The decoder stops at the end code; anything between it and the marker is not part of the file.
+  while (ReadToMarker(nullptr, 0xFFFFFFFFu) != 0) {
+  }
+  if (fault_ != PackageFault::None) return fault_;
+  StepPastMarker();
+  return ReadFileTime(fileTime);
+}

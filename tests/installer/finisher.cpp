@@ -1,0 +1,24 @@
+// finisher.exe: the finishing command of the installer tests. Appends its own path, its command line
+// and its current directory to finisher.log in the current directory, then exits with the status
+// written in finisher-exit.txt there (0 when there is none), so one program plays every outcome.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  char own[MAX_PATH] = {};
+  char directory[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, own, sizeof own);
+  GetCurrentDirectoryA(sizeof directory, directory);
+  if (FILE* log = std::fopen("finisher.log", "ab")) {
+    std::fprintf(log, "module=%s\ncommand=%s\ncwd=%s\n", own, GetCommandLineA(), directory);
+    std::fclose(log);
+  }
+  unsigned long status = 0;
+  if (FILE* wanted = std::fopen("finisher-exit.txt", "r")) {
+    if (std::fscanf(wanted, "%lu", &status) != 1) status = 0;
+    std::fclose(wanted);
+  }
+  return static_cast<int>(status);
+}
