@@ -1,6 +1,8 @@
 // The installer end to end under Wine: packages made of the real executable as stub, a setup script
 // and the finisher program as payload, started with /h like an unattended install, and judged by
 // their full exit status and by what they leave in the temporary directory and the current one.
+// Packages come from the program's own builder where it can make them, and are composed from the
+// layout where the builder would refuse (no OutputName, no version block) or damage is the subject.
 // Usage: installer_scenarios --stub=EXE --finisher=EXE --not-admin=EXE --fake-dll=DLL --probe=EXE
 #include <windows.h>
 
@@ -153,6 +155,43 @@ class Scenario : public ::testing::Test {
     return path;
   }
 
+  // Builds the package with the program's own builder (/m): the payload files become source files
+  // with their times, every FileNN entry's source path names them, and the script's stored time is
+  // the packing list's time after the build. Entries are matched to `payload` in order.
+  std::string BuildPackage(const std::string& script, const std::vector<Payload>& payload,
+                           const std::string& name, std::uint64_t& scriptTime) {
+    const std::string sources = work_ + "\\src";
+    CreateDirectoryA(sources.c_str(), nullptr);
+    std::string list;
+    std::istringstream lines(script);
+    std::size_t next = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("File", 0) == 0 && line.find('=') == 6 && next < payload.size()) {
+        const std::string source = sources + "\\s" + std::to_string(next);
+        WriteBytes(source, payload[next].data);
+        SetTime(source, payload[next].fileTime);
+        line = line.substr(0, line.rfind(',') + 1) + source + "\r";
+        ++next;
+      } else if (line.rfind("OutputName=", 0) == 0) {
+        line = "OutputName=" + name + "\r";
+      }
+      list += line + "\n";
+    }
+    list += "[In]\r\nQorFileName=" + stubPath + "\r\n";
+    const std::string listPath = work_ + "\\list.ini";
+    WriteBytes(listPath, testpkg::ToBytes(list));
+    EXPECT_EQ(RunProgram("\"" + stubPath + "\" /m " + listPath, work_), 0u) << ReadText(work_ + "\\logfile.txt");
+    scriptTime = LastWriteTime(listPath);
+    return work_ + "\\" + name;
+  }
+
+  static void SetTime(const std::string& path, std::uint64_t fileTime) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME time = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+    SetFileTime(file, &time, &time, &time);
+    CloseHandle(file);
+  }
+
   static Payload Finisher(std::uint64_t fileTime = 0x01D6000000000001ull) {
     return {"setup.exe,c:\\build\\finisher.exe", ReadBytes(finisherPath), fileTime};
   }
@@ -176,9 +215,10 @@ class Scenario : public ::testing::Test {
 // arguments, in the installer's current directory; its status decides the exit status and whether
 // the files go.
 TEST_F(Scenario, SilentOutcomesFollowTheFinishingStatus) {
-  const std::string package = MakePackage(
+  std::uint64_t scriptTime = 0;
+  const std::string package = BuildPackage(
       Script("FileName=setup.exe /q", {"setup.exe,c:\\build\\finisher.exe", "data.txt,c:\\build\\data.txt"}),
-      {Finisher(), Text("data.txt,x", "data", 0x01D4000000000002ull)});
+      {Finisher(), Text("data.txt,x", "data", 0x01D4000000000002ull)}, "built.exe", scriptTime);
 
   EXPECT_EQ(Install(package), 0u);
   // The program path is quoted; the arguments follow unchanged.
@@ -204,7 +244,7 @@ TEST_F(Scenario, SilentOutcomesFollowTheFinishingStatus) {
   EXPECT_EQ(ReadText(temp_ + "data.txt"), "data");
   EXPECT_EQ(LastWriteTime(temp_ + "setup.exe"), 0x01D6000000000001ull);
   EXPECT_EQ(LastWriteTime(temp_ + "data.txt"), 0x01D4000000000002ull);
-  EXPECT_EQ(LastWriteTime(temp_ + "SetupQor.ini"), kScriptTime);
+  EXPECT_EQ(LastWriteTime(temp_ + "SetupQor.ini"), scriptTime);
   EXPECT_NE(ReadText(temp_ + "SetupQor.ini").find("FileName=setup.exe /q"), std::string::npos);
 }
 
@@ -230,7 +270,8 @@ TEST_F(Scenario, NinetyNineEntriesAndNoHundredth) {
     payload.push_back(Text(entries.back(), std::string(static_cast<std::size_t>(n), 'x'), kScriptTime + n * 10000000ull));
   }
   entries.push_back("f100.bin,src");  // written as File100: never read
-  const std::string package = MakePackage(Script("FileName=setup.exe", entries), payload);
+  std::uint64_t scriptTime = 0;
+  const std::string package = BuildPackage(Script("FileName=setup.exe", entries), payload, "built.exe", scriptTime);
   EXPECT_EQ(Install(package), kFailed);
   for (int n = 2; n <= 99; ++n) {
     const std::string path = temp_ + "f" + std::to_string(n) + ".bin";
