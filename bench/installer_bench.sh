@@ -7,6 +7,7 @@
 # 3. Runs both silently under Wine, pinned to one CPU, several times, and reports the best wall
 #    time and the peak resident memory of each; then qorpack extract against unzip -o.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 qorpack=$(realpath "$1") windows=$(realpath "$2") work=$3
 runs=${QOR_BENCH_RUNS:-3}
 mkdir -p "$work"; work=$(realpath "$work"); cd "$work"
@@ -42,7 +43,7 @@ PY
 fi
 cp "$windows/tests/installer/finisher.exe" payload/setup.exe
 cp "$windows/QorEngineUpdate.exe" payload/QorEngineUpdate.exe
-names=$(cd payload && ls -1 | grep -v -e '^setup.exe$' -e '^QorEngineUpdate.exe$')
+names=$(cd payload && ls -1 | grep -v -x -e setup.exe -e QorEngineUpdate.exe -e list.ini -e logfile.txt -e qor-setup.exe)
 total=$(cd payload && cat setup.exe $names | wc -c)
 
 # Our package.
@@ -73,7 +74,7 @@ start=$(date +%s.%N)
 makensis -V1 nsis.nsi >/dev/null
 nsis_build_s=$(echo "$(date +%s.%N) - $start" | bc)
 
-source "$(dirname "$0")/../tests/wine/env.sh" "$work"
+source "$here/../tests/wine/env.sh" "$work"
 unset DISPLAY
 mkdir -p "$work/wine"
 [ -d "$WINEPREFIX" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
