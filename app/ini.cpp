@@ -7,6 +7,13 @@
 
 #include "platform/platform.h"
 
+// Where this reading knowingly differs from the Windows functions as Wine runs them:
+// - a quoted value whose text exactly fills the buffer is kept whole; Wine cuts one more character;
+// - a delete trims the names as every read and write does; Wine's delete does not, so deleting
+//   " k" reports success and leaves "k" in place;
+// - the text is always ANSI bytes; Wine takes a UTF-8 file (byte order mark) apart as UTF-8, and
+//   guesses UTF-16 for some short files holding NUL bytes. A packing list is ANSI text.
+
 namespace {
 
 // The blanks that do not count around names and values. \r and \n never reach here: they end lines.
