@@ -30,11 +30,6 @@ constexpr int kPicture = 1014;
 constexpr INT_PTR kEndFinished = 0;
 constexpr INT_PTR kEndCancelled = 6;
 
-// Progress waypoints: extraction moves the bar from the first towards the second.
-constexpr int kPosExtracting = 25;
-constexpr int kPosRunning = 50;
-constexpr int kPosDone = 100;
-
 void SetLangText(HWND page, int id, const char* key) {
   ScriptText text;
   ReadLangText(key, text);
@@ -95,13 +90,9 @@ HWND InstallingPage() {
 
 void OnExtracted(std::uint32_t done, std::uint32_t total) {
   if (HWND page = InstallingPage()) {
-    // 64-bit product: done times 25 overflows 32 bits for packages above 160 MiB.
-    int position = kPosExtracting;
-    if (total != 0) {
-      const std::uint64_t part = static_cast<std::uint64_t>(done > total ? total : done) *
-                                 (kPosRunning - kPosExtracting) / total;
-      position = kPosExtracting + static_cast<int>(part);
-    }
+    // The payload's first offset was left with the page when the extraction began (RunInstall).
+    const auto start = static_cast<std::uint32_t>(GetWindowLongPtrA(page, DWLP_USER));
+    const int position = ExtractionPosition(done, start, total);
     // Only real moves: the hook comes for every piece read, and each PBM_SETPOS repaints the bar.
     if (static_cast<int>(SendDlgItemMessageA(page, kProgressBar, PBM_GETPOS, 0, 0)) != position) {
       SetProgress(page, position);
@@ -222,19 +213,20 @@ void RunInstall(HWND page) {
   EnableWindow(GetDlgItem(page, kCancelButton), FALSE);
   EnableWindow(GetDlgItem(page, kMainButton), FALSE);
 
-  SetProgress(page, kPosExtracting);
+  SetProgress(page, kProgressExtracting);
   SetLangText(page, kStatusText, "Msg03");
+  SetWindowLongPtrA(page, DWLP_USER, static_cast<LONG_PTR>(packagePosition));
   PumpWhileInstalling();  // the user sees the step before it starts
   ExtractPayload(scriptPath, packageFile, packagePosition, packageChunkSize, &kPageProgress);
 
-  SetProgress(page, kPosRunning);
+  SetProgress(page, kProgressRunning);
   SetLangText(page, kStatusText, "Msg04");
   PumpWhileInstalling();
   const std::uint32_t status = RunFinishingCommand(scriptPath, &kPageProgress);
   if (status != 0 && status != 3010) ReportFatal(kFatalCommand, scriptPath);
   if (status == 3010) RunStatus.exitStatus = 3010;
 
-  SetProgress(page, kPosDone);
+  SetProgress(page, kProgressDone);
   SetLangText(page, kStatusText, upgradeMode == 1 ? "Msg13" : "Msg05");
   // Drops the last clicks and keys of the install before the button can take them.
   PumpWhileInstalling();

@@ -100,9 +100,9 @@ drive() {
     echo "start $(winpath "$work")\\package.exe"
     cat
   } >"$scenario.txt"
-  local output
-  if ! output=$(bash "$wine_run" "$driver" "$scenario.txt" 2>&1 | tr -d '\r'); then
-    fail "driver: $output"
+  # Into a file, not a pipe: a Wine service started by this run may keep a pipe open long after.
+  if ! bash "$wine_run" "$driver" "$scenario.txt" >"$scenario.log" 2>&1; then
+    fail "driver: $(tr -d '\r' <"$scenario.log")"
     return 1
   fi
   echo "ok [$scenario]"
