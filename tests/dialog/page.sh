@@ -130,6 +130,25 @@ qor_dll() {
 }
 trap 'rm -f "$(qor_dll)"' EXIT
 
+# The page's background along one pixel column that crosses the text area right of the picture (the
+# statics included, beyond their texts): white for exactly the picture's 314 pixel rows, one dark
+# line, then the button face. Catches a band placed in dialog units, statics painted in the button
+# face colour, and a missing line.
+check_background() {
+  local bmp=$1 x=$2 runs
+  command -v convert >/dev/null && [ -f "$bmp" ] || return 0
+  runs=$(convert "$bmp" -crop "1x100000+$x+0" +repage txt:- |
+    awk 'NR > 1 { c = $3; if (c == prev) n++; else { if (prev != "") print prev, n; prev = c; n = 1 } }
+         END { print prev, n }')
+  local white
+  white=$(awk '$1 == "#FFFFFF" && $2 > max { max = $2 } END { print max + 0 }' <<<"$runs")
+  [ "$white" = 314 ] || fail "$bmp: the white area is $white pixels high, not 314"
+  local after
+  after=$(awk -v w="$white" 'found { print; n++; if (n == 2) exit } $1 == "#FFFFFF" && $2 == w { found = 1 }' <<<"$runs" | tr '\n' ' ')
+  [[ "$after" =~ ^\#000000\ 1\ \#([0-9A-F]{6})\  ]] && [ "${BASH_REMATCH[1]}" != FFFFFF ] ||
+    fail "$bmp: below the white area: '$after', expected a one-pixel black line, then the button face"
+}
+
 to_png() {
   local bmp
   for bmp in "$@"; do
@@ -145,6 +164,7 @@ case "$group" in
     rm -f "$(qor_dll)"
     drive first-install <<'EOF' || true
 dialog
+centred
 caption Page Test
 text 1012 Welcome to Page Test
 text 1005 This wizard installs Page Test.
@@ -174,6 +194,7 @@ exit 0
 EOF
     expect_left ""
     expect_ran "0 0"
+    check_background ready.bmp 455
     to_png ready.bmp finished.bmp
 
     # Upgrade, with a slow finishing command: the page answers while the command runs (the

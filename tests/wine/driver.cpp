@@ -9,6 +9,8 @@
 //   visible ID 0|1         wait until control ID is hidden/visible
 //   pos ID N               wait until progress bar ID stands at N
 //   caption TEXT           wait until the page (or, after msgbox, the box) has this caption
+//   centred                the page's outer rectangle is centred on the desktop's client area
+//                          (each edge at (desktop - window) / 2, rounded toward zero)
 //   click ID               post a click to button ID (refused when it is disabled or hidden)
 //   key ID                 post WM_COMMAND ID to the page without checking a button (Enter, Esc)
 //   press VK               post a key press (virtual-key code, e.g. 13 Enter, 27 Esc) to the page's
@@ -216,6 +218,18 @@ void Run(const std::string& command, const std::string& rest) {
     HWND window = box != nullptr ? box : page;
     if (window == nullptr) Fail("no window");
     WaitFor([&] { return WindowText(window) == Unescape(rest); }, [&] { return "'" + Show(WindowText(window)) + "'"; });
+  } else if (command == "centred") {
+    if (page == nullptr) Fail("no page");
+    RECT desktop, window;
+    GetClientRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(page, &window);
+    const int width = window.right - window.left, height = window.bottom - window.top;
+    const int left = (static_cast<int>(desktop.right) - width) / 2;
+    const int top = (static_cast<int>(desktop.bottom) - height) / 2;
+    if (window.left != left || window.top != top) {
+      Fail("page at " + std::to_string(window.left) + "," + std::to_string(window.top) + ", expected " +
+           std::to_string(left) + "," + std::to_string(top));
+    }
   } else if (command == "click") {
     HWND button = Control(std::atoi(rest.c_str()));
     if (!IsWindowEnabled(button) || !IsWindowVisible(button)) Fail("button is disabled or hidden");
