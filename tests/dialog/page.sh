@@ -277,6 +277,19 @@ click 2
 exit -1
 EOF
 
+    # Prefix and title of 259 characters each: the header shows both whole, 519 characters.
+    long_prefix=$(printf 'P%.0s' $(seq 259))
+    long_title=$(printf 'T%.0s' $(seq 259))
+    write_list "0 0" "s/^Msg02=.*/Msg02=$long_prefix/" "s/^Title=.*/Title=$long_title/"
+    build_package
+    drive long-header <<EOF || true
+dialog
+caption $long_title
+text 1012 $long_prefix $long_title
+click 2
+exit -1
+EOF
+
     # No LANG: code 4 before the page is shown, with the ENU text, under the title.
     write_list "0 0" '/^LANG=/d'
     build_package
@@ -344,6 +357,21 @@ answer 6
 exit 3010
 EOF
     expect_left ""
+
+    # Without a Title the page shows "@", but the restart question has a caption of its own.
+    write_list "0 3010" '/^Title=/d'
+    build_package
+    drive restart-no-title <<'EOF' || true
+dialog
+caption @
+click 1
+text 1 Finish
+click 1
+msgbox Restart the computer now?
+boxcaption <No title>
+answer 7
+exit 3010
+EOF
     ;;
 
   shots)
