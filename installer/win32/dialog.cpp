@@ -30,6 +30,10 @@ constexpr int kPicture = 1014;
 constexpr INT_PTR kEndFinished = 0;
 constexpr INT_PTR kEndCancelled = 6;
 
+// The finishing command's statuses that count as success; the second asks for a restart.
+constexpr std::uint32_t kCommandSucceeded = 0;
+constexpr std::uint32_t kCommandNeedsRestart = 3010;
+
 void SetLangText(HWND page, int id, const char* key) {
   ScriptText text;
   ReadLangText(key, text);
@@ -223,8 +227,10 @@ void RunInstall(HWND page) {
   SetLangText(page, kStatusText, "Msg04");
   PumpWhileInstalling();
   const std::uint32_t status = RunFinishingCommand(scriptPath, &kPageProgress);
-  if (status != 0 && status != 3010) ReportFatal(kFatalCommand, scriptPath);
-  if (status == 3010) RunStatus.exitStatus = 3010;
+  if (status != kCommandSucceeded && status != kCommandNeedsRestart) {
+    ReportFatal(kFatalCommand, scriptPath);
+  }
+  if (status == kCommandNeedsRestart) RunStatus.exitStatus = kCommandNeedsRestart;
 
   SetProgress(page, kProgressDone);
   SetLangText(page, kStatusText, upgradeMode == 1 ? "Msg13" : "Msg05");
