@@ -44,7 +44,9 @@ class PackageFileReader {
 // it. Stub mode copies the stub image; segment mode decodes the segment and gives the file its
 // stored time as creation, last-access and last-write time. `position` must be where `package`
 // stands and is moved to the start of the next piece. Never returns on failure: a failed read or
-// write, or a piece whose end cannot be found, ends with code 3; a segment that does not decode, or
-// whose marker or time is missing, with code 5 (`scriptPath` names the script for the error text).
+// write, a time that cannot be set, or a stub whose end cannot be found ends with code 3; a segment
+// that does not decode, or whose marker or time is missing, with code 5 (`scriptPath` names the
+// script for the error text). The package file's own position is the reader's business: it reads
+// ahead.
 void ExtractSegment(PackageFileReader& package, platform::File& outputFile, std::uint32_t& position,
                     SegmentMode mode, const char* scriptPath);
