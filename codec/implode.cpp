@@ -19,8 +19,6 @@ static_assert(sizeof(ImplodeState::window) == 3 * kImplodeWindowSize,
 // 16-bit sorted entries and bucket counters.
 static_assert(kImplodeWindowSize <= 0xFFFF, "window positions must fit 16 bits");
 
-// Matches longer than this switch to the border-table search.
-constexpr std::uint32_t kLongMatchThreshold = 10;
 // A 2-byte repetition is worth a match only this close (distance - 1 below 256).
 constexpr std::uint32_t kShortMatchReach = 256;
 // The look-ahead keeps a match that is one byte shorter than the next one only this close.
@@ -34,8 +32,7 @@ inline void SetSortedPosition(ImplodeState& state, std::uint32_t index, std::uin
   entry[1] = static_cast<std::uint8_t>(position >> 8);
 }
 
-// Positions with the same hash and the same first byte also share the second byte (4a + 5b fixes b
-// once a is known), which the searches use to skip comparing it.
+// The hash that orders the sorted positions: 4 * first byte + 5 * second byte.
 inline std::uint32_t PairHash(const std::uint8_t* window, std::uint32_t position) {
   return 4u * window[position] + 5u * window[position + 1];
 }
@@ -109,8 +106,8 @@ inline void PutMatch(ImplodeState& state, std::uint32_t length, std::uint32_t di
 
 // Groups the positions first..last by pair hash with a counting sort; each group lists its
 // positions in ascending order and bucketStart points at each group's first entry. Only the last
-// pass needs this: the candidates are found through the search index below, and what the sort
-// leaves in sortedPositions matters only where the last pass's comparisons read past the data.
+// pass needs this: the candidates are found through the search index, and what the sort leaves in
+// sortedPositions matters only where the last pass's comparisons read past the data.
 void SortPositions(ImplodeState& state, std::uint32_t first, std::uint32_t last) {
   const std::uint8_t* window = state.window;
   std::uint16_t* buckets = state.bucketStart;
@@ -129,14 +126,29 @@ void SortPositions(ImplodeState& state, std::uint32_t first, std::uint32_t last)
   }
 }
 
+// The lowest pair hash among `count` positions; a plain loop the compiler turns into vector code.
+std::uint32_t LowestPairHash(const std::uint8_t* bytes, std::uint32_t count) {
+  std::int16_t lowest = 0x7FFF;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto hash = static_cast<std::int16_t>(4 * bytes[i] + 5 * bytes[i + 1]);
+    lowest = hash < lowest ? hash : lowest;
+  }
+  return static_cast<std::uint32_t>(lowest);
+}
+
+// The position the counting sort of first..last would put first: the lowest one with the lowest
+// pair hash.
+std::uint32_t FirstSortedPosition(const std::uint8_t* window, std::uint32_t first, std::uint32_t last) {
+  const std::uint32_t lowest = LowestPairHash(window + first, last - first + 1);
+  std::uint32_t q = first;
+  while (PairHash(window, q) != lowest) ++q;
+  return q;
+}
+
 // The searches compare up to eight bytes at a time as little-endian words; every host this codec
 // runs on (x86, x86-64 and the i686 Windows build) is little-endian. The window array extends far
 // enough past the last position (by the sorted entries) that these loads stay inside it.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "word comparisons assume little-endian bytes");
-
-inline std::uint32_t Triple(const std::uint8_t* bytes) {
-  return bytes[0] | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16);
-}
 
 inline std::uint64_t Word64(const std::uint8_t* bytes) {
   std::uint64_t word;
@@ -149,51 +161,8 @@ inline std::uint32_t FirstDifference(std::uint64_t difference) {
   return static_cast<std::uint32_t>(__builtin_ctzll(difference)) >> 3;
 }
 
-inline std::uint32_t TripleHash(std::uint32_t triple) {
-  return (triple * 2654435761u) >> (32 - kTripleHashBits);
-}
-
-constexpr std::uint16_t kNoPosition = 0xFFFF;  // ends a triple chain: above every position
-constexpr std::uint32_t kTripleHeads = kImplodeWindowSize;  // tripleNext index of chain 0's head
-
-// Builds the search index over the positions first..last, the candidates of this pass:
-//  - triple chains: the positions of each hash of their first three bytes, in ascending order, so
-//    a search visits only the candidates that can match three bytes, farthest first;
-//  - pair links: from each position to the next lower one with the same pair hash, so that when no
-//    candidate matches three bytes the nearest two-byte repetition is one step away.
-// The hashes of the last positions may take bytes past the data; those positions are never
-// candidates, and the searches hash their own position again from the window as it is.
-// Returns the position that the counting sort would put first: the lowest one of the lowest pair
-// hash.
-std::uint32_t IndexPositions(ImplodeState& state, std::uint32_t first, std::uint32_t last) {
-  const std::uint8_t* window = state.window;
-  std::uint16_t* next = state.tripleNext;
-  // An empty chain's tail is its head entry, so linking the first position sets the head.
-  for (std::uint32_t hash = 0; hash < kTripleHashSize; ++hash) {
-    state.tripleTail[hash] = static_cast<std::uint16_t>(kTripleHeads + hash);
-    next[kTripleHeads + hash] = kNoPosition;
-  }
-  std::memset(state.pairLast, 0, sizeof state.pairLast);
-  std::uint32_t lowestPair = kPairHashBuckets;
-  std::uint32_t firstSorted = first;
-  for (std::uint32_t q = first; q <= last; ++q) {
-    const std::uint32_t triple = TripleHash(Triple(window + q));
-    next[q] = kNoPosition;
-    next[state.tripleTail[triple]] = static_cast<std::uint16_t>(q);
-    state.tripleTail[triple] = static_cast<std::uint16_t>(q);
-    const std::uint32_t pair = PairHash(window, q);
-    state.pairPrevious[q] = state.pairLast[pair];
-    state.pairLast[pair] = static_cast<std::uint16_t>(q);
-    if (pair < lowestPair) {
-      lowestPair = pair;
-      firstSorted = q;
-    }
-  }
-  return firstSorted;
-}
-
-// How many of the bytes at `a` and `b` agree, counting on from `from`, at most 516 (the comparison
-// may read a few bytes past the 516th; they do not count).
+// How many bytes at `a` and `b` agree, counting on from `from` (known to agree before it), at most
+// 516. The comparison may read a few bytes past the 516th; they do not count.
 inline std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t from) {
   std::uint32_t n = from;
   for (;;) {
@@ -207,160 +176,162 @@ inline std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, s
   }
 }
 
-// Border (failure) table of the bytes at p, as far as a search has needed it. Kept across one long
-// match search so that each extension starts where the previous one stopped.
-struct BorderTable {
-  std::int16_t* lengths;  // lengths[k]: longest proper border of the k bytes at p; -1 for k = 0
-  std::uint32_t k;
-  std::int32_t m;
+// The prefix length of each level of the search index. Level 0 finds two-byte repetitions, level 1
+// the nearest candidate matching three bytes; the longer levels let a search that already has a
+// match skip the candidates that cannot beat it.
+constexpr std::uint32_t kLevelBytes[kSearchLevels] = {2, 3, 4, 8};
+constexpr std::uint32_t kPairLevel = 0;
+constexpr std::uint32_t kTripleLevel = 1;
+constexpr std::uint32_t kLongestLevel = kSearchLevels - 1;
 
-  void Extend(const std::uint8_t* pattern, std::uint32_t upTo) {
-    while (k < upTo) {
-      if (pattern[k] == pattern[m]) {
-        ++k;
-        ++m;
-        lengths[k] = static_cast<std::int16_t>(m);
-      } else {
-        m = lengths[m];
-        if (m == -1) {
-          ++k;
-          m = 0;
-          lengths[k] = 0;
-        }
-      }
+constexpr std::uint64_t PrefixMask(std::uint32_t bytes) { return bytes >= 8 ? ~0ull : (1ull << (8 * bytes)) - 1; }
+
+// The longest level whose prefix is at most `length` bytes.
+inline std::uint32_t LevelFor(std::uint32_t length) {
+  std::uint32_t level = kTripleLevel;
+  while (level < kLongestLevel && kLevelBytes[level + 1] <= length) ++level;
+  return level;
+}
+
+// Multiplicative hashes; 32-bit arithmetic only, which the i686 build does in one instruction.
+inline std::uint32_t ChainHash(std::uint64_t word, std::uint32_t level) {
+  const auto low = static_cast<std::uint32_t>(word & PrefixMask(kLevelBytes[level]));
+  std::uint32_t mixed = low * 2654435761u;
+  if (kLevelBytes[level] > 4) mixed ^= static_cast<std::uint32_t>(word >> 32) * 2246822519u;
+  return mixed >> (32 - kChainHashBits);
+}
+
+// Adds the positions from indexedUpTo to `last` to every level's chains. Each position is added in
+// the pass its block arrives in: its bytes (and, near the end of the input, whatever the window and
+// the sorted entries behind the data hold, which the comparisons see alike) no longer change.
+void IndexPositions(ImplodeState& state, std::uint32_t last) {
+  const std::uint8_t* window = state.window;
+  for (std::uint32_t q = state.indexedUpTo; q <= last; ++q) {
+    const std::uint64_t word = Word64(window + q);
+    for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
+      std::uint16_t& lastOfHash = state.chainLast[level][ChainHash(word, level)];
+      state.chainPrevious[level][q] = lastOfHash;
+      lastOfHash = static_cast<std::uint16_t>(q);
     }
   }
-};
+  state.indexedUpTo = last + 1;
+}
 
-// The rest of a candidate scan once a match longer than 10 bytes is known at candidate c0 (length
-// best). A candidate can only beat or tie `best` if it matches at least that far, and the border
-// table tells which later candidates inside the known match can: the others are skipped, and a
-// candidate that starts at a border reuses the bytes already compared. The skip stays sound after
-// any compared candidate, so candidates that cannot match three bytes are passed over unseen.
-// Returns exactly what the plain scan would, ties and the 516 cap included.
-std::uint32_t ContinueLongMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t best) {
-  const std::uint8_t* window = state.window;
-  const std::uint16_t* next = state.tripleNext;
-  const std::uint32_t reach = p - 1;  // candidates lie below p - 1
-  if (next[c0] >= reach) return best;
-  const std::uint32_t triple = Triple(window + p);
-
-  BorderTable border{state.borderTable, 1, 0};
-  border.lengths[0] = -1;
-  border.lengths[1] = 0;
-  border.Extend(window + p, best);
-
-  std::uint32_t c = c0;
-  std::uint32_t end = c0 + best;  // window index where the last comparison stopped
-  std::uint32_t j = best;         // bytes that matched there
-  for (;;) {
-    const std::int32_t borderLength = border.lengths[j];
-    const std::uint32_t known = borderLength < 0 ? 0 : static_cast<std::uint32_t>(borderLength);
-    // Candidates that start before end - known cannot reach end (the border is the longest), so
-    // they match fewer than j <= best bytes.
-    do {
-      c = next[c];
-      if (c >= reach) return best;
-    } while (c + known < end);
-
-    std::uint32_t t;
-    if (window[c + best - 2] == window[p + best - 2]) {
-      if (c + known == end) {
-        j = known;
-        t = end;
-      } else {
-        j = 0;
-        t = c;
-      }
-    } else {
-      // Cannot reach best - 1 bytes: look for the next candidate that can, from scratch.
-      for (;;) {
-        c = next[c];
-        if (c >= reach) return best;
-        if (window[c + best - 2] == window[p + best - 2] && Triple(window + c) == triple) break;
-      }
-      j = 3;
-      t = c + 3;
-    }
-    // Compare on from j; t keeps pace with j, and the 516th byte ends it.
-    for (;;) {
-      const std::uint64_t difference = Word64(window + p + j) ^ Word64(window + t);
-      if (difference != 0) {
-        const std::uint32_t step = FirstDifference(difference);
-        j += step;
-        t += step;
-        break;
-      }
-      j += 8;
-      t += 8;
-      if (j >= kImplodeMaxMatch) break;
-    }
-    if (j >= kImplodeMaxMatch) j = kImplodeMaxMatch;
-    end = t;
-    if (j < best) continue;
-    state.matchDistance = p - c - 1;
-    if (j == best) continue;  // the nearer candidate takes the tie
-    best = j;
-    if (best == kImplodeMaxMatch) return best;
-    border.Extend(window + p, best);
+// Positions move 4096 down with the window; those that fall out become 0, below every position a
+// search reaches (its lowest is at least dictionarySize positions above p - dictionarySize).
+inline void SlidePositions(std::uint16_t* positions, std::uint32_t count) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint16_t position = positions[i];
+    positions[i] = static_cast<std::uint16_t>(position > kImplodeBlock ? position - kImplodeBlock : 0);
   }
 }
 
-// Longest earlier repetition of the bytes at p within the dictionary: 0, or 2 to 516, with its
-// distance - 1 in matchDistance. The candidates are the positions of this pass from
-// p - dictionarySize + 1 to p - 2 that start with the same two bytes. Among them the longest match
-// wins; among equally long ones the nearest, except that among those reaching 516 the farthest
-// does. Distance 1 is never used.
-//
-// Every candidate that matches three bytes lies on p's triple chain, and these are scanned farthest
-// first exactly as the plain scan over all pair candidates would, ties and the 516 cap included.
-// Only when none matches three bytes do the two-byte candidates count; all of them then match
-// exactly two bytes, so the nearest one wins.
-std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p) {
+// Moves the index with the window: the links of the `kept` positions that stay, and every chain's
+// highest position.
+void SlideIndex(ImplodeState& state, std::uint32_t kept) {
+  for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
+    std::uint16_t* previous = state.chainPrevious[level];
+    std::memmove(previous, previous + kImplodeBlock, kept * sizeof previous[0]);
+    SlidePositions(previous, kept);
+    SlidePositions(state.chainLast[level], kChainHashSize);
+  }
+  state.indexedUpTo -= kImplodeBlock;
+}
+
+// Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
+// them share p's first eight bytes, so they lie on p's longest chain below c0: collect them, then
+// test from the farthest on. In runs the farthest one is nearly always a full match.
+std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
-  std::uint16_t* next = state.tripleNext;
-  const std::uint32_t lowest = p - state.dictionarySize + 1;
-  const std::uint32_t reach = p - 1;
-  const std::uint32_t triple = Triple(window + p);
+  const std::uint16_t* previous = state.chainPrevious[kLongestLevel];
+  std::uint32_t count = 0;
+  for (std::uint32_t c = previous[c0]; c >= lowest; c = previous[c]) {
+    state.fullMatches[count++] = static_cast<std::uint16_t>(c);
+  }
+  while (count > 0) {
+    const std::uint32_t c = state.fullMatches[--count];
+    if (window[c + kImplodeMaxMatch - 1] == window[p + kImplodeMaxMatch - 1] &&
+        MatchLength(window + c, window + p, 0) == kImplodeMaxMatch) {
+      return c;
+    }
+  }
+  return c0;
+}
 
-  // The lowest position in reach only grows during a pass, so positions left behind stay out of
-  // reach and the chain's head moves past them for good.
-  std::uint16_t& head = next[kTripleHeads + TripleHash(triple)];
-  std::uint32_t c = head;
+// Longest earlier repetition of the bytes at p: 0, or 2 to 516, with its distance - 1 in
+// matchDistance. The candidates are the positions from max(passFirst, p - dictionarySize + 1) to
+// p - 2 (the positions the pass sorts, within the dictionary; distance 1 is never used) that start
+// with the same two bytes as p. The longest match wins; among equally long ones the nearest, except
+// that among those reaching 516 the farthest does. This is what scanning all candidates farthest
+// first gives, keeping every match at least as long as the best so far and stopping at the first
+// that reaches 516.
+//
+// The search goes nearest first instead, so that only a longer match can replace the best: it finds
+// the nearest candidate matching three bytes on p's level-1 chain, then, as long as one exists, the
+// nearest farther one that matches at least one byte more, on the chain of the longest prefix that
+// such a candidate must share with p. Every candidate nearer than the best then matches fewer bytes,
+// so the best is the nearest of the longest. When no candidate matches three bytes, they all match
+// exactly two and the nearest wins.
+std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32_t passFirst) {
+  const std::uint8_t* window = state.window;
+  const std::uint32_t dictionaryStart = p - state.dictionarySize + 1;
+  const std::uint32_t lowest = dictionaryStart > passFirst ? dictionaryStart : passFirst;
+  const std::uint32_t reach = p - 1;  // candidates lie below p - 1
+  const std::uint64_t word = Word64(window + p);
+
+  // The chains link positions with equal hashes; the prefix itself is compared.
+  const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
+  const std::uint64_t triple = word & PrefixMask(3);
+  std::uint32_t c = triples[p];
+  while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
   if (c < lowest) {
-    do c = next[c];
-    while (c < lowest);
-    head = static_cast<std::uint16_t>(c);
-  }
-
-  std::uint32_t best = 2;  // no three-byte candidate yet
-  for (; c < reach; c = next[c]) {
-    if (Triple(window + c) != triple || window[c + best - 1] != window[p + best - 1]) continue;
-    const std::uint32_t n = MatchLength(window + c, window + p, 3);
-    if (n < best) continue;
-    best = n;
+    const std::uint16_t* pairs = state.chainPrevious[kPairLevel];
+    const std::uint64_t pair = word & PrefixMask(2);
+    c = pairs[p];
+    while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(2)) != pair)) c = pairs[c];
+    if (c < lowest) return 0;
     state.matchDistance = p - c - 1;
-    if (best == kImplodeMaxMatch) return best;
-    if (best > kLongMatchThreshold) return ContinueLongMatch(state, p, c, best);
+    return 2;
   }
-  if (best > 2) return best;
 
-  // The nearest position below p - 1 with the same two bytes (same pair hash and first byte).
-  c = state.pairPrevious[p];
-  if (c == reach) c = state.pairPrevious[c];
-  while (c >= lowest && window[c] != window[p]) c = state.pairPrevious[c];
-  if (c < lowest) return 0;
-  state.matchDistance = p - c - 1;
-  return 2;
+  std::uint32_t best = MatchLength(window + c, window + p, 3);
+  std::uint32_t bestPosition = c;
+  while (best < kImplodeMaxMatch) {
+    // A better candidate shares p's first best + 1 bytes, so it lies on the chain of the longest
+    // level not longer than that. The best candidate is on that chain too when it matches the
+    // level's prefix; otherwise the walk starts at p and passes over what lies above the best.
+    const std::uint32_t level = LevelFor(best + 1);
+    const std::uint32_t prefix = kLevelBytes[level];
+    const std::uint64_t mask = PrefixMask(prefix);
+    const std::uint16_t* previous = state.chainPrevious[level];
+    bool better = false;
+    for (c = best >= prefix ? previous[bestPosition] : previous[p]; c >= lowest; c = previous[c]) {
+      if (c >= bestPosition || window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) {
+        continue;
+      }
+      const std::uint32_t n = MatchLength(window + c, window + p, prefix);
+      if (n > best) {
+        best = n;
+        bestPosition = c;
+        better = true;
+        break;
+      }
+    }
+    if (!better) break;
+  }
+  if (best == kImplodeMaxMatch) bestPosition = FarthestFullMatch(state, p, bestPosition, lowest);
+  state.matchDistance = p - bestPosition - 1;
+  return best;
 }
 
 // Codes the positions from *position up to `limit` (exclusive) with a one-position look-ahead.
 // A match may carry the position past limit; the next pass starts there.
-void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t limit, bool lastPass) {
+void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t limit, bool lastPass,
+                   std::uint32_t passFirst) {
   const std::uint8_t* window = state.window;
   std::uint32_t p = *position;
   while (p < limit) {
-    std::uint32_t n = FindLongestMatch(state, p);
+    std::uint32_t n = FindLongestMatch(state, p, passFirst);
     for (;;) {
       if (n == 0 || (n == 2 && state.matchDistance >= kShortMatchReach)) {
         PutLiteral(state, window[p]);
@@ -385,7 +356,7 @@ void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t l
         break;
       }
       const std::uint32_t distance = state.matchDistance;
-      const std::uint32_t next = FindLongestMatch(state, p + 1);
+      const std::uint32_t next = FindLongestMatch(state, p + 1, passFirst);
       if (n >= next || (next == n + 1 && distance <= kLookAheadNearDistance)) {
         state.matchDistance = distance;
         PutMatch(state, n, distance);
@@ -432,16 +403,21 @@ void RunPasses(ImplodeState& state) {
       first = p - dictionary;
     }
     // Only the last pass's comparisons can run past the data into the sorted entries, so only the
-    // last pass sorts. One byte of an earlier sort still counts: when the last pass ends at window
-    // index 8707, its sort takes the pair of that position from the first sorted entry as the
-    // previous pass left it. So every other pass leaves that entry as its sort would have.
+    // last pass sorts, before its positions enter the index. One byte of an earlier sort still
+    // counts: when the last pass ends at window index 8707 (4096 dictionary, a last block of 4095
+    // bytes), its sort takes the pair of that position from the first sorted entry as the previous
+    // pass left it. So the other passes leave that entry as their sort would have.
     if (inputEnded) SortPositions(state, first, limit);
-    const std::uint32_t firstSorted = IndexPositions(state, first, limit);
-    if (!inputEnded) SetSortedPosition(state, 0, firstSorted);
-    CodePositions(state, &p, limit, inputEnded);
+    if (pass == 0) state.indexedUpTo = p;
+    IndexPositions(state, limit);
+    if (!inputEnded && dictionary == kImplodeBlock) {
+      SetSortedPosition(state, 0, FirstSortedPosition(state.window, first, limit));
+    }
+    CodePositions(state, &p, limit, inputEnded, first);
     if (inputEnded) return;
 
     std::memmove(state.window, state.window + kImplodeBlock, reserveEnd);
+    SlideIndex(state, reserveEnd);
     p -= kImplodeBlock;
   }
 }

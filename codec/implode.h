@@ -29,9 +29,11 @@ constexpr std::uint32_t kPairHashBuckets = 2304;
 constexpr std::uint32_t kImplodeOutputPiece = 2048;
 // Where sortedPositions begins inside ImplodeState::window.
 constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
-// Chains of positions that share a hash of their first three bytes (the search index of a pass).
-constexpr std::uint32_t kTripleHashBits = 12;
-constexpr std::uint32_t kTripleHashSize = 1u << kTripleHashBits;
+// The search index: for each of four prefix lengths (2, 3, 4 and 8 bytes), chains that link every
+// position to the next lower one whose prefix of that length has the same hash.
+constexpr std::uint32_t kSearchLevels = 4;
+constexpr std::uint32_t kChainHashBits = 13;
+constexpr std::uint32_t kChainHashSize = 1u << kChainHashBits;
 
 // The encoder's whole working state, one per call, zero-filled by the caller.
 //
@@ -55,18 +57,16 @@ struct ImplodeState {
   void* userValue;
   CodecRead readInput;
   CodecWrite writeOutput;
-  std::int16_t borderTable[kImplodeMaxMatch];
   std::uint16_t bucketStart[kPairHashBuckets];
   std::uint8_t outBuffer[kImplodeOutputPiece + 2];
   std::uint8_t window[kImplodeWindowSize + 2 * kImplodeWindowSize];  // window, then sortedPositions
-  // The search index, rebuilt for every pass over the positions that pass may use as candidates.
-  // It only speeds up finding what the candidate rules fix; it never changes a result.
-  // tripleNext: per position, the next higher position in its chain (0xFFFF: none); the last
-  // kTripleHashSize entries hold each chain's first position still in reach.
-  std::uint16_t tripleNext[kImplodeWindowSize + kTripleHashSize];
-  std::uint16_t tripleTail[kTripleHashSize];        // last position of each chain while building
-  std::uint16_t pairPrevious[kImplodeWindowSize];   // per position: next lower one with its pair hash (0: none)
-  std::uint16_t pairLast[kPairHashBuckets];         // highest position of each pair hash while building
+  // The search index. It only speeds up finding what the candidate rules fix and never changes a
+  // result. Each position is added once, when its block arrives, and moves with the window; 0
+  // stands for "none", which no search can reach.
+  std::uint32_t indexedUpTo;                                        // next position to add
+  std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
+  std::uint16_t chainLast[kSearchLevels][kChainHashSize];          // per level and hash: highest position
+  std::uint16_t fullMatches[kImplodeBlock];                         // scratch of the search for 516-byte matches
 };
 
 // Codes the whole input into one stream. `state` must be zero-filled for the output to be the one
