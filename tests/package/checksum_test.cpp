@@ -142,7 +142,8 @@ TEST_F(ChecksumTest, FileShorterThanAWordIsNoPackage) {
   EXPECT_EQ(Run(kChecksumVerify), 0u);
 }
 
-#if GTEST_HAS_DEATH_TEST
+// Natively only: under Wine the death test's re-run of this executable never returns.
+#if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
 TEST_F(ChecksumTest, WriteFailureEndsTheProcess) {
   WriteBytes({1, 2, 3, 4, 0, 0, 0, 0});
   EXPECT_EXIT(
