@@ -42,6 +42,13 @@ void BuildLengthAndDistanceTables(ExplodeState& state) {
     FillTable(state.distanceTable, 256, DistanceCodes[part].bits, DistanceCodes[part].value,
               static_cast<std::uint8_t>(part));
   }
+  for (std::uint32_t next = 0; next < 256; ++next) {
+    const LengthCode& length = LengthCodes[state.lengthTable[next]];
+    state.lengthEntries[next] = (std::uint32_t{length.base} << 16) | (std::uint32_t{length.extraBits} << 8) |
+                                (1u + length.bits);
+    const std::uint32_t part = state.distanceTable[next];
+    state.distanceEntries[next] = static_cast<std::uint16_t>((part << 8) | DistanceCodes[part].bits);
+  }
 }
 
 // ASCII codes run to 13 bits, more than one 8-bit lookup can see. Codes of at most 8 bits are found
@@ -201,7 +208,10 @@ inline Token DecodeToken(BitReader& reader, const ExplodeState& state) {
 }
 
 // Copies a match oldest byte first, so a copy may repeat bytes it has just produced. Sources at
-// least 8 bytes back move 8 or 16 bytes at a time (the window's slack takes the overshoot).
+// least 8 bytes back move 8 or 16 bytes at a time; a nearer source repeats a pattern of `distance`
+// bytes, which after its first 8 bytes is copied 8 at a time from the nearest multiple of
+// `distance` that is at least 8 back. Copies may write up to 15 bytes past the match (the
+// window's slack takes them).
 inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::uint32_t length) {
   const std::uint8_t* source = destination - distance;
   if (distance >= 16) {
@@ -211,8 +221,72 @@ inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::ui
   } else if (distance == 1) {
     std::memset(destination, *source, length);
   } else {
-    for (std::uint32_t i = 0; i < length; ++i) destination[i] = source[i];
+    for (std::uint32_t i = 0; i < 8; ++i) destination[i] = source[i];
+    // step < 8 + distance, so the first chunk reads no farther back than the source itself.
+    const std::uint32_t step = distance * ((8 + distance - 1) / distance);
+    for (std::uint32_t i = 8; i < length; i += 8) std::memcpy(destination + i, destination + i - step, 8);
   }
+}
+
+// The tokens of binary streams while whole words of input are at hand: the buffer is topped up
+// from the input a word at a time, a literal is the flag and 8 bits, and a match's fields are found
+// by shifting the one word, each code with one lookup. Stops at the end code (true), or (false)
+// when the chunk is full or fewer than 8 delivered bytes remain, leaving at least kSafeTokenBits or
+// every delivered bit in the buffer.
+inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std::uint8_t* window,
+                               std::uint32_t& output) {
+  std::uint64_t bits = reader.bits;
+  std::uint32_t count = reader.count;
+  std::uint32_t input = reader.position;
+  const std::uint8_t* const inputBuffer = state.inputBuffer;
+  const std::uint32_t inputEnd = reader.available;
+  const std::uint32_t dictionaryBits = state.dictionaryBits;
+  std::uint32_t position = output;
+  bool ended = false;
+  for (;;) {
+    if (count < kSafeTokenBits) {
+      if (inputEnd - input < 8) break;
+      bits |= LoadLittleEndian64(inputBuffer + input) << count;
+      input += (63 - count) >> 3;
+      count |= 56;
+    }
+    if (position >= kExplodeHistory + kExplodeChunk) break;
+    if ((bits & 1) == 0) {
+      window[position++] = static_cast<std::uint8_t>(bits >> 1);
+      bits >>= 9;
+      count -= 9;
+      continue;
+    }
+    const std::uint32_t lengthEntry = state.lengthEntries[(bits >> 1) & 0xFF];
+    std::uint32_t used = lengthEntry & 0xFF;
+    const std::uint32_t extraBits = (lengthEntry >> 8) & 0xFF;
+    const std::uint32_t value = (lengthEntry >> 16) + static_cast<std::uint32_t>((bits >> used) & ((1u << extraBits) - 1));
+    used += extraBits;
+    if (value == kEndCodeValue) {
+      bits >>= used;
+      count -= used;
+      ended = true;
+      break;
+    }
+    const std::uint32_t length = value + 2;
+    const std::uint32_t distanceEntry = state.distanceEntries[(bits >> used) & 0xFF];
+    used += distanceEntry & 0xFF;
+    const std::uint32_t lowBits = length == 2 ? 2 : dictionaryBits;
+    const std::uint32_t distance =
+        ((distanceEntry >> 8) << lowBits) + static_cast<std::uint32_t>((bits >> used) & ((1u << lowBits) - 1)) + 1;
+    used += lowBits;
+    bits >>= used;
+    count -= used;
+    // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in the
+    // window; distances reaching before the first output byte read the zero history.
+    CopyMatch(window + position, distance, length);
+    position += length;
+  }
+  reader.bits = bits;
+  reader.count = count;
+  reader.position = input;
+  output = position;
+  return ended;
 }
 
 // Decodes tokens until the end code (true) or the end of the input (false), handing every full
@@ -225,6 +299,12 @@ bool DecodeTokens(ExplodeState& state, BitReader& reader) {
     reader.Refill();
     // Tokens that cannot run out of input are decoded without checks, several per refill.
     const bool safe = reader.count >= kSafeTokenBits;
+    if (state.literalMode == kLiteralBinary) {
+      if (DecodeBinaryTokens(state, reader, window, output)) {
+        complete = true;
+        break;
+      }
+    }
     while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeChunk) {
       const Token token = DecodeToken<false>(reader, state);
       if (token.kind == TokenKind::kLiteral) {

@@ -52,6 +52,11 @@ struct ExplodeState {
   std::uint8_t lengthBitLengths[kLengthCodeCount];
   std::uint8_t extraBitCounts[kLengthCodeCount];
   std::uint16_t lengthBases[kLengthCodeCount];
+  // The same codes for the binary-mode fast path, one lookup each: the 8 bits after a match flag ->
+  // length base << 16 | extra-bit count << 8 | bits of flag and code; the next 8 bits at the
+  // distance -> high part << 8 | bits of its code.
+  std::uint32_t lengthEntries[256];
+  std::uint16_t distanceEntries[256];
 };
 
 // Decodes one stream. `state` must have a zero history (a zero-filled record does); `parameter` goes

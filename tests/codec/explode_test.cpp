@@ -140,6 +140,38 @@ TEST(ExplodeTokens, DistancesReachingBeforeTheStartGiveZeros) {
   EXPECT_EQ(decoded.output, expected);
 }
 
+TEST(ExplodeTokens, OverlappingCopiesAtEveryNearDistanceAndLength) {
+  // Nearer sources repeat a short pattern, farther ones copy in words; every length around the
+  // word sizes, and the longest, after distinct bytes, in both literal modes, with the stream
+  // delivered whole and a byte at a time. Each match is followed by a literal and a copy of what
+  // it produced, so a byte written past a match's end would show.
+  for (std::uint8_t mode : {0, 1}) {
+    StreamWriter writer(mode, 6);
+    Bytes expected;
+    auto literal = [&](std::uint8_t byte) {
+      writer.Literal(byte);
+      expected.push_back(byte);
+    };
+    auto match = [&](std::uint32_t length, std::uint32_t distance) {
+      writer.Match(length, distance);
+      for (std::uint32_t i = 0; i < length; ++i) expected.push_back(expected[expected.size() - distance]);
+    };
+    for (std::uint32_t distance = 1; distance <= 20; ++distance) {
+      for (std::uint32_t length : {2u, 3u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 23u, 24u, 25u, 33u, 100u, 517u, 518u}) {
+        if (length == 2 && distance > 256) continue;
+        for (std::uint32_t i = 0; i < distance; ++i) literal(static_cast<std::uint8_t>(0x30 + 7 * i + length));
+        match(length, distance);
+        literal(0xEE);
+        match(length + 1 < 518 ? length + 1 : 518, length + 1);
+      }
+    }
+    writer.End();
+    const Bytes stream = writer.Finish();
+    ASSERT_EQ(Explode(stream).output, expected) << "mode " << int{mode};
+    ASSERT_EQ(Explode(stream, 5, 1).output, expected) << "mode " << int{mode} << ", a byte per read";
+  }
+}
+
 TEST(ExplodeTokens, FarthestDistancesForEveryDictionary) {
   for (std::uint8_t bits = 4; bits <= 6; ++bits) {
     const std::uint32_t dictionary = 64u << bits;
