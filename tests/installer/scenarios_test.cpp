@@ -251,9 +251,10 @@ TEST_F(Scenario, SilentOutcomesFollowTheFinishingStatus) {
 // The list ends at the first gap; an entry's name is the text before its last comma.
 TEST_F(Scenario, ListGapsAndCommas) {
   FinisherExits(1);
+  std::string script = Script("FileName=setup.exe", {"setup.exe,f", "a,b,c", "data.txt,d"});
+  script.insert(script.find("File03="), "File05=readme.txt,r\r\n");  // File04 is the gap
   const std::string package = MakePackage(
-      Script("FileName=setup.exe", {"setup.exe,f", "a,b,c", "data.txt,d"}) +
-          "[Files]\r\nFile05=readme.txt,r\r\n",
+      script,
       {Finisher(), Text("a,b,c", "ab", 3), Text("data.txt,d", "d", 4), Text("readme.txt,r", "r", 5)});
   EXPECT_EQ(Install(package), kFailed);
   EXPECT_EQ(ReadText(temp_ + "a,b"), "ab");
