@@ -208,11 +208,20 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
   const std::uint8_t* window = state.window;
   for (std::uint32_t q = state.indexedUpTo; q <= last; ++q) {
     const std::uint64_t word = Word64(window + q);
-    for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
+    for (std::uint32_t level = 0; level < kLongestLevel; ++level) {
       std::uint16_t& lastOfHash = state.chainLast[level][ChainHash(word, level)];
       state.chainPrevious[level][q] = lastOfHash;
       lastOfHash = static_cast<std::uint16_t>(q);
     }
+    const std::uint32_t hash = ChainHash(word, kLongestLevel);
+    const std::uint16_t lastOfHash = state.chainLast[kLongestLevel][hash];
+    state.chainPrevious[kLongestLevel][q] = lastOfHash;
+    state.chainLast[kLongestLevel][hash] = static_cast<std::uint16_t>(q);
+    // An empty chain starts here. Linking from "none" writes position 0's upward link, which no
+    // search reads (the lowest position in reach is at least 1).
+    state.longestNext[lastOfHash] = static_cast<std::uint16_t>(q);
+    state.longestNext[q] = 0;
+    if (lastOfHash == 0) state.longestFirst[hash] = static_cast<std::uint16_t>(q);
   }
   state.indexedUpTo = last + 1;
 }
@@ -235,22 +244,31 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
     SlidePositions(previous, kept);
     SlidePositions(state.chainLast[level], kChainHashSize);
   }
+  std::memmove(state.longestNext, state.longestNext + kImplodeBlock, kept * sizeof state.longestNext[0]);
+  SlidePositions(state.longestNext, kept);
+  SlidePositions(state.longestFirst, kChainHashSize);
   state.indexedUpTo -= kImplodeBlock;
 }
 
 // Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
-// them share p's first eight bytes, so they lie on p's longest chain below c0: collect them, then
-// test from the farthest on. In runs the farthest one is nearly always a full match.
+// them share p's first eight bytes, so they lie on p's 8-byte chain from its lowest position in
+// reach up to c0: test them in that order. In runs the first one nearly always matches.
 std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
-  const std::uint16_t* previous = state.chainPrevious[kLongestLevel];
-  std::uint32_t count = 0;
-  for (std::uint32_t c = previous[c0]; c >= lowest; c = previous[c]) {
-    state.fullMatches[count++] = static_cast<std::uint16_t>(c);
+  const std::uint64_t word = Word64(window + p);
+  const std::uint32_t hash = ChainHash(word, kLongestLevel);
+  std::uint32_t c = state.longestFirst[hash];
+  if (c == 0) {
+    // The chain's lowest position has left the window: walk down to the lowest one in reach.
+    c = c0;
+    const std::uint16_t* previous = state.chainPrevious[kLongestLevel];
+    while (previous[c] >= lowest) c = previous[c];
   }
-  while (count > 0) {
-    const std::uint32_t c = state.fullMatches[--count];
-    if (window[c + kImplodeMaxMatch - 1] == window[p + kImplodeMaxMatch - 1] &&
+  // The lowest position in reach only grows, so positions passed over here stay out of reach.
+  while (c < lowest) c = state.longestNext[c];
+  state.longestFirst[hash] = static_cast<std::uint16_t>(c);
+  for (; c < c0; c = state.longestNext[c]) {
+    if (Word64(window + c) == word && window[c + kImplodeMaxMatch - 1] == window[p + kImplodeMaxMatch - 1] &&
         MatchLength(window + c, window + p, 0) == kImplodeMaxMatch) {
       return c;
     }

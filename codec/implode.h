@@ -66,7 +66,11 @@ struct ImplodeState {
   std::uint32_t indexedUpTo;                                        // next position to add
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
   std::uint16_t chainLast[kSearchLevels][kChainHashSize];          // per level and hash: highest position
-  std::uint16_t fullMatches[kImplodeBlock];                         // scratch of the search for 516-byte matches
+  // The 8-byte level also links upward, so that the farthest of several 516-byte matches is found
+  // from the far end: per position the next higher one with the same hash, and per hash the lowest
+  // position not yet known to be out of reach (0 once it has left the window: found again on use).
+  std::uint16_t longestNext[kImplodeWindowSize];
+  std::uint16_t longestFirst[kChainHashSize];
 };
 
 // Codes the whole input into one stream. `state` must be zero-filled for the output to be the one
