@@ -114,7 +114,7 @@ class Process {
 // the caller's environment. False when the program cannot be started.
 bool StartProcess(const char* commandLine, Process& process);
 // Waits up to `milliseconds` for the process to end. True once it has ended; `exitCode` then holds
-// its full 32-bit exit status.
+// its full 32-bit exit status (0xFFFFFFFF when the wait itself fails). False only on a timeout.
 bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode);
 
 void Sleep(std::uint32_t milliseconds);

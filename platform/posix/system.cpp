@@ -68,7 +68,12 @@ bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t&
       process.started_ = false;
       return true;
     }
-    if (r < 0 || waited >= milliseconds) return false;
+    if (r < 0) {  // no such child: it cannot be waited for, so it counts as ended with a failure
+      exitCode = 0xFFFFFFFFu;
+      process.started_ = false;
+      return true;
+    }
+    if (waited >= milliseconds) return false;
     Sleep(10);
   }
 }

@@ -61,9 +61,12 @@ bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t&
   // Waiting on the handle, not polling the exit code: a program that exits with 259 would look
   // as if it were still running.
   HANDLE h = reinterpret_cast<HANDLE>(process.handle_);
-  if (WaitForSingleObject(h, milliseconds) != WAIT_OBJECT_0) return false;
+  const DWORD waited = WaitForSingleObject(h, milliseconds);
+  if (waited == WAIT_TIMEOUT) return false;
   DWORD code = 0;
-  GetExitCodeProcess(h, &code);
+  // A wait or exit-code query that fails would otherwise be retried forever: it counts as an end
+  // with a failure status.
+  if (waited != WAIT_OBJECT_0 || !GetExitCodeProcess(h, &code)) code = 0xFFFFFFFFu;
   exitCode = code;
   return true;
 }
