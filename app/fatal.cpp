@@ -18,7 +18,7 @@ void ReportFatal(int code, const char* scriptPath) {
     ScriptText language;
     ReadScriptValue("Cmd", "LANG", "@", language, scriptPath);
     const char* section = IsMissing(language) ? "ENU" : language;
-    ReadProfileString(section, key, "@", lastMessage, sizeof lastMessage, scriptPath);
+    ReadProfileValue(section, key, "@", lastMessage, sizeof lastMessage, scriptPath);
     if (!IsMissing(lastMessage)) {
       ScriptText caption;
       ReadScriptValue("Cmd", "Title", "@", caption, scriptPath);

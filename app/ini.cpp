@@ -276,7 +276,7 @@ std::string ProfileEdit(const std::string& text, const char* section, const char
   return edited;
 }
 
-std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+std::uint32_t ReadProfileValue(const char* section, const char* key, const char* defaultValue,
                                 char* buffer, std::uint32_t capacity, const char* path) {
   std::string value;
   bool found = false;
@@ -298,7 +298,7 @@ std::uint32_t ReadProfileString(const char* section, const char* key, const char
   return static_cast<std::uint32_t>(value.size());
 }
 
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path) {
   if (section == nullptr || key == nullptr || path == nullptr) return false;
   if (!CanWrite(TrimName(section), TrimName(key), value)) return false;
   std::string text;

@@ -22,7 +22,7 @@
 // key gives `defaultValue` (nullptr reads as ""; trailing blanks and quotes are dropped from it as
 // from a value). Returns the length of the whole value before it was cut to fit, so a result of
 // `capacity` or more tells the caller that the value did not fit.
-std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+std::uint32_t ReadProfileValue(const char* section, const char* key, const char* defaultValue,
                                 char* buffer, std::uint32_t capacity, const char* path);
 
 // Writes `value` under section/key (replacing the old value or adding the key and, if needed, the
@@ -30,7 +30,7 @@ std::uint32_t ReadProfileString(const char* section, const char* key, const char
 // (unless deleting, which then succeeds). Returns false, leaving the file unchanged, when the file
 // cannot be read or written, or when the names or the value could not be read back as written: a
 // line break anywhere, an empty key, a key holding "=" or starting with "[".
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path);
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);
 
 // The same two operations on the file's text in memory; the file functions above use them.
 // ProfileLookup gives the value (quotes removed, not cut) or "" when the key is missing; `found`

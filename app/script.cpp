@@ -7,7 +7,7 @@
 ScriptValue ReadScriptValue(const char* section, const char* key, const char* defaultValue,
                             ScriptText& buffer, const char* path) {
   const std::uint32_t length =
-      ReadProfileString(section, key, defaultValue, buffer, sizeof buffer, path);
+      ReadProfileValue(section, key, defaultValue, buffer, sizeof buffer, path);
   if (IsMissing(buffer)) return ScriptValue::Missing;
   // A value cut to fit would be read as another name, path or command: the caller refuses it.
   if (length >= sizeof buffer) return ScriptValue::TooLong;
@@ -15,5 +15,5 @@ ScriptValue ReadScriptValue(const char* section, const char* key, const char* de
 }
 
 void ReadLangText(const char* key, ScriptText& buffer) {
-  ReadProfileString(langSection, key, "@", buffer, sizeof buffer, scriptPath);
+  ReadProfileValue(langSection, key, "@", buffer, sizeof buffer, scriptPath);
 }

@@ -92,12 +92,12 @@ void PrunePackingList(BuildLog& log, const char* listPath) {
         EntryKey(i, key);
         char next[platform::kPathCapacity];
         if (i == kLastEntry || !ReadFilesEntry(log, listPath, i + 1, next)) {
-          if (!WriteProfileString("Files", key, nullptr, listPath)) {
+          if (!WriteProfileValue("Files", key, nullptr, listPath)) {
             FailBuild(log, kFatalScript, listPath, kWriteFailed, listPath);
           }
           break;
         }
-        if (!WriteProfileString("Files", key, next, listPath)) {
+        if (!WriteProfileValue("Files", key, next, listPath)) {
           FailBuild(log, kFatalScript, listPath, kWriteFailed, listPath);
         }
       }

@@ -2,8 +2,6 @@
 // corpus of tricky INI files: every read, and for every kind of write the values read back
 // afterwards. Usage: ini_compare CORPUS_DIR. Prints each difference; exit status 1 if any.
 #include <windows.h>
-// windows.h maps WriteProfileString to the win.ini function WriteProfileStringA; ours is meant.
-#undef WriteProfileString
 
 #include <cctype>
 #include <cstdio>
@@ -111,7 +109,7 @@ void CompareRead(const std::string& label, const std::string& path, const char* 
                  const char* defaultValue, DWORD capacity) {
   ++reads;
   std::vector<char> ours(capacity + 1, '#'), real(capacity + 1, '#');
-  const std::uint32_t full = ReadProfileString(section, key, defaultValue, ours.data(), capacity, path.c_str());
+  const std::uint32_t full = ReadProfileValue(section, key, defaultValue, ours.data(), capacity, path.c_str());
   const DWORD got = GetPrivateProfileStringA(section, key, defaultValue, real.data(), capacity, path.c_str());
   const std::uint32_t copied = capacity == 0 ? 0 : (full < capacity ? full : capacity - 1);
   if (copied == got && ours == real) return;
@@ -158,7 +156,7 @@ void CompareWrite(const std::string& label, const std::string& dir, int& serial,
   WriteBytes(a, text);
   WriteBytes(b, text);
   const BOOL realOk = WritePrivateProfileStringA(section, key, value, a.c_str());
-  const bool oursOk = WriteProfileString(section, key, value, b.c_str());
+  const bool oursOk = WriteProfileValue(section, key, value, b.c_str());
   const std::string what = label + ": write " + ShowName(section) + " " + ShowName(key) + " = " + ShowName(value);
   if ((realOk != FALSE) != oursOk) {
     ++failures;

@@ -150,18 +150,18 @@ TEST(IniFile, ReadCutsLongValuesAndReportsTheirLength) {
   Store(path, "[S]\r\nv=\"" + std::string(300, 'x') + "\"\r\nshort=abc\r\n");
   char buffer[260];
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(ReadProfileString("S", "v", "@", buffer, sizeof buffer, path.c_str()), 300u);
+  EXPECT_EQ(ReadProfileValue("S", "v", "@", buffer, sizeof buffer, path.c_str()), 300u);
   EXPECT_EQ(std::string(buffer), std::string(259, 'x'));
-  EXPECT_EQ(ReadProfileString("s", "SHORT", "@", buffer, 3, path.c_str()), 3u);
+  EXPECT_EQ(ReadProfileValue("s", "SHORT", "@", buffer, 3, path.c_str()), 3u);
   EXPECT_STREQ(buffer, "ab");
   // Capacity 0 writes nothing at all.
   buffer[0] = '#';
-  EXPECT_EQ(ReadProfileString("S", "short", "@", buffer, 0, path.c_str()), 3u);
+  EXPECT_EQ(ReadProfileValue("S", "short", "@", buffer, 0, path.c_str()), 3u);
   EXPECT_EQ(buffer[0], '#');
   // The default loses trailing blanks and quotes, as the Windows functions treat it.
-  EXPECT_EQ(ReadProfileString("S", "none", "  <No title>  ", buffer, sizeof buffer, path.c_str()), 12u);
+  EXPECT_EQ(ReadProfileValue("S", "none", "  <No title>  ", buffer, sizeof buffer, path.c_str()), 12u);
   EXPECT_STREQ(buffer, "  <No title>");
-  EXPECT_EQ(ReadProfileString("S", "none", nullptr, buffer, sizeof buffer, path.c_str()), 0u);
+  EXPECT_EQ(ReadProfileValue("S", "none", nullptr, buffer, sizeof buffer, path.c_str()), 0u);
   EXPECT_STREQ(buffer, "");
   platform::RemoveFile(path.c_str());
 }
@@ -169,33 +169,33 @@ TEST(IniFile, ReadCutsLongValuesAndReportsTheirLength) {
 TEST(IniFile, MissingOrUnreadableFilesGiveTheDefault) {
   char buffer[260];
   const std::string missing = TempPath("qor_ini_no_such_file.ini");
-  EXPECT_EQ(ReadProfileString("Cmd", "LANG", "@", buffer, sizeof buffer, missing.c_str()), 1u);
+  EXPECT_EQ(ReadProfileValue("Cmd", "LANG", "@", buffer, sizeof buffer, missing.c_str()), 1u);
   EXPECT_STREQ(buffer, "@");
   // Deleting from a missing file succeeds and creates nothing.
-  EXPECT_TRUE(WriteProfileString("Cmd", "LANG", nullptr, missing.c_str()));
+  EXPECT_TRUE(WriteProfileValue("Cmd", "LANG", nullptr, missing.c_str()));
   EXPECT_FALSE(platform::FileExists(missing.c_str()));
   // A folder cannot be read as a file: reads give the default and writes fail.
   char temp[platform::kPathCapacity];
   ASSERT_TRUE(platform::TempDirectory(temp));
   std::string folder(temp);
   folder.pop_back();
-  EXPECT_EQ(ReadProfileString("Cmd", "LANG", "@", buffer, sizeof buffer, folder.c_str()), 1u);
+  EXPECT_EQ(ReadProfileValue("Cmd", "LANG", "@", buffer, sizeof buffer, folder.c_str()), 1u);
   EXPECT_STREQ(buffer, "@");
-  EXPECT_FALSE(WriteProfileString("Cmd", "LANG", "ENU", folder.c_str()));
+  EXPECT_FALSE(WriteProfileValue("Cmd", "LANG", "ENU", folder.c_str()));
 }
 
 TEST(IniFile, WritesEditInPlaceAndKeepLineEnds) {
   const std::string path = TempPath("qor_ini_edit.ini");
   const std::string text = "[Files]\nFile01=a.exe,src\\a.exe\nFile02=b.dll,src\\b.dll\n\n[Out]\r\nOutputName=x.exe";
   Store(path, text);
-  EXPECT_TRUE(WriteProfileString("Files", "File02", nullptr, path.c_str()));
+  EXPECT_TRUE(WriteProfileValue("Files", "File02", nullptr, path.c_str()));
   EXPECT_EQ(Load(path), "[Files]\nFile01=a.exe,src\\a.exe\n\n[Out]\r\nOutputName=x.exe");
-  EXPECT_TRUE(WriteProfileString("FILES", "file01", "c.exe,src\\c.exe", path.c_str()));
+  EXPECT_TRUE(WriteProfileValue("FILES", "file01", "c.exe,src\\c.exe", path.c_str()));
   EXPECT_EQ(Load(path), "[Files]\nFile01=c.exe,src\\c.exe\n\n[Out]\r\nOutputName=x.exe");
-  EXPECT_TRUE(WriteProfileString("Out", "VersionFile", "v", path.c_str()));
+  EXPECT_TRUE(WriteProfileValue("Out", "VersionFile", "v", path.c_str()));
   EXPECT_EQ(Load(path), "[Files]\nFile01=c.exe,src\\c.exe\n\n[Out]\r\nOutputName=x.exe\r\nVersionFile=v\r\n");
   // A refused write reports failure and leaves the file alone.
-  EXPECT_FALSE(WriteProfileString("Out", "Bad", "a\nb", path.c_str()));
+  EXPECT_FALSE(WriteProfileValue("Out", "Bad", "a\nb", path.c_str()));
   EXPECT_EQ(Load(path), "[Files]\nFile01=c.exe,src\\c.exe\n\n[Out]\r\nOutputName=x.exe\r\nVersionFile=v\r\n");
   platform::RemoveFile(path.c_str());
 }
@@ -204,9 +204,9 @@ TEST(IniFile, WritesEditInPlaceAndKeepLineEnds) {
 // list named without a folder read as empty; ours is found in the current folder.
 TEST(IniFile, ABareNameIsInTheCurrentFolder) {
   const char* name = "qor_ini_relative_test.ini";
-  EXPECT_TRUE(WriteProfileString("Cmd", "LANG", "ENU", name));
+  EXPECT_TRUE(WriteProfileValue("Cmd", "LANG", "ENU", name));
   char buffer[260];
-  EXPECT_EQ(ReadProfileString("Cmd", "LANG", "@", buffer, sizeof buffer, name), 3u);
+  EXPECT_EQ(ReadProfileValue("Cmd", "LANG", "@", buffer, sizeof buffer, name), 3u);
   EXPECT_STREQ(buffer, "ENU");
   char current[platform::kPathCapacity];
   ASSERT_TRUE(platform::CurrentDirectory(current));

@@ -137,7 +137,7 @@ class BuilderTest : public ::testing::Test {
   std::string Entry(int number) const {
     char key[8], value[260];
     std::snprintf(key, sizeof key, "File%02d", number);
-    ReadProfileString("Files", key, "@", value, sizeof value, "list.ini");
+    ReadProfileValue("Files", key, "@", value, sizeof value, "list.ini");
     return value;
   }
 
