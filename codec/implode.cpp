@@ -226,8 +226,8 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
   state.indexedUpTo = last + 1;
 }
 
-// Positions move 4096 down with the window; those that fall out become 0, below every position a
-// search reaches (its lowest is at least dictionarySize positions above p - dictionarySize).
+// Positions move 4096 down with the window; those that fall out become 0. No search reaches
+// position 0: p is never below dictionarySize, so the lowest position in reach is at least 1.
 inline void SlidePositions(std::uint16_t* positions, std::uint32_t count) {
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint16_t position = positions[i];
