@@ -19,7 +19,14 @@ class File {
   File() = default;
   ~File() { Close(); }
   File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-  File& operator=(File&& other) noexcept;
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      other.handle_ = kInvalid;
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
@@ -97,9 +104,21 @@ int ShowMessageBox(const char* text, const char* caption, unsigned style);
 class Process {
  public:
   Process() = default;
-  ~Process();
-  Process(Process&& other) noexcept;
-  Process& operator=(Process&& other) noexcept;
+  ~Process() { Release(); }
+  Process(Process&& other) noexcept
+      : handle_(other.handle_), thread_(other.thread_), started_(other.started_) {
+    other.started_ = false;
+  }
+  Process& operator=(Process&& other) noexcept {
+    if (this != &other) {
+      Release();
+      handle_ = other.handle_;
+      thread_ = other.thread_;
+      started_ = other.started_;
+      other.started_ = false;
+    }
+    return *this;
+  }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
@@ -108,6 +127,9 @@ class Process {
   std::intptr_t handle_ = -1;
   std::intptr_t thread_ = -1;
   bool started_ = false;
+
+ private:
+  void Release();  // gives the platform's handles back; per platform
 };
 
 // Starts a command line (program path first, Windows quoting rules) in the current directory, with

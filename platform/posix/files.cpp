@@ -80,15 +80,6 @@ bool CopyOut(const std::string& text, char (&buffer)[kPathCapacity]) {
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (handle_ != kInvalid) {
     close(static_cast<int>(handle_));

@@ -25,26 +25,13 @@ void Sleep(std::uint32_t milliseconds) {
   nanosleep(&t, nullptr);
 }
 
-Process::~Process() {
+void Process::Release() {
+  // Reaps a child that has ended; one still running is left to the system.
   if (started_) {
     int status;
     waitpid(static_cast<pid_t>(handle_), &status, WNOHANG);
+    started_ = false;
   }
-}
-
-Process::Process(Process&& other) noexcept
-    : handle_(other.handle_), thread_(other.thread_), started_(other.started_) {
-  other.started_ = false;
-}
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    handle_ = other.handle_;
-    thread_ = other.thread_;
-    started_ = other.started_;
-    other.started_ = false;
-  }
-  return *this;
 }
 
 bool StartProcess(const char* commandLine, Process& process) {

@@ -17,15 +17,6 @@ bool Fits(DWORD length, DWORD capacity) { return length != 0 && length < capacit
 
 }  // namespace
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (handle_ != kInvalid) {
     CloseHandle(reinterpret_cast<HANDLE>(handle_));

@@ -14,27 +14,12 @@ void InitCommonControls() { ::InitCommonControls(); }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-Process::~Process() {
+void Process::Release() {
   if (started_) {
     CloseHandle(reinterpret_cast<HANDLE>(handle_));
     CloseHandle(reinterpret_cast<HANDLE>(thread_));
+    started_ = false;
   }
-}
-
-Process::Process(Process&& other) noexcept
-    : handle_(other.handle_), thread_(other.thread_), started_(other.started_) {
-  other.started_ = false;
-}
-
-Process& Process::operator=(Process&& other) noexcept {
-  if (this != &other) {
-    this->~Process();
-    handle_ = other.handle_;
-    thread_ = other.thread_;
-    started_ = other.started_;
-    other.started_ = false;
-  }
-  return *this;
 }
 
 bool StartProcess(const char* commandLine, Process& process) {

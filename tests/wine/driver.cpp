@@ -11,7 +11,7 @@
 //   caption TEXT           wait until the page (or, after msgbox, the box) has this caption
 //   centred                the page's outer rectangle is centred on the desktop's client area
 //                          (each edge at (desktop - window) / 2, rounded toward zero)
-//   click ID               post a click to button ID (refused when it is disabled or hidden)
+//   click ID               post a click to button ID once it is enabled and visible
 //   key ID                 post WM_COMMAND ID to the page without checking a button (Enter, Esc)
 //   press VK               post a key press (virtual-key code, e.g. 13 Enter, 27 Esc) to the page's
 //                          focused control, through the page's message loop as a typed key goes
@@ -232,7 +232,9 @@ void Run(const std::string& command, const std::string& rest) {
     }
   } else if (command == "click") {
     HWND button = Control(std::atoi(rest.c_str()));
-    if (!IsWindowEnabled(button) || !IsWindowVisible(button)) Fail("button is disabled or hidden");
+    // A label and the enabled state change one after the other: wait for the button to be usable.
+    WaitFor([&] { return IsWindowEnabled(button) && IsWindowVisible(button); },
+            [] { return std::string("button is disabled or hidden"); });
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(std::atoi(rest.c_str()), BN_CLICKED), reinterpret_cast<LPARAM>(button));
   } else if (command == "key") {
     if (page == nullptr) Fail("no page");

@@ -15,11 +15,19 @@ start_display() {
   local n
   for n in $(seq 90 190); do
     [ -e "/tmp/.X$n-lock" ] && continue
+    rm -f "/tmp/.X11-unix/X$n"  # no lock, so no server: a socket left there is stale
     # 9>&-: long-lived children must not inherit the lock, or the next "up" would wait forever.
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$build/wine/xvfb.log" 2>&1 9>&- &
     local pid=$!
-    sleep 0.5
-    if kill -0 "$pid" 2>/dev/null; then
+    # Ready once it listens on its socket. A Wine program that comes earlier finds no display, and
+    # the prefix's desktop then stays headless: every later box and dialog fails to appear.
+    local tries
+    for tries in $(seq 100); do
+      [ -S "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -S "/tmp/.X11-unix/X$n" ] && kill -0 "$pid" 2>/dev/null; then
       echo "$pid" >"$pidfile"
       echo ":$n" >"$build/wine/display"
       return
