@@ -230,7 +230,8 @@ inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::ui
 
 // The tokens of binary streams while whole words of input are at hand: the buffer is topped up
 // from the input a word at a time, a literal is the flag and 8 bits, and a match's fields are found
-// by shifting the one word, each code with one lookup. Stops at the end code (true), or (false)
+// by shifting the one word, each code with one lookup. Two literals may carry the output one byte
+// past the chunk, as a match may carry it further; the window has room for that. Stops at the end code (true), or (false)
 // when the chunk is full or fewer than 8 delivered bytes remain, leaving at least kSafeTokenBits or
 // every delivered bit in the buffer.
 inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std::uint8_t* window,
@@ -251,6 +252,15 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std
       count |= 56;
     }
     if (position >= kExplodeHistory + kExplodeChunk) break;
+    // Literals come in runs (incompressible stretches are nothing else): two at once when they can.
+    if ((bits & 0x201) == 0) {
+      window[position] = static_cast<std::uint8_t>(bits >> 1);
+      window[position + 1] = static_cast<std::uint8_t>(bits >> 10);
+      position += 2;
+      bits >>= 18;
+      count -= 18;
+      continue;
+    }
     if ((bits & 1) == 0) {
       window[position++] = static_cast<std::uint8_t>(bits >> 1);
       bits >>= 9;
