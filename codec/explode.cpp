@@ -231,9 +231,9 @@ inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::ui
 // The tokens of binary streams while whole words of input are at hand: the buffer is topped up
 // from the input a word at a time, a literal is the flag and 8 bits, and a match's fields are found
 // by shifting the one word, each code with one lookup. Two literals may carry the output one byte
-// past the chunk, as a match may carry it further; the window has room for that. Stops at the end code (true), or (false)
-// when the chunk is full or fewer than 8 delivered bytes remain, leaving at least kSafeTokenBits or
-// every delivered bit in the buffer.
+// past the chunk, as a match may carry it further; the window has room for that. Stops at the end
+// code (true), or (false) when the chunk is full or fewer than 8 delivered bytes remain, leaving at
+// least kSafeTokenBits or every delivered bit in the buffer.
 inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std::uint8_t* window,
                                std::uint32_t& output) {
   std::uint64_t bits = reader.bits;
@@ -270,7 +270,8 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std
     const std::uint32_t lengthEntry = state.lengthEntries[(bits >> 1) & 0xFF];
     std::uint32_t used = lengthEntry & 0xFF;
     const std::uint32_t extraBits = (lengthEntry >> 8) & 0xFF;
-    const std::uint32_t value = (lengthEntry >> 16) + static_cast<std::uint32_t>((bits >> used) & ((1u << extraBits) - 1));
+    const auto extra = static_cast<std::uint32_t>((bits >> used) & ((1u << extraBits) - 1));
+    const std::uint32_t value = (lengthEntry >> 16) + extra;
     used += extraBits;
     if (value == kEndCodeValue) {
       bits >>= used;
@@ -282,8 +283,8 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std
     const std::uint32_t distanceEntry = state.distanceEntries[(bits >> used) & 0xFF];
     used += distanceEntry & 0xFF;
     const std::uint32_t lowBits = length == 2 ? 2 : dictionaryBits;
-    const std::uint32_t distance =
-        ((distanceEntry >> 8) << lowBits) + static_cast<std::uint32_t>((bits >> used) & ((1u << lowBits) - 1)) + 1;
+    const auto low = static_cast<std::uint32_t>((bits >> used) & ((1u << lowBits) - 1));
+    const std::uint32_t distance = ((distanceEntry >> 8) << lowBits) + low + 1;
     used += lowBits;
     bits >>= used;
     count -= used;
