@@ -343,7 +343,8 @@ std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32
 }
 
 // Codes the positions from *position up to `limit` (exclusive) with a one-position look-ahead.
-// A match may carry the position past limit; the next pass starts there.
+// A match may carry the position past limit; the next pass starts there. `passFirst` is the lowest
+// position the pass sorts: no candidate lies below it.
 void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t limit, bool lastPass,
                    std::uint32_t passFirst) {
   const std::uint8_t* window = state.window;
