@@ -37,17 +37,6 @@ start_display() {
   exit 1
 }
 
-# True when Wine's service manager runs for this build folder's prefix.
-services_running() {
-  local pid
-  for pid in $(pgrep -f 'system32.services\.exe' || true); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
-      return 0
-    fi
-  done
-  return 1
-}
-
 case "$action" in
   up)
     exec 9>"$build/wine/lock"
@@ -68,10 +57,9 @@ case "$action" in
     wineserver -p 9>&- >/dev/null 2>&1 || true
     # Wine's own services (and the desktop) outlive the program that first needs them and keep its
     # standard output and error open: started by a test, they would make CTest wait for that test's
-    # output forever. Start them here, with their output going nowhere.
-    if ! services_running; then
-      wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
-    fi
+    # output forever. Start them here (a no-op when they run already), with their output going
+    # nowhere.
+    wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
     ;;
   down)
     if [ -d "$build/wine/prefix" ]; then
