@@ -300,6 +300,22 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std
   return ended;
 }
 
+// Puts a literal or a match into the window at `output` and advances it; false for the end code
+// and for input that ran out, which store nothing. Output stays at least kExplodeHistory and no
+// distance exceeds it, so a match's source lies in the window; distances reaching before the first
+// output byte read the zero history.
+inline bool StoreToken(const Token& token, std::uint8_t* window, std::uint32_t& output) {
+  if (token.kind == TokenKind::kLiteral) {
+    window[output++] = static_cast<std::uint8_t>(token.value);
+  } else if (token.kind == TokenKind::kMatch) {
+    CopyMatch(window + output, token.distance, token.value);
+    output += token.value;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // Decodes tokens until the end code (true) or the end of the input (false), handing every full
 // 4096-byte chunk to the write callback. The final partial chunk is left to the caller.
 bool DecodeTokens(ExplodeState& state, BitReader& reader) {
@@ -317,16 +333,8 @@ bool DecodeTokens(ExplodeState& state, BitReader& reader) {
       }
     }
     while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeChunk) {
-      const Token token = DecodeToken<false>(reader, state);
-      if (token.kind == TokenKind::kLiteral) {
-        window[output++] = static_cast<std::uint8_t>(token.value);
-      } else if (token.kind == TokenKind::kMatch) {
-        // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in
-        // the window; distances reaching before the first output byte read the zero history.
-        CopyMatch(window + output, token.distance, token.value);
-        output += token.value;
-      } else {
-        complete = true;
+      if (!StoreToken(DecodeToken<false>(reader, state), window, output)) {
+        complete = true;  // unchecked decoding cannot run out: this is the end code
         break;
       }
     }
@@ -334,12 +342,7 @@ bool DecodeTokens(ExplodeState& state, BitReader& reader) {
     if (!safe) {
       // Near the end of the delivered input: every drop checks, and may ask for more.
       const Token token = DecodeToken<true>(reader, state);
-      if (token.kind == TokenKind::kLiteral) {
-        window[output++] = static_cast<std::uint8_t>(token.value);
-      } else if (token.kind == TokenKind::kMatch) {
-        CopyMatch(window + output, token.distance, token.value);
-        output += token.value;
-      } else {
+      if (!StoreToken(token, window, output)) {
         complete = token.kind == TokenKind::kEnd;
         break;
       }
