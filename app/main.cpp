@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "app/process_state.h"
 #include "builder/builder.h"
 #include "installer/installer.h"
 #include "platform/platform.h"
@@ -28,7 +27,6 @@ bool SwitchIs(const char (&switchText)[3], const char* expected) {
 
 std::int32_t Main(void* instance, const char* argumentText, const Roles& roles) {
   platform::InitCommonControls();
-  RunStatus.builderMode = 0;
 
   char switchText[3] = {};
   for (int i = 0; i < 2 && argumentText[i] != '\0'; ++i) switchText[i] = argumentText[i];
@@ -38,16 +36,12 @@ std::int32_t Main(void* instance, const char* argumentText, const Roles& roles) 
     return 0;
   }
   if (SwitchIs(switchText, "/m")) {
-    RunStatus.builderMode = 1;
     // The builder bounds the argument text itself, after it has opened its log, so that an
     // over-long text is refused with a log line like every other build failure.
     return roles.builder(argumentText);
   }
-  if (SwitchIs(switchText, "/h")) {
-    silentMode = 1;
-    return roles.installer(1, instance);
-  }
-  return roles.installer(silentMode, instance);
+  if (SwitchIs(switchText, "/h")) return roles.installer(1, instance);
+  return roles.installer(0, instance);
 }
 
 const char* ArgumentText(const char* commandLine) {

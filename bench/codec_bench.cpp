@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "app/process_state.h"
 #include "codec/explode.h"
 #include "codec/implode.h"
 
@@ -178,8 +177,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A bad stream must not wait for a click in a benchmark run.
-  silentMode = 1;
   benchmark::Initialize(&argc, argv);
   const Corpus& corpus = TheCorpus();
   std::printf("data: %.1f MB in %zu files (%.1f MB DLLs, %.1f MB text, %.1f MB incompressible)\n",

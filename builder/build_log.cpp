@@ -1,26 +1,27 @@
-// Writing build-log lines through lastMessage, shortened to fit it when a path makes them too long.
+// Writing build-log lines, shortened to 259 characters when a path makes them too long.
 #include "builder/build_log.h"
 
 #include <cstring>
-
-#include "app/fatal.h"
-#include "app/process_state.h"
 
 namespace {
 
 constexpr char kEllipsis[] = "...";
 
-// Formats into lastMessage. Only the builder's own formats come here, each with at most one "%s",
-// so no text of the packing list is ever read as a format.
-void FormatLine(const char* format, const char* argument) {
-  const std::size_t capacity = sizeof lastMessage - 1;
+// The longest log line: 259 characters, as every text of the system.
+constexpr std::size_t kLineCapacity = platform::kPathCapacity - 1;
+
+}  // namespace
+
+// Only the builder's own formats come here, each with at most one "%s", so no text of the packing
+// list is ever read as a format.
+std::string FormatLogLine(const char* format, const char* argument) {
+  const std::size_t capacity = kLineCapacity;
+  char line[kLineCapacity + 1];
   const char* slot = argument != nullptr ? std::strstr(format, "%s") : nullptr;
   if (slot == nullptr) {
     std::size_t n = std::strlen(format);
     if (n > capacity) n = capacity;
-    std::memcpy(lastMessage, format, n);
-    lastMessage[n] = '\0';
-    return;
+    return std::string(format, n);
   }
   const std::size_t before = static_cast<std::size_t>(slot - format);
   const char* rest = slot + 2;
@@ -29,7 +30,7 @@ void FormatLine(const char* format, const char* argument) {
   const std::size_t argumentLength = std::strlen(argument);
   std::size_t length = 0;
   auto put = [&](const char* text, std::size_t n) {
-    std::memcpy(lastMessage + length, text, n);
+    std::memcpy(line + length, text, n);
     length += n;
   };
   put(format, before);
@@ -44,10 +45,8 @@ void FormatLine(const char* format, const char* argument) {
     put(argument + argumentLength - (room - head), room - head);
   }
   put(rest, after);
-  lastMessage[length] = '\0';
+  return std::string(line, length);
 }
-
-}  // namespace
 
 void OpenBuildLog(BuildLog& log) {
   // "\logfile.txt" appended to the current directory names the same file as the relative name, and
@@ -55,16 +54,11 @@ void OpenBuildLog(BuildLog& log) {
   platform::OpenFile("logfile.txt", platform::OpenMode::CreateAlways, log.file);
 }
 
-void WriteLogLine(BuildLog& log, const char* format, const char* argument) {
-  FormatLine(format, argument);
-  if (log.file.IsOpen()) {
-    platform::WriteFile(log.file, lastMessage, static_cast<std::uint32_t>(std::strlen(lastMessage)));
-  }
-  if (log.echo != nullptr) log.echo(log.echoContext, lastMessage);
+void WriteLogLine(BuildLog& log, const std::string& line) {
+  if (log.file.IsOpen()) platform::WriteFile(log.file, line.data(), static_cast<std::uint32_t>(line.size()));
+  if (log.echo != nullptr) log.echo(log.echoContext, line.c_str());
 }
 
-void FailBuild(BuildLog& log, int code, const char* scriptPath, const char* format, const char* argument) {
-  WriteLogLine(log, format, argument);
-  log.file.Close();
-  ReportFatal(code, scriptPath);
+Failure BuildFailure(int code, const char* format, const char* argument) {
+  return Fail(code, FormatLogLine(format, argument));
 }

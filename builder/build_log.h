@@ -1,9 +1,11 @@
-// The build log: "\logfile.txt" in the current directory, created anew by every build. It receives
-// the warnings of a build and, when the build fails, the reason as its last line; every line passes
-// through lastMessage first.
+// The build log: "logfile.txt" in the current directory, created anew by every build. It receives
+// the warnings of a build and, when the build fails, the reason as its last line.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
+#include "script/failure.h"
 
 struct BuildLog {
   platform::File file;
@@ -16,11 +18,13 @@ struct BuildLog {
 // builds, and its exit status still tells success from failure.
 void OpenBuildLog(BuildLog& log);
 
-// Writes `format` with its one "%s" replaced by `argument` (or `format` alone when `argument` is
-// null). A line longer than 259 characters keeps the start and end of the argument with "..." in
-// between, so the line still ends as the format does.
-void WriteLogLine(BuildLog& log, const char* format, const char* argument = nullptr);
+// A log line: `format` with its one "%s" replaced by `argument` (or `format` alone when `argument`
+// is null). A line longer than 259 characters keeps the start and end of the argument with "..."
+// in between, so the line still ends as the format does.
+std::string FormatLogLine(const char* format, const char* argument = nullptr);
 
-// Writes the line, closes the log and ends the process through ReportFatal(code, scriptPath).
-[[noreturn]] void FailBuild(BuildLog& log, int code, const char* scriptPath, const char* format,
-                            const char* argument = nullptr);
+// Writes a line made by FormatLogLine.
+void WriteLogLine(BuildLog& log, const std::string& line);
+
+// A failed build's failure: `code` and the log line as its reason.
+Failure BuildFailure(int code, const char* format, const char* argument = nullptr);

@@ -1,14 +1,14 @@
-// PackageBuilder: the steps of a build, in the order the package is laid out. Each failure writes
-// its reason to the build log and ends the process; a build that returns has written a complete,
-// checksummed package.
+// PackageBuilder: the build in the order the package is laid out. Every step returns a failure as a
+// value whose reason is the build-log line; BuildPackage writes it as the log's last line and turns
+// it into the exit status. A build that succeeds has written a complete, checksummed package.
 #include "builder/builder.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
 
-#include "app/fatal.h"
-#include "app/script.h"
 #include "builder/build_log.h"
 #include "builder/compress_segment.h"
 #include "builder/packing_list.h"
@@ -16,6 +16,8 @@
 #include "package/checksum.h"
 #include "package/layout.h"
 #include "package/marker_scan.h"
+#include "script/payload_list.h"
+#include "script/script_check.h"
 
 namespace {
 
@@ -26,47 +28,45 @@ const char kValueTooLong[] =
     "Value too long (259 characters at most) at %s. Check the packing list syntax.\r\n";
 const char kMarkerEverywhere[] =
     "Error compressing %s: every compressed form of it holds the segment marker.\r\n";
+const char kNoComma[] = "No comma in input filename directive. Check the .INI syntax.\r\n";
 
-// Everything a build step needs: the log, the packing list's path and the package being written.
+// Everything a build step needs: the log, the packing list and the package being written.
 struct Build {
   BuildLog log;
   char listPath[platform::kPathCapacity];
+  SetupScript list;  // the packing list as read, before pruning
   platform::File output;
   PackageWriter writer;
   SegmentCheck check;
 };
 
-[[noreturn]] void Fail(Build& build, int code, const char* format, const char* argument = nullptr) {
-  FailBuild(build.log, code, build.listPath, format, argument);
-}
-
-// Reads a value of the packing list with the default "@"; false when it is missing. A value too long
-// to hold whole ends the build: a cut path would name another file.
-bool ReadListValue(Build& build, const char* section, const char* key, ScriptText& value) {
-  switch (ReadScriptValue(section, key, "@", value, build.listPath)) {
-    case ScriptValue::Present: return true;
-    case ScriptValue::Missing: return false;
+// Reads a value of the packing list with the "@" convention; `present` tells whether it is there.
+// A value too long to hold whole fails the build: a cut path would name another file.
+Failure ReadListValue(const SetupScript& list, const char* section, const char* key, std::string& value,
+                      bool& present) {
+  switch (list.Read(section, key, value)) {
+    case ScriptValue::Present: present = true; return Failure();
+    case ScriptValue::Missing: present = false; return Failure();
     case ScriptValue::TooLong: break;
   }
-  char where[64];
-  std::snprintf(where, sizeof where, "%s/%s", section, key);
-  Fail(build, kFatalScript, kValueTooLong, where);
+  return BuildFailure(kFatalScript, kValueTooLong, (std::string(section) + "/" + key).c_str());
 }
 
-void AppendOrFail(Build& build, const void* bytes, std::uint32_t size) {
+Failure AppendBytes(Build& build, const void* bytes, std::uint32_t size) {
   switch (Append(build.writer, bytes, size)) {
-    case WriteResult::Ok: return;
-    case WriteResult::Failed: Fail(build, kFatalFile, kWriteFailed);
-    case WriteResult::TooLarge: Fail(build, kFatalFile, kPackageTooLarge);
+    case WriteResult::Ok: return Failure();
+    case WriteResult::Failed: return BuildFailure(kFatalFile, kWriteFailed);
+    case WriteResult::TooLarge: return BuildFailure(kFatalFile, kPackageTooLarge);
   }
+  return BuildFailure(kFatalFile, kWriteFailed);
 }
 
 // The marker and the 8-byte file time (low half first, little-endian) that close every segment.
-void AppendMarkerAndTime(Build& build, std::uint64_t fileTime) {
-  AppendOrFail(build, SegmentMarker, kMarkerSize);
+Failure AppendMarkerAndTime(Build& build, std::uint64_t fileTime) {
+  if (Failure failure = AppendBytes(build, SegmentMarker, kMarkerSize)) return failure;
   std::uint8_t time[kFileTimeSize];
   for (std::uint32_t i = 0; i < kFileTimeSize; ++i) time[i] = static_cast<std::uint8_t>(fileTime >> (8 * i));
-  AppendOrFail(build, time, kFileTimeSize);
+  return AppendBytes(build, time, kFileTimeSize);
 }
 
 // The texts for one kind of segment's failures.
@@ -79,43 +79,41 @@ struct SegmentTexts {
 };
 
 // Compresses the open `source` as the next segment, then appends the marker and its file time.
-void AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts) {
+Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts) {
   switch (WriteCompressedSegment(build.writer, source, build.check, name)) {
     case SegmentResult::Ok: break;
-    case SegmentResult::NoMemory: Fail(build, texts.compressCode, texts.compressFailed);
-    case SegmentResult::ReadFailed: Fail(build, texts.readCode, texts.readFailed);
-    case SegmentResult::WriteFailed: Fail(build, kFatalFile, texts.writeFailed);
-    case SegmentResult::TooLarge: Fail(build, kFatalFile, kPackageTooLarge);
-    case SegmentResult::MarkerInEveryStream: Fail(build, kFatalCodec, kMarkerEverywhere, name);
+    case SegmentResult::NoMemory: return BuildFailure(texts.compressCode, texts.compressFailed);
+    case SegmentResult::ReadFailed: return BuildFailure(texts.readCode, texts.readFailed);
+    case SegmentResult::WriteFailed: return BuildFailure(kFatalFile, texts.writeFailed);
+    case SegmentResult::TooLarge: return BuildFailure(kFatalFile, kPackageTooLarge);
+    case SegmentResult::MarkerInEveryStream: return BuildFailure(kFatalCodec, kMarkerEverywhere, name);
   }
   std::uint64_t fileTime = 0;
-  if (!platform::GetLastWriteTime(source, fileTime)) Fail(build, texts.readCode, texts.readFailed);
+  if (!platform::GetLastWriteTime(source, fileTime)) return BuildFailure(texts.readCode, texts.readFailed);
   source.Close();
-  AppendMarkerAndTime(build, fileTime);
+  return AppendMarkerAndTime(build, fileTime);
 }
 
-// Steps 5 to 8: the version of the version file (VersionFile, else File01). A version is required
-// even when the output name takes no tag.
-FileVersion ReadBuildVersion(Build& build) {
-  ScriptText value;
-  bool present = ReadFilesEntry(build.log, build.listPath, 1, value);
-  ScriptText versionFile;
-  // Read with no default: an absent key gives the empty text, which leaves File01 in charge.
-  switch (ReadScriptValue("Out", "VersionFile", nullptr, versionFile, build.listPath)) {
-    case ScriptValue::Present:
-      if (versionFile[0] != '\0') {
-        std::memcpy(value, versionFile, sizeof value);
-        present = true;
-      }
-      break;
-    case ScriptValue::Missing:  // a value that begins with "@" is no file name either
-      break;
-    case ScriptValue::TooLong: Fail(build, kFatalScript, kValueTooLong, "Out/VersionFile");
+// The version that stamps the output name: the version file's (VersionFile, else File01). A version
+// is required even when the output name takes no tag.
+Failure ReadBuildVersion(const Build& build, FileVersion& version) {
+  std::string value;
+  bool present = false;
+  if (Failure failure = ReadFilesEntry(build.list, 1, value, present)) return failure;
+  // An absent VersionFile, an empty one and one that begins with "@" all leave File01 in charge.
+  std::string versionFile;
+  bool named = false;
+  if (Failure failure = ReadListValue(build.list, "Out", "VersionFile", versionFile, named)) return failure;
+  if (named && !versionFile.empty()) {
+    value = versionFile;
+    present = true;
   }
   const char* source = "";
   if (present) {
-    source = RequireSourcePath(build.log, build.listPath, value,
-                               "No comma in input filename directive. Check the .INI syntax at File01.\r\n");
+    if (Failure failure = RequireSourcePath(
+            value, "No comma in input filename directive. Check the .INI syntax at File01.\r\n", source)) {
+      return failure;
+    }
   }
   static const char kNoVersion[] = "Unable to get build number from first file in list.\r\n";
   char versionPath[platform::kPathCapacity];
@@ -123,45 +121,184 @@ FileVersion ReadBuildVersion(Build& build) {
     std::snprintf(versionPath, sizeof versionPath, "%s", source);
   } else {
     char current[platform::kPathCapacity];
-    if (!platform::CurrentDirectory(current)) Fail(build, kFatalFile, kNoVersion);
+    if (!platform::CurrentDirectory(current)) return BuildFailure(kFatalFile, kNoVersion);
     const int length = std::snprintf(versionPath, sizeof versionPath, "%s\\%s", current, source);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof versionPath) {
-      Fail(build, kFatalFile, "Path of the version file too long (259 characters at most): %s\r\n", source);
+      return BuildFailure(kFatalFile, "Path of the version file too long (259 characters at most): %s\r\n", source);
     }
   }
   // Preset: a version block without a fixed part stores nothing, and its tag then reads 0_00_00a.
-  FileVersion version{0, 0, 0, 0};
+  version = FileVersion{0, 0, 0, 0};
   if (ReadFileVersion(versionPath, &version.major, &version.minor, &version.build, &version.revision) == 0) {
-    Fail(build, kFatalFile, kNoVersion);
+    return BuildFailure(kFatalFile, kNoVersion);
   }
-  return version;
+  return Failure();
 }
 
-// Step 13: the stub, copied whole; it must hold the marker exactly once (its own copy, in its data),
-// or readers would misplace the end of the stub.
-void AppendStub(Build& build, const char* stubPath) {
+// The stub, copied whole; it must hold the marker exactly once (its own copy, in its data), or
+// readers would misplace the end of the stub.
+Failure AppendStub(Build& build, const char* stubPath) {
   static const char kStubFailed[] = "Error reading the Installer file.\r\n";
   platform::File stub;
-  if (!platform::OpenFile(stubPath, platform::OpenMode::ReadShared, stub)) Fail(build, kFatalFile, kStubFailed);
+  if (!platform::OpenFile(stubPath, platform::OpenMode::ReadShared, stub)) return BuildFailure(kFatalFile, kStubFailed);
   constexpr std::uint32_t kChunk = 64 * 1024;
   std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
-  if (!chunk) Fail(build, kFatalCodec, "Error allocating memory.\r\n");
+  if (!chunk) return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
   MarkerScan scan = StartMarkerScan();
   for (;;) {
     std::uint32_t got = 0;
-    if (!platform::ReadFile(stub, chunk.get(), kChunk, got)) Fail(build, kFatalFile, kStubFailed);
+    if (!platform::ReadFile(stub, chunk.get(), kChunk, got)) return BuildFailure(kFatalFile, kStubFailed);
     if (got == 0) break;
     FeedMarkerScan(scan, chunk.get(), got);
-    AppendOrFail(build, chunk.get(), got);
+    if (Failure failure = AppendBytes(build, chunk.get(), got)) return failure;
   }
   if (scan.count == 0) {
-    Fail(build, kFatalFile, "The Installer file holds no segment marker: it is no stub of this program.\r\n");
+    return BuildFailure(kFatalFile, "The Installer file holds no segment marker: it is no stub of this program.\r\n");
   }
   if (scan.count > 1) {
-    Fail(build, kFatalFile,
-         "The Installer file holds the segment marker more than once: it already carries a package.\r\n");
+    return BuildFailure(kFatalFile,
+                        "The Installer file holds the segment marker more than once: it already carries a package.\r\n");
   }
-  AppendOrFail(build, SegmentMarker, kMarkerSize);
+  return AppendBytes(build, SegmentMarker, kMarkerSize);
+}
+
+// Reads the whole packing list; false when it cannot be read.
+bool ReadListText(const char* path, std::string& text) {
+  platform::File file;
+  std::uint32_t length = 0;
+  if (!platform::OpenFile(path, platform::OpenMode::ReadShared, file) || !platform::SeekEnd(file, length) ||
+      !platform::Seek(file, 0)) {
+    return false;
+  }
+  text.resize(length);
+  std::uint32_t got = 0;
+  if (length != 0 && !platform::ReadFile(file, &text[0], length, got)) return false;
+  text.resize(got);
+  return true;
+}
+
+// The padding to a multiple of 4 and a placeholder word (so the size limit counts it), then the
+// checksum over everything before it in the placeholder's place.
+Failure CloseWithChecksum(Build& build) {
+  static const std::uint8_t kZeros[4] = {0, 0, 0, 0};
+  if (build.writer.length % 4 != 0) {
+    if (Failure failure = AppendBytes(build, kZeros, 4 - build.writer.length % 4)) return failure;
+  }
+  if (Failure failure = AppendBytes(build, kZeros, kChecksumSize)) return failure;
+  if (!FlushPackage(build.writer)) return BuildFailure(kFatalFile, kWriteFailed);
+  static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...\r\n";
+  const std::uint32_t summed = build.writer.length - kChecksumSize;
+  std::uint32_t sum = 0;
+  if (!platform::Seek(build.output, 0) || !PackageChecksum(platform::ReadFromFile, &build.output, summed, sum) ||
+      !platform::Seek(build.output, summed)) {
+    return BuildFailure(kFatalFile, kReadFailed);
+  }
+  std::uint8_t word[kChecksumSize];
+  StoreChecksumWord(sum, word);
+  if (!platform::WriteFile(build.output, word, kChecksumSize)) {
+    return BuildFailure(kFatalFile, "Unable to write checksum\r\n");
+  }
+  build.output.Close();
+  return Failure();
+}
+
+Failure Run(Build& build, const char* argumentText, const BuildOptions& options) {
+  if (PackingListPath(argumentText, build.listPath) != ListPathResult::Ok) {
+    return BuildFailure(kFatalScript,
+                        "Command line too long: the packing list path may have 259 characters at most.\r\n");
+  }
+  if (!platform::FileExists(build.listPath)) {
+    return BuildFailure(kFatalFile, "Unable to find setupqor.ini file as given on cmd line.\r\n");
+  }
+  // A read-only packing list becomes writable: pruning edits it in place.
+  platform::SetNormalAttributes(build.listPath);
+  std::string text;
+  if (!ReadListText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
+  build.list = SetupScript(std::move(text));
+
+  // What the package is made of and where it goes.
+  FileVersion version{};
+  if (Failure failure = ReadBuildVersion(build, version)) return failure;
+  std::string outputName;
+  bool present = false;
+  if (Failure failure = ReadListValue(build.list, "Out", "OutputName", outputName, present)) return failure;
+  if (!present) return BuildFailure(kFatalScript, "Output filename directive missing. Check the packing list syntax.\r\n");
+  char outputPath[platform::kPathCapacity];
+  switch (StampOutputName(outputName.c_str(), version, outputPath)) {
+    case StampResult::Ok: break;
+    case StampResult::BadPercent:
+      return BuildFailure(kFatalScript,
+                          "Output filename directive may hold one %s and %% only, no other %. Check the packing "
+                          "list syntax.\r\n");
+    case StampResult::TooLong:
+      return BuildFailure(kFatalScript,
+                          "Output filename too long with the build number (259 characters at most).\r\n");
+  }
+  std::string stubPath;
+  if (Failure failure = ReadListValue(build.list, "In", "QorFileName", stubPath, present)) return failure;
+  if (!present) {
+    return BuildFailure(kFatalScript, "'In' executable filename directive missing. Check the packing list syntax.\r\n");
+  }
+
+  // The setup script the package will carry: the list without its missing sources, judged as the
+  // installer will judge it, all before the first byte is written.
+  std::string prunedText;
+  if (Failure failure = PrunePackingList(build.log, build.listPath, build.list, prunedText)) return failure;
+  const SetupScript script(prunedText);
+  const std::vector<PayloadEntry> entries = ReadPayloadList(script);
+  if (entries.empty()) {
+    // Nothing is left to pack: the list keeps its pruning, so that it shows which sources were
+    // missing, and no package is started.
+    if (!StoreProfileText(build.listPath, build.list.text(), script.text())) {
+      return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
+    }
+    return BuildFailure(kFatalScript, "No input files. Check the .INF syntax.\r\n");
+  }
+  if (Failure failure = CheckSetupScript(script)) {
+    return BuildFailure(kFatalScript, "The package would not install: %s. Check the packing list.\r\n",
+                        failure.reason.c_str());
+  }
+
+  // The output, the stub and its marker, the pruned list.
+  if (!platform::OpenFile(outputPath, platform::OpenMode::CreateAlways, build.output)) {
+    return BuildFailure(kFatalFile, "Error creating the output file.\r\n");
+  }
+  if (!StartPackage(build.writer, build.output, options.packageLimit)) {
+    return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
+  }
+  if (Failure failure = AppendStub(build, stubPath.c_str())) return failure;
+  if (!StoreProfileText(build.listPath, build.list.text(), script.text())) {
+    return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
+  }
+
+  // The packing list itself, as the setup script; its time is taken after the pruning.
+  {
+    static const SegmentTexts kListTexts = {kFatalFile, "Error reading the .INI file.\r\n",
+                                            "Error writing ini to the output file.\r\n", kFatalCodec,
+                                            "Error compressing ini."};
+    platform::File list;
+    if (!platform::OpenFile(build.listPath, platform::OpenMode::ReadShared, list)) {
+      return BuildFailure(kFatalFile, kListTexts.readFailed);
+    }
+    if (Failure failure = AppendSegment(build, list, build.listPath, kListTexts)) return failure;
+  }
+
+  // Every Files entry, in order.
+  static const SegmentTexts kFileTexts = {kFatalFile, "Error reading the input file.\r\n", kWriteFailed,
+                                          kFatalCodec, "Error allocating memory.\r\n"};
+  for (int k = 1; k <= static_cast<int>(entries.size()); ++k) {
+    std::string value;
+    if (Failure failure = ReadFilesEntry(script, k, value, present)) return failure;
+    const char* source = nullptr;
+    if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
+    platform::File input;
+    if (!platform::OpenFile(source, platform::OpenMode::ReadShared, input)) {
+      return BuildFailure(kFatalScript, "\r\nError opening an input file.\r\n");
+    }
+    if (Failure failure = AppendSegment(build, input, source, kFileTexts)) return failure;
+  }
+
+  return CloseWithChecksum(build);
 }
 
 }  // namespace
@@ -179,88 +316,12 @@ std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options)
     build.check.pattern = options.segmentProbe;
     build.check.patternSize = options.segmentProbeSize;
   }
-
-  // Steps 1 to 4: the log first, so that even a refused command line leaves its reason there.
+  // The log first, so that even a refused command line leaves its reason there.
   OpenBuildLog(build.log);
-  char listPath[platform::kPathCapacity];
-  if (PackingListPath(argumentText, listPath) != ListPathResult::Ok) {
-    FailBuild(build.log, kFatalScript, nullptr,
-              "Command line too long: the packing list path may have 259 characters at most.\r\n");
-  }
-  if (!platform::FileExists(listPath)) {
-    FailBuild(build.log, kFatalFile, nullptr, "Unable to find setupqor.ini file as given on cmd line.\r\n");
-  }
-  std::memcpy(build.listPath, listPath, sizeof listPath);
-  // A read-only packing list becomes writable: pruning edits it in place.
-  platform::SetNormalAttributes(build.listPath);
-
-  // Steps 5 to 11: version, output name, stub name.
-  const FileVersion version = ReadBuildVersion(build);
-  ScriptText outputName;
-  if (!ReadListValue(build, "Out", "OutputName", outputName)) {
-    Fail(build, kFatalScript, "Output filename directive missing. Check the packing list syntax.\r\n");
-  }
-  char outputPath[platform::kPathCapacity];
-  switch (StampOutputName(outputName, version, outputPath)) {
-    case StampResult::Ok: break;
-    case StampResult::BadPercent:
-      Fail(build, kFatalScript,
-           "Output filename directive may hold one %s and %% only, no other %. Check the packing list "
-           "syntax.\r\n");
-    case StampResult::TooLong:
-      Fail(build, kFatalScript, "Output filename too long with the build number (259 characters at most).\r\n");
-  }
-  ScriptText stubPath;
-  if (!ReadListValue(build, "In", "QorFileName", stubPath)) {
-    Fail(build, kFatalScript, "'In' executable filename directive missing. Check the packing list syntax.\r\n");
-  }
-
-  // Steps 12 to 14: the output, the stub and its marker, the pruned list.
-  if (!platform::OpenFile(outputPath, platform::OpenMode::CreateAlways, build.output)) {
-    Fail(build, kFatalFile, "Error creating the output file.\r\n");
-  }
-  if (!StartPackage(build.writer, build.output, options.packageLimit)) {
-    Fail(build, kFatalCodec, "Error allocating memory.\r\n");
-  }
-  AppendStub(build, stubPath);
-  PrunePackingList(build.log, build.listPath);
-
-  // Step 15: the packing list itself, as the setup script; its time is taken after the pruning.
-  {
-    static const SegmentTexts kListTexts = {kFatalFile, "Error reading the .INI file.\r\n",
-                                            "Error writing ini to the output file.\r\n", kFatalCodec,
-                                            "Error compressing ini."};
-    platform::File list;
-    if (!platform::OpenFile(build.listPath, platform::OpenMode::ReadShared, list)) {
-      Fail(build, kFatalFile, kListTexts.readFailed);
-    }
-    AppendSegment(build, list, build.listPath, kListTexts);
-  }
-
-  // Steps 16 and 17: every Files entry, in order.
-  static const SegmentTexts kFileTexts = {kFatalFile, "Error reading the input file.\r\n", kWriteFailed,
-                                          kFatalCodec, "Error allocating memory.\r\n"};
-  int count = 0;
-  for (int k = 1; k <= 99; ++k) {
-    ScriptText entry;
-    if (!ReadFilesEntry(build.log, build.listPath, k, entry)) break;
-    ++count;
-    const char* source = RequireSourcePath(build.log, build.listPath, entry,
-                                           "No comma in input filename directive. Check the .INI syntax.\r\n");
-    platform::File input;
-    if (!platform::OpenFile(source, platform::OpenMode::ReadShared, input)) {
-      Fail(build, kFatalScript, "\r\nError opening an input file.\r\n");
-    }
-    AppendSegment(build, input, source, kFileTexts);
-  }
-  if (count == 0) Fail(build, kFatalScript, "No input files. Check the .INF syntax.\r\n");
-
-  // Steps 18 to 20: padding to a multiple of 4, the placeholder, the checksum over it all.
-  static const std::uint8_t kZeros[4] = {0, 0, 0, 0};
-  if (build.writer.length % 4 != 0) AppendOrFail(build, kZeros, 4 - build.writer.length % 4);
-  AppendOrFail(build, kZeros, kChecksumSize);
-  if (!FlushPackage(build.writer)) Fail(build, kFatalFile, kWriteFailed);
-  PackageChecksum(build.output, kChecksumWrite, build.listPath);
-  build.output.Close();
-  return 0;
+  const Failure failure = Run(build, argumentText, options);
+  if (!failure) return 0;
+  // The builder's one place for a failure: its reason is the log's last line; nothing is shown.
+  WriteLogLine(build.log, failure.reason);
+  build.log.file.Close();
+  return -1;
 }

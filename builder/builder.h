@@ -6,8 +6,8 @@
 #include "builder/package_writer.h"
 
 // Builds the package that the packing list named in `argumentText` (for example "/m .\list.ini")
-// describes and returns 0; every failure ends the process through ReportFatal (exit status -1) with
-// the reason as the last line of the build log "logfile.txt" in the current directory.
+// describes and returns 0; a failed build returns -1 with the reason as the last line of the build
+// log "logfile.txt" in the current directory. Nothing is ever shown.
 std::int32_t PackageBuilder(const char* argumentText);
 
 // What the native tool and the tests add to a build; the defaults give PackageBuilder's build.

@@ -4,19 +4,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/fatal.h"
-#include "app/ini.h"
-#include "app/script.h"
+#include <vector>
+
+#include "script/ini.h"
+#include "script/payload_list.h"
 
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+const char kWriteFailed[] = "Write to  %s failed, exiting.\r\n";
 const char kNoComma[] = "No comma in input filename directive. Check the .INI syntax.\r\n";
 const char kValueTooLong[] =
     "Value too long (259 characters at most) at %s. Check the packing list syntax.\r\n";
-
-void EntryKey(int number, char (&key)[8]) { std::snprintf(key, sizeof key, "File%02d", number); }
 
 }  // namespace
 
@@ -56,51 +56,54 @@ bool IsAbsolutePath(const char* path) {
   return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':';
 }
 
-bool ReadFilesEntry(BuildLog& log, const char* listPath, int number, char (&value)[platform::kPathCapacity]) {
-  char key[8];
-  EntryKey(number, key);
-  switch (ReadScriptValue("Files", key, "@", value, listPath)) {
-    case ScriptValue::Present: return true;
-    case ScriptValue::Missing: return false;
+Failure ReadFilesEntry(const SetupScript& list, int number, std::string& value, bool& present) {
+  const std::string key = PayloadKey(number);
+  switch (list.Read("Files", key.c_str(), value)) {
+    case ScriptValue::Present: present = true; return Failure();
+    case ScriptValue::Missing: present = false; return Failure();
     case ScriptValue::TooLong: break;
   }
-  char where[16];
-  std::snprintf(where, sizeof where, "Files/%s", key);
-  FailBuild(log, kFatalScript, listPath, kValueTooLong, where);
+  return BuildFailure(kFatalScript, kValueTooLong, ("Files/" + key).c_str());
 }
 
-const char* RequireSourcePath(BuildLog& log, const char* listPath, const char* value, const char* noCommaText) {
-  const char* source = EntrySourcePath(value);
-  if (source == nullptr) FailBuild(log, kFatalScript, listPath, noCommaText);
-  return source;
+Failure RequireSourcePath(const std::string& value, const char* noCommaText, const char*& source) {
+  source = EntrySourcePath(value.c_str());
+  if (source == nullptr) return BuildFailure(kFatalScript, noCommaText);
+  return Failure();
 }
 
-void PrunePackingList(BuildLog& log, const char* listPath) {
-  static const char kWriteFailed[] = "Write to  %s failed, exiting.\r\n";
-  constexpr int kLastEntry = 99;
-  char value[platform::kPathCapacity];
-  for (int k = 1; k <= kLastEntry; ++k) {
-    // The same k is examined again after a removal: it then holds the next entry.
-    for (;;) {
-      if (!ReadFilesEntry(log, listPath, k, value)) return;
-      const char* source = RequireSourcePath(log, listPath, value, kNoComma);
-      if (platform::FileExists(source)) break;
-      WriteLogLine(log, "Warning: %s not found, removing from .ini file\r\n", source);
-      // Each later entry moves down by one; the last one's key goes.
-      for (int i = k;; ++i) {
-        char key[8];
-        EntryKey(i, key);
-        char next[platform::kPathCapacity];
-        if (i == kLastEntry || !ReadFilesEntry(log, listPath, i + 1, next)) {
-          if (!WriteProfileValue("Files", key, nullptr, listPath)) {
-            FailBuild(log, kFatalScript, listPath, kWriteFailed, listPath);
-          }
-          break;
-        }
-        if (!WriteProfileValue("Files", key, next, listPath)) {
-          FailBuild(log, kFatalScript, listPath, kWriteFailed, listPath);
-        }
-      }
+Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned) {
+  pruned = list.text();
+  std::vector<std::string> values;
+  std::vector<std::string> kept;
+  std::size_t firstDropped = 0;
+  for (int k = 1; k <= kLastPayloadEntry; ++k) {
+    std::string value;
+    bool present = false;
+    if (Failure failure = ReadFilesEntry(list, k, value, present)) return failure;
+    if (!present) break;
+    const char* source = nullptr;
+    if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
+    values.push_back(value);
+    if (platform::FileExists(source)) {
+      kept.push_back(value);
+      continue;
     }
+    WriteLogLine(log, FormatLogLine("Warning: %s not found, removing from .ini file\r\n", source));
+    if (firstDropped == 0) firstDropped = values.size();
   }
+  if (firstDropped == 0) return Failure();
+  // Each entry from the first dropped one on takes the value of the next kept one; the keys left at
+  // the end go. The key lines stay where they are: only their values change, as an editor that
+  // moves each entry down one by one would leave them.
+  for (std::size_t n = firstDropped; n <= values.size(); ++n) {
+    const std::string key = PayloadKey(static_cast<int>(n));
+    const char* value = n <= kept.size() ? kept[n - 1].c_str() : nullptr;
+    const std::string edited = ProfileEdit(pruned, "Files", key.c_str(), value);
+    if (edited == pruned && (value == nullptr || value != values[n - 1])) {
+      return BuildFailure(kFatalScript, kWriteFailed, listPath);
+    }
+    pruned = edited;
+  }
+  return Failure();
 }

@@ -2,8 +2,12 @@
 // "<name>,<source path>" splits, and the pruning that removes entries whose source is missing.
 #pragma once
 
+#include <string>
+
 #include "builder/build_log.h"
 #include "platform/platform.h"
+#include "script/failure.h"
+#include "script/setup_script.h"
 
 enum class ListPathResult {
   Ok,
@@ -23,16 +27,17 @@ const char* EntrySourcePath(const char* entry);
 // or "/".
 bool IsAbsolutePath(const char* path);
 
-// Removes from the packing list at `listPath` every Files entry (File01 ... File99) whose source
-// does not exist, with a warning line in the log for each, and renumbers the entries after it so
-// they stay consecutive from File01. The edits stay on disk whatever follows. An entry without a
-// comma, a value too long to move whole, or a failed write ends the build (code 4).
-void PrunePackingList(BuildLog& log, const char* listPath);
+// The packing list with its missing sources removed: every Files entry (File01 ... File99) whose
+// source does not exist is dropped, with a warning line in the log for each, and the entries after
+// it move down so they stay consecutive from File01. `pruned` receives the edited text: every byte
+// of `list` but the moved values and the dropped keys' lines stays as it is. An entry without a
+// comma or too long to move whole fails (code 4), as does an edit the text cannot take (naming
+// `listPath`). Nothing is written to disk here.
+Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned);
 
-// Reads Files/FileNN (NN from `number`) into `value` with the default "@"; false when the key is
-// missing. A value too long to hold whole ends the build (code 4).
-bool ReadFilesEntry(BuildLog& log, const char* listPath, int number, char (&value)[platform::kPathCapacity]);
+// Reads Files/FileNN (NN from `number`) with the "@" convention into `value`; `present` tells
+// whether the key is there. A value too long to hold whole fails (code 4).
+Failure ReadFilesEntry(const SetupScript& list, int number, std::string& value, bool& present);
 
-// Ends the build when `value` holds no comma (code 4, with the line `noCommaText`); else returns
-// its source path.
-const char* RequireSourcePath(BuildLog& log, const char* listPath, const char* value, const char* noCommaText);
+// The source path of an entry value, or code 4 with the line `noCommaText` when it holds no comma.
+Failure RequireSourcePath(const std::string& value, const char* noCommaText, const char*& source);

@@ -1,14 +1,11 @@
 // The implode-stream decoder and its memory-to-memory wrapper.
 #include "codec/explode.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "app/process_state.h"
 #include "codec/memory_transfer.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -403,23 +400,17 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
 }
 
 std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
-                           std::uint32_t sourceLength) {
-  memoryTransfer = MemoryTransfer{source, sourceLength, destination, 0, capacity, 0};
+                           std::uint32_t sourceLength, ExplodeResult* result) {
+  MemoryTransfer transfer{source, sourceLength, destination, 0, capacity, 0};
+  if (result != nullptr) *result = kExplodeOk;
   // Value-initialised, so the history starts as zeros.
   std::unique_ptr<ExplodeState> state(new (std::nothrow) ExplodeState());
   if (!state) return -1;
-  const ExplodeResult result = ExplodeStream(ReadFromMemory, WriteToMemory, state.get(), nullptr);
+  const ExplodeResult decoded = ExplodeStream(ReadFromMemory, WriteToMemory, state.get(), &transfer);
   state.reset();
-  if (result != kExplodeOk) {
-    // An unattended install and the builder must never wait for a click; the result is the same.
-    if (silentMode == 0 && RunStatus.builderMode == 0) {
-      char text[16];
-      std::snprintf(text, sizeof text, "%d", static_cast<int>(result));
-      platform::ShowMessageBox(text, "Value of uiRep", platform::kMbOk);
-    }
-    return -1;
-  }
+  if (result != nullptr) *result = decoded;
+  if (decoded != kExplodeOk) return -1;
   // A length beyond the signed result cannot be told from -1's neighbours; refuse it too.
-  if (memoryTransfer.overflow != 0 || memoryTransfer.destinationCount > 0x7FFFFFFFu) return -1;
-  return static_cast<std::int32_t>(memoryTransfer.destinationCount);
+  if (transfer.overflow != 0 || transfer.destinationCount > 0x7FFFFFFFu) return -1;
+  return static_cast<std::int32_t>(transfer.destinationCount);
 }

@@ -67,8 +67,8 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
 
 // Decodes the stream of `sourceLength` bytes at `source` into `destination`, which takes at most
 // `capacity` bytes. Returns the decoded length, or -1 when the state cannot be allocated, the
-// stream is bad (result 1 to 4) or the output does not fit. A bad stream is also shown in a
-// "Value of uiRep" box, except in silent mode and in the package builder, where nobody may be asked
-// to click. Not reentrant: it works through the process-wide memoryTransfer record.
+// stream is bad or the output does not fit; the bytes decoded before a bad stream ended are in
+// `destination` all the same. `result` (may be null) receives the decoder's result, so that a caller
+// with a user in front of it can show a bad stream's number. Reentrant: nothing is shared.
 std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
-                           std::uint32_t sourceLength);
+                           std::uint32_t sourceLength, ExplodeResult* result = nullptr);

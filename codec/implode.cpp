@@ -7,7 +7,6 @@
 #include <memory>
 #include <new>
 
-#include "app/process_state.h"
 #include "codec/memory_transfer.h"
 
 namespace {
@@ -477,11 +476,11 @@ ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, Implode
 
 std::int32_t ImplodeBuffer(std::uint8_t* output, std::uint32_t outputCapacity, const std::uint8_t* input,
                            std::uint32_t inputLength) {
-  memoryTransfer = MemoryTransfer{input, inputLength, output, 0, outputCapacity, 0};
+  MemoryTransfer transfer{input, inputLength, output, 0, outputCapacity, 0};
   // Value-initialised: the zeros are part of what fixes the output (see ImplodeState).
   std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState());
   if (!state) return -1;
-  ImplodeStream(ReadFromMemory, WriteToMemory, state.get(), nullptr, kLiteralBinary, 4096);
-  if (memoryTransfer.overflow != 0 || memoryTransfer.destinationCount > 0x7FFFFFFFu) return -1;
-  return static_cast<std::int32_t>(memoryTransfer.destinationCount);
+  ImplodeStream(ReadFromMemory, WriteToMemory, state.get(), &transfer, kLiteralBinary, 4096);
+  if (transfer.overflow != 0 || transfer.destinationCount > 0x7FFFFFFFu) return -1;
+  return static_cast<std::int32_t>(transfer.destinationCount);
 }

@@ -85,7 +85,6 @@ ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, Implode
 // Compresses `inputLength` bytes at `input` into `output` (binary literals, 4096-byte dictionary,
 // as every package segment). Returns the stream's length, or -1 when the state cannot be allocated
 // or the stream is longer than `outputCapacity` (`output` then holds an incomplete stream). A stream
-// is at most 4 + ceil(9 * inputLength / 8) bytes. Not reentrant: it works through the process-wide
-// memoryTransfer record.
+// is at most 4 + ceil(9 * inputLength / 8) bytes. Reentrant: nothing is shared.
 std::int32_t ImplodeBuffer(std::uint8_t* output, std::uint32_t outputCapacity, const std::uint8_t* input,
                            std::uint32_t inputLength);

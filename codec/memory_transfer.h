@@ -13,6 +13,8 @@ struct MemoryTransfer {
   std::int32_t overflow;                // 1 once a write would have passed the capacity
 };
 
+// The callbacks serve the MemoryTransfer that `parameter` points to; each call of the memory
+// wrappers has a record of its own, so they may run at once on several threads.
 // Read callback: hands out min(*size, sourceRemaining) bytes; 0 means the source is used up.
 std::uint32_t ReadFromMemory(std::uint8_t* buffer, std::uint32_t* size, void* parameter);
 // Write callback: takes the whole chunk if it fits the capacity, else drops it and sets overflow.

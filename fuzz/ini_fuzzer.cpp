@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/ini.h"
+#include "script/ini.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "builder/pe_version.h"
+#include "platform/pe_version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 0xFFFFFFFFu) return 0;

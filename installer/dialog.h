@@ -2,12 +2,22 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-// Runs the page modally from dialog template 101 of `instance`; returns the dialog's end result:
-// 0 after the closing press, 6 when cancelled (-1 when the page cannot be shown). Sets
-// RunStatus.exitStatus to 3010 when the finishing command asks for a restart. Failures during the
-// install end the process through ReportFatal with the page still open.
-std::intptr_t RunInstallerDialog(void* instance);
+#include "installer/session.h"
+
+enum class PageEnd {
+  Finished,   // the install ran and the closing press ended the page
+  Cancelled,  // the user cancelled before the install started
+  Failed,     // the install failed; the page showed why (through ReportFatal) while it was still open
+  NotShown,   // the page could not be shown
+};
+
+// Runs the page modally from dialog template 101 of `instance`, with the texts of the script's
+// language section `language`. Its main button extracts the payload and runs the finishing command;
+// once Finished, `status` holds the command's status (0, or 3010 when it asks for a restart).
+PageEnd RunInstallerDialog(void* instance, InstallSession& session, const std::string& language,
+                           std::uint32_t& status);
 
 // Progress bar positions of the install: extraction starts at the first, the finishing command runs
 // at the second, the finished page shows the third.

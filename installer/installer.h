@@ -3,11 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-// Runs the install silently (silent = 1) or with the dialog from `instance`; returns 0, 3010 or -1.
-// Every failure ends the process through ReportFatal with exit status -1.
+#include "installer/session.h"
+#include "script/failure.h"
+
+// Runs the install silently (silent = 1) or with the page from `instance`; returns 0, 3010 or -1.
+// Every failure ends in ReportFatal and the status -1.
 std::int32_t Installer(std::int32_t silent, void* instance);
+
+// The installer's one place where a failure becomes what the user sees: unless the run is silent
+// or the code is 6 (a cancel), the decoder's result box when the failure carries one, then the
+// script's ErrNN text for the code (in the section named by Cmd/LANG, else ENU) under the script's
+// Title, or, when the script has no such text, the fallback box whose caption names `scriptPath`.
+// Returns the exit status -1.
+std::int32_t ReportFatal(const Failure& failure, const SetupScript& script, const std::string& scriptPath,
+                         bool silent);
 
 // What follows the answer Yes to the restart question: the shutdown privilege on the NT family, the
 // clean-up, then the restart request, whose answer is not looked at.
-void RestartSequence(const char* scriptPath);
+void RestartSequence(const InstallSession& session);

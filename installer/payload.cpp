@@ -1,29 +1,15 @@
-// ExtractPayload, RunFinishingCommand and RemoveExtractedFiles: the payload's way into the temporary
-// directory, the finishing command, and the way out again.
+// ExtractPayload, RunFinishingCommand and RemoveExtractedFiles: the payload's way into the
+// extraction folder, the finishing command, and the way out again.
 #include "installer/payload.h"
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
-#include "app/fatal.h"
-#include "app/process_state.h"
-#include "app/script.h"
-#include "installer/payload_list.h"
-#include "package/segment.h"
+#include "installer/segment.h"
+#include "script/payload_list.h"
 
 namespace {
-
-[[noreturn]] void Fail(int code, const std::string& reason, const char* scriptPath) {
-  std::snprintf(lastMessage, sizeof lastMessage, "%s", reason.c_str());
-  ReportFatal(code, scriptPath);
-}
-
-// The temporary directory, or code 8: without it every name would land in the current directory.
-void RequireTempDirectory(char (&directory)[platform::kPathCapacity], const char* scriptPath) {
-  if (!platform::TempDirectory(directory)) {
-    Fail(kFatalTempFile, "the temporary directory cannot be determined", scriptPath);
-  }
-}
 
 // `directory` + `name` into `path`; false when it does not fit 259 characters.
 bool JoinPath(const char* directory, const std::string& name, char (&path)[platform::kPathCapacity]) {
@@ -36,49 +22,42 @@ bool JoinPath(const char* directory, const std::string& name, char (&path)[platf
 
 }  // namespace
 
-std::int32_t ExtractPayload(const char* scriptPath, platform::File& package, std::uint32_t& position,
-                            std::uint32_t chunk, const InstallProgress* progress) {
-  // Every entry is checked before the first file is written, so a bad list leaves nothing behind.
-  const std::vector<PayloadEntry> entries = ReadPayloadList(scriptPath);
-  for (const PayloadEntry& entry : entries) {
-    if (entry.problem != EntryProblem::None) Fail(kFatalScript, DescribeEntryProblem(entry), scriptPath);
-  }
-  char directory[platform::kPathCapacity];
-  RequireTempDirectory(directory, scriptPath);
+Failure ExtractPayload(InstallSession& session, const InstallProgress* progress) {
+  // Every path is formed before the first file is written, so a name that does not fit leaves
+  // nothing behind.
+  const std::vector<PayloadEntry> entries = ReadPayloadList(session.script);
   std::vector<std::string> paths;
   for (const PayloadEntry& entry : entries) {
     char path[platform::kPathCapacity];
-    if (!JoinPath(directory, entry.name, path)) {
-      Fail(kFatalTempFile, "the path of " + entry.name + " is longer than 259 characters", scriptPath);
+    if (!JoinPath(session.directory.c_str(), entry.name, path)) {
+      return Fail(kFatalTempFile, "the path of " + entry.name + " is longer than 259 characters");
     }
     paths.emplace_back(path);
   }
+  if (paths.empty()) return Fail(kFatalScript, "the script lists no File01");
 
   {
-    PackageFileReader reader(package, chunk, position,
-                             progress != nullptr ? progress->extracted : nullptr);
+    PackageFileReader reader(session.package, session.position, session.payloadEnd,
+                             progress != nullptr ? progress->extracted : nullptr,
+                             progress != nullptr ? progress->context : nullptr);
     for (const std::string& path : paths) {
       platform::File output;
       if (!platform::OpenFile(path.c_str(), platform::OpenMode::CreateAlways, output)) {
-        Fail(kFatalFile, "cannot create " + path, scriptPath);
+        return Fail(kFatalFile, "cannot create " + path);
       }
-      ExtractSegment(reader, output, position, kSegmentMode, scriptPath);
+      if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path)) return failure;
     }
+    session.position = reader.reader().Position();
   }
 
-  if (entries.empty()) Fail(kFatalScript, "the script lists no File01", scriptPath);
   // The first file is the product's main file: one without a version block means a broken package.
   std::uint32_t versionMS = 0, versionLS = 0;
   if (platform::ReadFixedFileVersion(paths.front().c_str(), versionMS, versionLS) ==
       platform::VersionBlock::None) {
-    Fail(kFatalFile, paths.front() + " has no version block", scriptPath);
+    return Fail(kFatalFile, paths.front() + " has no version block");
   }
-  ScriptText outputName;
-  if (ReadScriptValue("Out", "OutputName", "@", outputName, scriptPath) == ScriptValue::Missing) {
-    Fail(kFatalScript, "the script has no OutputName", scriptPath);
-  }
-  package.Close();
-  return 0;
+  session.package.Close();
+  return Failure();
 }
 
 bool FinishingCommandLine(const char* directory, const char* fileName, std::string& commandLine) {
@@ -104,28 +83,28 @@ bool FinishingCommandLine(const char* directory, const char* fileName, std::stri
   return true;
 }
 
-std::uint32_t RunFinishingCommand(const char* scriptPath, const InstallProgress* progress) {
-  ScriptText fileName;
-  const ScriptValue found = ReadScriptValue("Cmd", "FileName", "@", fileName, scriptPath);
-  if (found == ScriptValue::Missing) Fail(kFatalScript, "the script has no FileName", scriptPath);
-  if (found == ScriptValue::TooLong) Fail(kFatalScript, "FileName is longer than 259 characters", scriptPath);
-  char directory[platform::kPathCapacity];
-  RequireTempDirectory(directory, scriptPath);
+Failure RunFinishingCommand(const InstallSession& session, std::uint32_t& status,
+                            const InstallProgress* progress) {
+  status = kCommandNotStarted;
+  std::string fileName;
+  switch (session.script.Read("Cmd", "FileName", fileName)) {
+    case ScriptValue::Present: break;
+    case ScriptValue::Missing: return Fail(kFatalScript, "the script has no FileName");
+    case ScriptValue::TooLong: return Fail(kFatalScript, "FileName is longer than 259 characters");
+  }
   std::string commandLine;
-  if (!FinishingCommandLine(directory, fileName, commandLine)) {
-    Fail(kFatalTempFile, "the finishing command's program path does not fit 259 characters",
-         scriptPath);
+  if (!FinishingCommandLine(session.directory.c_str(), fileName.c_str(), commandLine)) {
+    return Fail(kFatalTempFile, "the finishing command's program path does not fit 259 characters");
   }
 
   platform::Process process;
-  if (!platform::StartProcess(commandLine.c_str(), process)) return kCommandNotStarted;
+  if (!platform::StartProcess(commandLine.c_str(), process)) return Failure();
   // Waiting on the process itself, a second at a time: an exit status of 259 ends the wait like
   // any other, where asking for the status alone would take it for a running program.
-  std::uint32_t status = 0;
   while (!platform::WaitForProcess(process, 1000, status)) {
-    if (progress != nullptr && progress->waiting != nullptr) progress->waiting();
+    if (progress != nullptr && progress->waiting != nullptr) progress->waiting(progress->context);
   }
-  return status;
+  return Failure();
 }
 
 bool RemoveFileWithRetry(const char* path) {
@@ -138,14 +117,12 @@ bool RemoveFileWithRetry(const char* path) {
   return false;
 }
 
-void RemoveExtractedFiles(const char* scriptPath) {
-  char directory[platform::kPathCapacity];
-  if (!platform::TempDirectory(directory)) return;
-  for (const PayloadEntry& entry : ReadPayloadList(scriptPath)) {
+void RemoveExtractedFiles(const InstallSession& session) {
+  for (const PayloadEntry& entry : ReadPayloadList(session.script)) {
     char path[platform::kPathCapacity];
-    if (entry.problem != EntryProblem::None || !JoinPath(directory, entry.name, path)) continue;
+    if (entry.problem != EntryProblem::None || !JoinPath(session.directory.c_str(), entry.name, path)) continue;
     RemoveFileWithRetry(path);
   }
   // The script is the only list of what was extracted: it goes last.
-  RemoveFileWithRetry(scriptPath);
+  RemoveFileWithRetry(session.scriptPath.c_str());
 }

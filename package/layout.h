@@ -27,3 +27,8 @@ constexpr std::uint32_t kChecksumSize = 4;
 // "<", eleven "i", ">"; stored without terminator. The one definition of these bytes in the program:
 // any second copy in the executable would make every package built from it unreadable.
 extern const char SegmentMarker[kMarkerSize + 1];
+
+// Delivers up to `size` bytes of a package, continuing where the last call ended, into `buffer`;
+// `got` receives the count, 0 at the end. Returns false when the read fails. The readers below take
+// their bytes through it, so memory and files read the same, and this folder needs no file system.
+using PackageInput = bool (*)(void* context, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got);

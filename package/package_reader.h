@@ -23,10 +23,6 @@ enum class PackageFault {
 // A short English reason for a fault, for error texts and tool messages.
 const char* DescribePackageFault(PackageFault fault);
 
-// Delivers up to `size` bytes of the package at the current input position into `buffer`; `got`
-// receives the count, 0 at the end. Returns false when the read fails.
-using PackageInput = bool (*)(void* context, std::uint8_t* buffer, std::uint32_t size,
-                              std::uint32_t& got);
 // Takes the next `size` bytes of a piece; returns false when they cannot be stored.
 using PieceOutput = bool (*)(void* context, const std::uint8_t* data, std::uint32_t size);
 

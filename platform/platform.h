@@ -50,6 +50,10 @@ enum class OpenMode {
 bool OpenFile(const char* path, OpenMode mode, File& file);
 // Reads up to `size` bytes; `got` receives how many were read (0 at the end of the file).
 bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got);
+// ReadFile for readers that take their bytes through a callback: `file` is a File.
+inline bool ReadFromFile(void* file, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) {
+  return ReadFile(*static_cast<File*>(file), buffer, size, got);
+}
 // Writes all `size` bytes or fails (a full disk is a failure, never a short write that succeeds).
 bool WriteFile(File& file, const void* buffer, std::uint32_t size);
 // Moves to an absolute offset from the start of the file.

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/process_state.h"
 #include "builder/builder.h"
 #include "tools/commands.h"
 
@@ -79,7 +78,6 @@ int CommandBuild(int argc, char** argv) {
   options.echo = Echo;
   options.progress = Progress;
   options.context = &console;
-  RunStatus.builderMode = 1;
   const int status = BuildPackage(argumentText.c_str(), options);
   ClearProgress(console);
   return status;

@@ -5,10 +5,9 @@
 #include <ctime>
 #include <string>
 
-#include "app/ini.h"
-#include "installer/payload_list.h"
-#include "package/checksum.h"
-#include "package/segment.h"
+#include "installer/segment.h"
+#include "script/payload_list.h"
+#include "script/script_check.h"
 #include "tools/commands.h"
 
 namespace {
@@ -16,6 +15,9 @@ namespace {
 enum class Walk { List, Verify, Extract };
 
 const char kScriptName[] = "SetupQor.ini";
+
+// The decoded script is held in memory, as the installer holds it.
+constexpr std::uint32_t kMaxScriptSize = 0x7FFFFFFFu;
 
 int Fail(const std::string& reason) {
   std::fprintf(stderr, "qorpack: %s\n", reason.c_str());
@@ -41,24 +43,17 @@ struct Sink {
   platform::File* file;
   std::string* text;
   std::uint64_t bytes;
+  std::uint32_t textLimit;
 };
 
 bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
   auto* sink = static_cast<Sink*>(context);
   sink->bytes += size;
-  if (sink->text != nullptr) sink->text->append(reinterpret_cast<const char*>(data), size);
-  return sink->file == nullptr || platform::WriteFile(*sink->file, data, size);
-}
-
-ScriptValue LookUp(const std::string& script, const char* section, const char* key, ScriptText& value) {
-  bool found = false;
-  const std::string text = ProfileLookup(script, section, key, &found);
-  if (!found || text.empty() || text[0] == '@') {
-    std::snprintf(value, sizeof value, "@");
-    return ScriptValue::Missing;
+  if (sink->text != nullptr) {
+    if (size > sink->textLimit - sink->text->size()) return false;
+    sink->text->append(reinterpret_cast<const char*>(data), size);
   }
-  std::snprintf(value, sizeof value, "%s", text.c_str());
-  return text.size() >= sizeof value ? ScriptValue::TooLong : ScriptValue::Present;
+  return sink->file == nullptr || platform::WriteFile(*sink->file, data, size);
 }
 
 // Decodes the next segment into `sink` (and into the file at `path` when extracting, with its
@@ -72,7 +67,7 @@ bool ReadPiece(PackageReader& reader, Walk walk, const std::string& name, const 
       return Fail("cannot create " + path) == 0;
     }
   }
-  Sink sink = {walk == Walk::Extract ? &file : nullptr, text, 0};
+  Sink sink = {walk == Walk::Extract ? &file : nullptr, text, 0, kMaxScriptSize};
   const std::uint32_t start = reader.Position();
   std::uint64_t fileTime = 0;
   std::uint32_t decoderResult = 0;
@@ -104,16 +99,17 @@ int WalkPackage(int argc, char** argv, Walk walk) {
   }
   std::uint32_t length = 0;
   if (!platform::SeekEnd(package, length) || length < 4) return Fail("not a package: shorter than 4 bytes");
-  const bool checksumMatches = PackageChecksum(package, kChecksumVerify, kScriptName) == 1;
-  if (!checksumMatches) {
+  const Failure checksum = VerifyPackageChecksum(package);
+  if (checksum.code == kFatalFile) return Fail(checksum.reason);
+  if (checksum) {
     // The installer refuses such a package before reading it; list still shows what is there.
     if (walk != Walk::List) return Fail("the checksum does not match");
     std::printf("checksum does not match\n");
   }
 
-  PackageFileReader file(package, length - 4, 0);
+  PackageFileReader file(package, 0, length - 4);
   PackageReader& reader = file.reader();
-  Sink stub = {nullptr, nullptr, 0};
+  Sink stub = {nullptr, nullptr, 0, 0};
   const PackageFault stubFault = reader.CopyStub(Store, &stub);
   if (stubFault != PackageFault::None) return Fail(std::string("stub: ") + DescribePackageFault(stubFault));
   if (walk != Walk::Verify) {
@@ -122,12 +118,14 @@ int WalkPackage(int argc, char** argv, Walk walk) {
   }
 
   const std::string directory = walk == Walk::Extract ? std::string(argv[1]) + "/" : std::string();
-  std::string script;
-  if (!ReadPiece(reader, walk, kScriptName, directory + kScriptName, &script)) return 1;
-  const ScriptLookup lookup = [&script](const char* section, const char* key, ScriptText& value) {
-    return LookUp(script, section, key, value);
-  };
-  const std::vector<PayloadEntry> entries = ReadPayloadList(lookup);
+  std::string text;
+  if (!ReadPiece(reader, walk, kScriptName, directory + kScriptName, &text)) return 1;
+  const SetupScript script(std::move(text));
+  // The installer's own judgement, before any payload is read: what it refuses is refused here.
+  if (walk != Walk::List) {
+    if (Failure failure = CheckSetupScript(script)) return Fail("the script is refused: " + failure.reason);
+  }
+  const std::vector<PayloadEntry> entries = ReadPayloadList(script);
   for (const PayloadEntry& entry : entries) {
     if (entry.problem != EntryProblem::None) return Fail("the script is refused: " + DescribeEntryProblem(entry));
   }
@@ -137,13 +135,12 @@ int WalkPackage(int argc, char** argv, Walk walk) {
 
   const std::uint32_t rest = length - 4 - reader.Position();
   if (walk == Walk::Verify) {
-    if (entries.empty()) return Fail("the script lists no File01");
     std::printf("%s: checksum matches, the script and %zu files decode\n", argv[0], entries.size());
   } else if (walk == Walk::List) {
-    ScriptText title, command;
-    lookup("Cmd", "Title", title);
-    lookup("Cmd", "FileName", command);
-    std::printf("title: %s\nfinishing command: %s\n", title, command);
+    std::string title, command;
+    if (script.Read("Cmd", "Title", title) == ScriptValue::Missing) title = "@";
+    if (script.Read("Cmd", "FileName", command) == ScriptValue::Missing) command = "@";
+    std::printf("title: %s\nfinishing command: %s\n", title.c_str(), command.c_str());
   }
   if (rest > 3) std::printf("note: %u bytes after the last piece are not read by the installer\n", rest);
   return 0;

@@ -2,4 +2,6 @@
 // installer treats like a page that cannot be shown.
 #include "installer/dialog.h"
 
-std::intptr_t RunInstallerDialog(void*) { return -1; }
+PageEnd RunInstallerDialog(void*, InstallSession&, const std::string&, std::uint32_t&) {
+  return PageEnd::NotShown;
+}

@@ -6,10 +6,8 @@
 
 #include <cstdio>
 
-#include "app/fatal.h"
-#include "app/process_state.h"
-#include "app/script.h"
 #include "installer/dialog.h"
+#include "installer/installer.h"
 #include "installer/payload.h"
 #include "platform/platform.h"
 
@@ -26,19 +24,31 @@ constexpr int kStatusText = 1007;
 constexpr int kHeaderText = 1012;
 constexpr int kPicture = 1014;
 
-// The dialog's end results as Installer reads them.
+// The page's end results, as DialogBoxParam hands them back.
 constexpr INT_PTR kEndFinished = 0;
 constexpr INT_PTR kEndCancelled = 6;
+constexpr INT_PTR kEndFailed = 7;
 
 // The finishing command's statuses that count as success; the second asks for a restart.
 constexpr std::uint32_t kCommandSucceeded = 0;
 constexpr std::uint32_t kCommandNeedsRestart = 3010;
 
-void SetLangText(HWND page, int id, const char* key) {
-  ScriptText text;
-  ReadLangText(key, text);
-  SetDlgItemTextA(page, id, text);
+// What the page works with, reachable from its window (DWLP_USER) for as long as it is open.
+struct PageState {
+  InstallSession* session;
+  std::string language;    // the section of the user texts (Cmd/LANG)
+  bool qorDllPresent;      // the engine's library was in the system directory when the page opened
+  std::uint32_t status;    // the finishing command's status once the install has run
+};
+
+PageState& StateOf(HWND page) { return *reinterpret_cast<PageState*>(GetWindowLongPtrA(page, DWLP_USER)); }
+
+std::string LangText(HWND page, const char* key) {
+  const PageState& state = StateOf(page);
+  return state.session->script.Text(state.language.c_str(), key);
 }
+
+void SetLangText(HWND page, int id, const char* key) { SetDlgItemTextA(page, id, LangText(page, key).c_str()); }
 
 void SetProgress(HWND page, int position) {
   SendDlgItemMessageA(page, kProgressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
@@ -74,40 +84,17 @@ void PumpWhileInstalling() {
   }
 }
 
-// The progress hooks get no context, so they look for the page among this thread's windows: it is
-// the dialog that holds the progress bar.
-BOOL CALLBACK FindPage(HWND window, LPARAM found) {
-  char className[16];
-  if (GetClassNameA(window, className, sizeof className) != 0 && lstrcmpA(className, "#32770") == 0 &&
-      GetDlgItem(window, kProgressBar) != nullptr) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND InstallingPage() {
-  HWND page = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), FindPage, reinterpret_cast<LPARAM>(&page));
-  return page;
-}
-
-void OnExtracted(std::uint32_t done, std::uint32_t total) {
-  if (HWND page = InstallingPage()) {
-    // The payload's first offset was left with the page when the extraction began (RunInstall).
-    const auto start = static_cast<std::uint32_t>(GetWindowLongPtrA(page, DWLP_USER));
-    const int position = ExtractionPosition(done, start, total);
-    // Only real moves: the hook comes for every piece read, and each PBM_SETPOS repaints the bar.
-    if (static_cast<int>(SendDlgItemMessageA(page, kProgressBar, PBM_GETPOS, 0, 0)) != position) {
-      SetProgress(page, position);
-    }
+void OnExtracted(void* context, std::uint32_t done, std::uint32_t total) {
+  const HWND page = static_cast<HWND>(context);
+  const int position = ExtractionPosition(done, StateOf(page).session->payloadStart, total);
+  // Only real moves: the hook comes for every piece read, and each PBM_SETPOS repaints the bar.
+  if (static_cast<int>(SendDlgItemMessageA(page, kProgressBar, PBM_GETPOS, 0, 0)) != position) {
+    SetProgress(page, position);
   }
   PumpWhileInstalling();
 }
 
-void OnWaiting() { PumpWhileInstalling(); }
-
-const InstallProgress kPageProgress = {OnExtracted, OnWaiting};
+void OnWaiting(void*) { PumpWhileInstalling(); }
 
 void CentreOnDesktop(HWND page) {
   RECT desktop, window;
@@ -139,27 +126,23 @@ void ReleaseHeaderFont(HWND page) {
   }
 }
 
-BOOL OnOpen(HWND page) {
+BOOL OnOpen(HWND page, PageState* state) {
+  SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
   SetForegroundWindow(page);
   SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   CentreOnDesktop(page);
-
-  // A section name cut to fit would name another section: as useless as a missing one.
-  if (ReadScriptValue("Cmd", "LANG", "@", langSection, scriptPath) != ScriptValue::Present) {
-    ReportFatal(kFatalScript, scriptPath);
-  }
 
   // The page tells a first install from an upgrade by the engine's library in the system directory,
   // looked at once, now: a qor.dll that the finishing command installs does not change the closing text.
   char library[platform::kPathCapacity];
   static const char kLibrary[] = "\\qor.dll";
-  upgradeMode = 0;
+  state->qorDllPresent = false;
   if (platform::SystemDirectory(library) &&
       lstrlenA(library) + sizeof kLibrary <= sizeof library) {
     lstrcatA(library, kLibrary);
-    if (platform::FileExists(library)) upgradeMode = 1;
+    state->qorDllPresent = platform::FileExists(library);
   }
-  SetLangText(page, kIntroText, upgradeMode == 1 ? "Msg14" : "Msg11");
+  SetLangText(page, kIntroText, state->qorDllPresent ? "Msg14" : "Msg11");
 
   SetLangText(page, kStatusText, "Msg06");
   SetLangText(page, kMainButton, "Msg09");
@@ -167,16 +150,12 @@ BOOL OnOpen(HWND page) {
   SetLangText(page, kBackButton, "Msg07");
   SetFocus(GetDlgItem(page, kMainButton));
 
-  ScriptText title;
-  ReadScriptValue("Cmd", "Title", "@", title, scriptPath);
-  SetWindowTextA(page, title);
+  const std::string title = state->session->script.Text("Cmd", "Title");
+  SetWindowTextA(page, title.c_str());
 
   // Both parts may hold 259 characters: the header is built in room for both, so nothing is cut.
-  ScriptText prefix;
-  ReadLangText("Msg02", prefix);
-  char header[2 * platform::kPathCapacity];
-  std::snprintf(header, sizeof header, "%s %s", prefix, title);
-  SetDlgItemTextA(page, kHeaderText, header);
+  const std::string header = LangText(page, "Msg02") + " " + title;
+  SetDlgItemTextA(page, kHeaderText, header.c_str());
   if (HFONT bold = CreateHeaderFont()) {
     SendDlgItemMessageA(page, kHeaderText, WM_SETFONT, reinterpret_cast<WPARAM>(bold), TRUE);
   }
@@ -212,28 +191,39 @@ BOOL OnEraseBackground(HWND page, HDC dc) {
   return TRUE;
 }
 
+// The install's failure is shown while the page is still open, so that its box stands over it;
+// then the page ends.
+void EndWithFailure(HWND page, const Failure& failure) {
+  const InstallSession& session = *StateOf(page).session;
+  ReportFatal(failure, session.script, session.scriptPath, false);
+  EndDialog(page, kEndFailed);
+}
+
 void RunInstall(HWND page) {
+  PageState& state = StateOf(page);
   ShowWindow(GetDlgItem(page, kProgressBar), SW_SHOW);
   EnableWindow(GetDlgItem(page, kCancelButton), FALSE);
   EnableWindow(GetDlgItem(page, kMainButton), FALSE);
 
   SetProgress(page, kProgressExtracting);
   SetLangText(page, kStatusText, "Msg03");
-  SetWindowLongPtrA(page, DWLP_USER, static_cast<LONG_PTR>(packagePosition));
   PumpWhileInstalling();  // the user sees the step before it starts
-  ExtractPayload(scriptPath, packageFile, packagePosition, packageChunkSize, &kPageProgress);
+  const InstallProgress progress = {page, OnExtracted, OnWaiting};
+  if (Failure failure = ExtractPayload(*state.session, &progress)) return EndWithFailure(page, failure);
 
   SetProgress(page, kProgressRunning);
   SetLangText(page, kStatusText, "Msg04");
   PumpWhileInstalling();
-  const std::uint32_t status = RunFinishingCommand(scriptPath, &kPageProgress);
-  if (status != kCommandSucceeded && status != kCommandNeedsRestart) {
-    ReportFatal(kFatalCommand, scriptPath);
+  if (Failure failure = RunFinishingCommand(*state.session, state.status, &progress)) {
+    return EndWithFailure(page, failure);
   }
-  if (status == kCommandNeedsRestart) RunStatus.exitStatus = kCommandNeedsRestart;
+  if (state.status != kCommandSucceeded && state.status != kCommandNeedsRestart) {
+    return EndWithFailure(page, Fail(kFatalCommand, "the finishing command ended with status " +
+                                                        std::to_string(state.status)));
+  }
 
   SetProgress(page, kProgressDone);
-  SetLangText(page, kStatusText, upgradeMode == 1 ? "Msg13" : "Msg05");
+  SetLangText(page, kStatusText, state.qorDllPresent ? "Msg13" : "Msg05");
   // Drops the last clicks and keys of the install before the button can take them.
   PumpWhileInstalling();
   SetLangText(page, kMainButton, "Msg08");
@@ -243,10 +233,9 @@ void RunInstall(HWND page) {
 
 BOOL OnMainButton(HWND page) {
   if (Installing(page)) return TRUE;  // a second press while the first install runs
-  ScriptText finish, label;
-  ReadLangText("Msg08", finish);
+  char label[platform::kPathCapacity];
   GetDlgItemTextA(page, kMainButton, label, sizeof label);
-  if (lstrcmpA(finish, label) == 0) {
+  if (LangText(page, "Msg08") == label) {
     EndDialog(page, kEndFinished);
     return TRUE;
   }
@@ -256,10 +245,10 @@ BOOL OnMainButton(HWND page) {
 
 }  // namespace
 
-INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      return OnOpen(page);
+      return OnOpen(page, reinterpret_cast<PageState*>(lParam));
     case WM_ERASEBKGND:
       return OnEraseBackground(page, reinterpret_cast<HDC>(wParam));
     case WM_CTLCOLORSTATIC:
@@ -286,7 +275,16 @@ INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM)
   }
 }
 
-std::intptr_t RunInstallerDialog(void* instance) {
-  return DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(kTemplateId),
-                         GetDesktopWindow(), InstallerDialog, 0);
+PageEnd RunInstallerDialog(void* instance, InstallSession& session, const std::string& language,
+                           std::uint32_t& status) {
+  PageState state{&session, language, false, kCommandSucceeded};
+  const INT_PTR end = DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(kTemplateId),
+                                      GetDesktopWindow(), InstallerDialog, reinterpret_cast<LPARAM>(&state));
+  status = state.status;
+  switch (end) {
+    case kEndFinished: return PageEnd::Finished;
+    case kEndCancelled: return PageEnd::Cancelled;
+    case kEndFailed: return PageEnd::Failed;
+    default: return PageEnd::NotShown;
+  }
 }

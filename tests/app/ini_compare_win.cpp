@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ini.h"
+#include "script/ini.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/ini.h"
+#include "script/ini.h"
 #include "platform/platform.h"
 
 namespace {

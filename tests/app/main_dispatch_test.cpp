@@ -1,11 +1,9 @@
-// Switch dispatch of Main with the roles replaced by probes: which role runs, with what, and the
-// process-wide flags it leaves behind.
+// Switch dispatch of Main with the roles replaced by probes: which role runs, and with what.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/main.h"
-#include "app/process_state.h"
 
 namespace {
 
@@ -34,8 +32,6 @@ class Dispatch : public ::testing::Test {
  protected:
   void SetUp() override {
     calls = Calls();
-    silentMode = 0;
-    RunStatus = {0, 0};
   }
   std::int32_t Run(const char* argumentText) { return Main(&instance_, argumentText, kProbes); }
   int instance_ = 0;
@@ -45,29 +41,23 @@ TEST_F(Dispatch, QuestionMarkShowsHelpOnly) {
   EXPECT_EQ(Run("/?"), 0);
   EXPECT_EQ(calls.help, 1);
   EXPECT_EQ(calls.builder + calls.installer, 0);
-  EXPECT_EQ(RunStatus.builderMode, 0);
 }
 
 TEST_F(Dispatch, BuilderGetsTheWholeArgumentTextInEitherCase) {
   for (const char* text : {"/m .\\list.ini", "/M list.ini", "/mlist.ini"}) {
     calls = Calls();
-    RunStatus.builderMode = 0;
     EXPECT_EQ(Run(text), 0) << text;
     EXPECT_EQ(calls.builder, 1) << text;
     EXPECT_EQ(calls.builderText, text);
-    EXPECT_EQ(RunStatus.builderMode, 1) << text;
-    EXPECT_EQ(silentMode, 0);
   }
 }
 
 TEST_F(Dispatch, OnlyTwoCharactersSelectTheSilentInstaller) {
   for (const char* text : {"/h", "/H", "/hide", "/h extra words"}) {
     calls = Calls();
-    silentMode = 0;
     EXPECT_EQ(Run(text), 3010) << text;
     EXPECT_EQ(calls.installer, 1) << text;
     EXPECT_EQ(calls.installerSilent, 1) << text;
-    EXPECT_EQ(silentMode, 1) << text;
     EXPECT_EQ(calls.installerInstance, &instance_);
   }
 }
@@ -82,9 +72,7 @@ TEST_F(Dispatch, AnythingElseStartsTheInstallerWithItsDialog) {
     }
     EXPECT_EQ(calls.installer, 1) << "'" << text << "'";
     EXPECT_EQ(calls.installerSilent, 0) << "'" << text << "'";
-    EXPECT_EQ(silentMode, 0);
-    EXPECT_EQ(RunStatus.builderMode, 0);
-  }
+    }
 }
 
 TEST(ArgumentText, SkipsTheProgramNameQuotedOrNot) {

@@ -15,8 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ini.h"
-#include "app/process_state.h"
+#include "script/ini.h"
 #include "codec/explode.h"
 #include "codec/implode.h"
 #include "package/layout.h"
@@ -79,7 +78,6 @@ bool Explodes(const Bytes& stream, const Bytes& expected) {
 }
 
 [[noreturn]] void RunBuild(const std::string& argumentText, const BuildOptions& options) {
-  RunStatus.builderMode = 1;
   std::exit(BuildPackage(argumentText.c_str(), options));
 }
 

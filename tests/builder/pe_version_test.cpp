@@ -1,6 +1,6 @@
 // The PE version reader on made images (every branch of the resource walk), and on real PE files
 // against what the platform reports: under Wine that is version.dll, so both readers must agree.
-#include "builder/pe_version.h"
+#include "platform/pe_version.h"
 
 #include <gtest/gtest.h>
 

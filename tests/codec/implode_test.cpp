@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/process_state.h"
 #include "codec/implode.h"
 #include "codec_test_support.h"
 

@@ -44,10 +44,15 @@ TEST(Privileges, RestartSequence) {
   GetTempPathA(sizeof temp, temp);
   const std::string script = std::string(temp) + "SetupQor.ini";
   const std::string payload = std::string(temp) + "restart-test.txt";
-  std::ofstream(script) << "[Files]\r\nFile01=restart-test.txt,src\r\n";
+  const char kScript[] = "[Files]\r\nFile01=restart-test.txt,src\r\n";
+  std::ofstream(script) << kScript;
   std::ofstream(payload) << "x";
 
-  RestartSequence(script.c_str());
+  InstallSession session;
+  session.directory = temp;
+  session.scriptPath = script;
+  session.script = SetupScript(kScript);
+  RestartSequence(session);
   EXPECT_TRUE(ShutdownPrivilegeEnabled());
   EXPECT_EQ(GetFileAttributesA(payload.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesA(script.c_str()), INVALID_FILE_ATTRIBUTES);

@@ -57,7 +57,12 @@ std::uint32_t VerifyFile(const Bytes& package, const std::string& path) {
   }
   platform::File in;
   EXPECT_TRUE(platform::OpenFile(path.c_str(), platform::OpenMode::ReadShared, in));
-  return PackageChecksum(in, kChecksumVerify, "SetupQor.ini");
+  std::uint32_t sum = 0;
+  const auto length = static_cast<std::uint32_t>(package.size() - kChecksumSize);
+  EXPECT_TRUE(PackageChecksum(platform::ReadFromFile, &in, length, sum));
+  std::uint8_t word[kChecksumSize];
+  std::copy(package.end() - kChecksumSize, package.end(), word);
+  return LoadChecksumWord(word) == sum ? 1 : 0;
 }
 
 TEST(SegmentDamage, EveryChangedByteIsCaughtAndReadingEndsCleanly) {

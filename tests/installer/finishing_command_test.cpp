@@ -1,35 +1,11 @@
-// The payload list's names and the finishing command line: what may be joined to the temporary
-// directory, and how the command is quoted.
+// The finishing command line: how the program path is quoted and when it is refused.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "installer/payload.h"
-#include "installer/payload_list.h"
 
 namespace {
-
-TEST(PayloadList, NameIsTheTextBeforeTheLastComma) {
-  std::string name;
-  EXPECT_EQ(EntryName("setup.exe,c:\\build\\setup.exe", name), EntryProblem::None);
-  EXPECT_EQ(name, "setup.exe");
-  EXPECT_EQ(EntryName("a,b,c", name), EntryProblem::None);
-  EXPECT_EQ(name, "a,b");
-  EXPECT_EQ(EntryName("my file.dat,", name), EntryProblem::None);
-  EXPECT_EQ(name, "my file.dat");
-  EXPECT_EQ(EntryName("setup.exe", name), EntryProblem::NoComma);
-}
-
-// Anything that would reach outside the temporary directory is refused.
-TEST(PayloadList, OnlyPlainFileNames) {
-  std::string name;
-  for (const char* value : {"..\\x.dll,s", "..,s", ".,s", ",s", "C:x.dll,s", "C:\\x.dll,s", "\\x.dll,s",
-                            "sub\\x.dll,s", "sub/x.dll,s", "/etc/x,s", "x.dll:stream,s"}) {
-    EXPECT_EQ(EntryName(value, name), EntryProblem::NotPlainName) << value;
-    EXPECT_TRUE(name.empty()) << value;
-  }
-  EXPECT_EQ(EntryName("..x.dll,s", name), EntryProblem::None);  // dots alone are no folder step
-}
 
 TEST(FinishingCommand, ProgramPathQuotedArgumentsUnchanged) {
   std::string line;

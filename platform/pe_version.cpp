@@ -1,6 +1,6 @@
 // The PE version-resource reader. Every field read is checked against the file size first, so a
 // damaged or hostile file ends in None rather than in a wild read.
-#include "builder/pe_version.h"
+#include "platform/pe_version.h"
 
 #include <cstring>
 

@@ -1,9 +1,10 @@
 // INI access with the profile semantics of Windows, portable: the text is parsed here and the file
 // is read and written through the platform layer, so both builds read and edit a packing list alike.
-#include "app/ini.h"
+#include "script/ini.h"
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -312,4 +313,55 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
   const std::string edited = ProfileEdit(text, section, key, value);
   if (edited == text) return true;
   return StoreText(path, exists, text, edited);
+}
+
+bool StoreProfileText(const char* path, const std::string& old, const std::string& text) {
+  return old == text || StoreText(path, true, old, text);
+}
+
+namespace {
+
+std::string FoldedName(const std::string& text, Span span) {
+  std::string name = text.substr(span.begin, span.size());
+  for (char& c : name) c = FoldCase(c);
+  return name;
+}
+
+std::string FoldedName(const char* name) {
+  const std::string trimmed = TrimName(name);
+  return FoldedName(trimmed, Span{0, trimmed.size()});
+}
+
+}  // namespace
+
+ProfileIndex::ProfileIndex(const std::string& text) {
+  // The same walk as Locate, for all names at once: keys before the first section line belong to
+  // "", only the first section of a name is ever read (later ones, and sections named "", are not
+  // reachable), and the first key of a name in it wins, with or without a value.
+  Section* current = &sections_[std::string()];
+  std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (pos < text.size()) {
+    const Line line = ReadLine(text, pos);
+    pos = line.next;
+    const Parsed parsed = ParseLine(text, line);
+    if (parsed.kind == LineKind::Section) {
+      std::string name = FoldedName(text, parsed.name);
+      current = nullptr;
+      if (!name.empty() && sections_.find(name) == sections_.end()) current = &sections_[std::move(name)];
+      continue;
+    }
+    if (parsed.kind != LineKind::Key || current == nullptr) continue;
+    Key key{parsed.hasValue, std::string()};
+    if (parsed.hasValue) key.value = Unquote(text.substr(parsed.value.begin, parsed.value.size()));
+    current->emplace(FoldedName(text, parsed.name), std::move(key));
+  }
+}
+
+const std::string* ProfileIndex::Find(const char* section, const char* key) const {
+  if (section == nullptr || key == nullptr) return nullptr;
+  const auto s = sections_.find(FoldedName(section));
+  if (s == sections_.end()) return nullptr;
+  const auto k = s->second.find(FoldedName(key));
+  if (k == s->second.end() || !k->second.hasValue) return nullptr;
+  return &k->second.value;
 }

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 // Reads section/key from the INI file at `path` into `buffer` (capacity bytes, at most capacity - 1
 // characters and a terminator; capacity 0 writes nothing). A missing or unreadable file, section or
@@ -32,9 +33,35 @@ std::uint32_t ReadProfileValue(const char* section, const char* key, const char*
 // line break anywhere, an empty key, a key holding "=" or starting with "[".
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);
 
+// Replaces the text of the existing file at `path`, which holds `old`, by `text`, writing only from
+// the first byte that differs, as the write above does. False when the file cannot be written; a file
+// that was to grow is then cut back to its old length.
+bool StoreProfileText(const char* path, const std::string& old, const std::string& text);
+
 // The same two operations on the file's text in memory; the file functions above use them.
 // ProfileLookup gives the value (quotes removed, not cut) or "" when the key is missing; `found`
 // (may be null) tells which. ProfileEdit returns the edited text, or the text unchanged when there
 // is nothing to do or the write is refused as above.
 std::string ProfileLookup(const std::string& text, const char* section, const char* key, bool* found);
 std::string ProfileEdit(const std::string& text, const char* section, const char* key, const char* value);
+
+// Every section and key of a text, found in one pass over it, so that a script of any size costs
+// one parse and each later lookup a hash: Find answers exactly as ProfileLookup does on the same
+// text, for every section and key name.
+class ProfileIndex {
+ public:
+  explicit ProfileIndex(const std::string& text);
+
+  // The value (quotes removed) of section/key, or null when the key is missing (a key line without
+  // "=" counts as missing). The pointer lives as long as the index.
+  const std::string* Find(const char* section, const char* key) const;
+
+ private:
+  struct Key {
+    bool hasValue;
+    std::string value;
+  };
+  using Section = std::unordered_map<std::string, Key>;
+  // Names in ASCII lower case, as they compare.
+  std::unordered_map<std::string, Section> sections_;
+};

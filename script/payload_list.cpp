@@ -1,9 +1,9 @@
 // Reading and checking the Files entries of the setup script.
-#include "installer/payload_list.h"
+#include "script/payload_list.h"
 
 #include <cstdio>
 #include <cstring>
-
+#include <utility>
 
 EntryProblem EntryName(const char* value, std::string& name) {
   name.clear();
@@ -20,22 +20,21 @@ EntryProblem EntryName(const char* value, std::string& name) {
   return EntryProblem::None;
 }
 
-std::vector<PayloadEntry> ReadPayloadList(const char* scriptPath) {
-  return ReadPayloadList([scriptPath](const char* section, const char* key, ScriptText& value) {
-    return ReadScriptValue(section, key, "@", value, scriptPath);
-  });
+std::string PayloadKey(int number) {
+  char key[8];
+  std::snprintf(key, sizeof key, "File%02d", number);
+  return key;
 }
 
-std::vector<PayloadEntry> ReadPayloadList(const ScriptLookup& lookup) {
+std::vector<PayloadEntry> ReadPayloadList(const SetupScript& script) {
   std::vector<PayloadEntry> entries;
-  for (int n = 1; n <= 99; ++n) {
-    char key[8];
-    std::snprintf(key, sizeof key, "File%02d", n);
-    ScriptText value;
-    const ScriptValue found = lookup("Files", key, value);
+  for (int n = 1; n <= kLastPayloadEntry; ++n) {
+    std::string key = PayloadKey(n);
+    std::string value;
+    const ScriptValue found = script.Read("Files", key.c_str(), value);
     if (found == ScriptValue::Missing) break;
-    PayloadEntry entry{key, {}, EntryProblem::TooLong};
-    if (found == ScriptValue::Present) entry.problem = EntryName(value, entry.name);
+    PayloadEntry entry{std::move(key), {}, EntryProblem::TooLong};
+    if (found == ScriptValue::Present) entry.problem = EntryName(value.c_str(), entry.name);
     entries.push_back(std::move(entry));
   }
   return entries;

@@ -1,0 +1,121 @@
+// The running package's checksum and pieces, with the package reader's faults turned into the
+// installer's failures.
+#include "installer/segment.h"
+
+#include "package/checksum.h"
+
+Failure VerifyPackageChecksum(platform::File& file) {
+  static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
+  std::uint32_t length = 0;
+  if (!platform::SeekEnd(file, length)) return Fail(kFatalFile, kReadFailed);
+  // Shorter than the checksum word: no package, so nothing can match.
+  if (length < kChecksumSize) return Fail(kFatalChecksum, "the package checksum does not match");
+  std::uint32_t sum = 0;
+  std::uint8_t stored[kChecksumSize];
+  std::uint32_t got = 0;
+  if (!platform::Seek(file, 0) || !PackageChecksum(platform::ReadFromFile, &file, length - kChecksumSize, sum) ||
+      !platform::ReadFile(file, stored, kChecksumSize, got) || got != kChecksumSize) {
+    return Fail(kFatalFile, kReadFailed);
+  }
+  if (LoadChecksumWord(stored) != sum) return Fail(kFatalChecksum, "the package checksum does not match");
+  return Failure();
+}
+
+PackageFileReader::PackageFileReader(platform::File& file, std::uint32_t start, std::uint32_t end,
+                                     ReadProgress progress, void* progressContext)
+    : file_(file),
+      offset_(start),
+      end_(end),
+      progress_(progress),
+      progressContext_(progressContext),
+      seekFailed_(!platform::Seek(file, start)),
+      reader_(Read, this, start, end) {}
+
+bool PackageFileReader::Read(void* context, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) {
+  auto* self = static_cast<PackageFileReader*>(context);
+  got = 0;
+  if (self->seekFailed_ || !platform::ReadFile(self->file_, buffer, size, got)) return false;
+  self->offset_ += got;
+  if (self->progress_ != nullptr) self->progress_(self->progressContext_, self->offset_, self->end_);
+  return true;
+}
+
+namespace {
+
+// Where a decoded piece goes: its file, and for the setup script also memory, up to a bound.
+struct Destination {
+  platform::File* file;
+  std::string* text;
+  std::uint32_t limit;
+  bool overLimit;
+};
+
+bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
+  auto& destination = *static_cast<Destination*>(context);
+  if (destination.text != nullptr) {
+    if (size > destination.limit - destination.text->size()) {
+      destination.overLimit = true;
+      return false;
+    }
+    destination.text->append(reinterpret_cast<const char*>(data), size);
+  }
+  return platform::WriteFile(*destination.file, data, size);
+}
+
+Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Destination& destination,
+                   const std::string& name) {
+  PackageReader& reader = package.reader();
+  std::uint64_t fileTime = 0;
+  std::uint32_t decoderResult = 0;
+  const PackageFault fault = reader.DecodeSegment(Store, &destination, fileTime, decoderResult);
+  switch (fault) {
+    case PackageFault::None:
+      break;
+    case PackageFault::ReadFailed:
+      return Fail(kFatalFile, "error reading input");
+    case PackageFault::WriteFailed:
+      if (destination.overLimit) {
+        return Fail(kFatalScript, name + " is larger than " + std::to_string(destination.limit) + " bytes");
+      }
+      return Fail(kFatalFile, name + ": " + DescribePackageFault(fault));
+    case PackageFault::BadSegment: {
+      Failure failure = Fail(kFatalCodec, "Error unzipping to memory from memory.");
+      failure.decoderResult = decoderResult;
+      return failure;
+    }
+    case PackageFault::NoMarker:
+    case PackageFault::ShortFileTime:
+      return Fail(kFatalCodec, name + ": " + DescribePackageFault(fault));
+  }
+  // A file whose time cannot be set is not the file that was packed: refused like a failed write.
+  if (!platform::SetFileTimes(outputFile, fileTime)) {
+    return Fail(kFatalFile, name + ": the stored file time cannot be set");
+  }
+  outputFile.Close();
+  return Failure();
+}
+
+bool WriteToFile(void* context, const std::uint8_t* data, std::uint32_t size) {
+  return platform::WriteFile(*static_cast<platform::File*>(context), data, size);
+}
+
+}  // namespace
+
+Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, SegmentMode mode,
+                       const std::string& name) {
+  if (mode == kStubMode) {
+    const PackageFault fault = package.reader().CopyStub(WriteToFile, &outputFile);
+    if (fault != PackageFault::None) return Fail(kFatalFile, name + ": " + DescribePackageFault(fault));
+    outputFile.Close();
+    return Failure();
+  }
+  Destination destination{&outputFile, nullptr, 0, false};
+  return DecodeInto(package, outputFile, destination, name);
+}
+
+Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outputFile, std::string& text,
+                               std::uint32_t limit, const std::string& name) {
+  text.clear();
+  Destination destination{&outputFile, &text, limit, false};
+  return DecodeInto(package, outputFile, destination, name);
+}

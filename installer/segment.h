@@ -1,0 +1,64 @@
+// Reading the running package from its file: its checksum, and one piece after another (the stub
+// image, or a decoded segment with its stored file time) into a file or into memory, front to back
+// through one PackageFileReader. Failures come back as values with the code the installer reports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "package/package_reader.h"
+#include "platform/platform.h"
+#include "script/failure.h"
+
+// Checks the checksum word at the end of `file` against the sum of everything before it. Code 2
+// when it does not match (a file shorter than the word included), code 3 when the file cannot be
+// read. Leaves the file position anywhere.
+Failure VerifyPackageChecksum(platform::File& file);
+
+// Told the package offset reached after every read of the package, and the package's size.
+using ReadProgress = void (*)(void* context, std::uint32_t done, std::uint32_t total);
+
+// The package file as the reader's input: reads `file` from offset `start` (where it seeks first) up
+// to offset `end`, where the checksum word begins. One object serves consecutive ExtractSegment
+// calls, so the package is read once however many pieces it holds. A failed seek shows as a failed
+// read at the first piece.
+class PackageFileReader {
+ public:
+  PackageFileReader(platform::File& file, std::uint32_t start, std::uint32_t end,
+                    ReadProgress progress = nullptr, void* progressContext = nullptr);
+  PackageFileReader(const PackageFileReader&) = delete;
+  PackageFileReader& operator=(const PackageFileReader&) = delete;
+
+  PackageReader& reader() { return reader_; }
+
+ private:
+  static bool Read(void* context, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got);
+
+  platform::File& file_;
+  std::uint32_t offset_;
+  std::uint32_t end_;
+  ReadProgress progress_;
+  void* progressContext_;
+  bool seekFailed_;
+  PackageReader reader_;
+};
+
+enum SegmentMode : int {
+  kStubMode = 0,     // the stub image: everything before the second marker
+  kSegmentMode = 1,  // one compressed segment, its marker and its file time
+};
+
+// Writes the next piece into `outputFile` (open, empty, created by the caller) and closes it. Stub
+// mode copies the stub image; segment mode decodes the segment and gives the file its stored time
+// as creation, last-access and last-write time. A failed read or write, a time that cannot be set,
+// or a stub whose end cannot be found gives code 3; a segment that does not decode, or whose marker
+// or time is missing, code 5 (with the decoder's result when it has one). `name` names the piece in
+// the reason.
+Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, SegmentMode mode,
+                       const std::string& name);
+
+// Decodes the next segment into `text` as well as into `outputFile` (the setup script: the installer
+// reads it from memory, never back from disk). Fails as ExtractSegment does, and with code 4 when
+// the decoded script would pass `limit` bytes.
+Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outputFile, std::string& text,
+                               std::uint32_t limit, const std::string& name);
