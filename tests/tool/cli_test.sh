@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# qorpack's command-line conventions: which stream help, version and usage errors go to, with which
+# exit status, for every command; and qorpack init's starter packing list.
+# Arguments: QORPACK VERSION EXAMPLE_LIST STUB SCRATCH
+set -u
+qorpack=$1 version=$2 example_list=$3 stub=$4 scratch=$5
+rm -rf "$scratch"; mkdir -p "$scratch"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# arguments | exit status | stream that must hold the text (the other stays empty) | text
+cases=(
+  "--help|0|out|usage: qorpack COMMAND"
+  "-h|0|out|Exit status: 0 done, 1 failed"
+  "help|0|out|qorpack help COMMAND"
+  "help build|0|out|usage: qorpack build LIST"
+  "help extract|0|out|usage: qorpack extract PKG DIR"
+  "build --help|0|out|usage: qorpack build LIST"
+  "verify -h|0|out|usage: qorpack verify PKG"
+  "--version|0|out|qorpack $version"
+  "|2|err|usage: qorpack COMMAND"
+  "frob|2|err|qorpack: unknown command 'frob'"
+  "--frob|2|err|qorpack: unknown command '--frob'"
+  "help frob|2|err|usage: qorpack help COMMAND"
+  "help build list|2|err|usage: qorpack help COMMAND"
+  "build|2|err|usage: qorpack build LIST"
+  "build a b|2|err|usage: qorpack build LIST"
+  "/m|2|err|usage: qorpack build LIST"
+  "/M a b|2|err|usage: qorpack build LIST"
+  "init|2|err|usage: qorpack init DIR"
+  "init a b|2|err|usage: qorpack init DIR"
+  "list|2|err|usage: qorpack list PKG"
+  "verify a b|2|err|usage: qorpack verify PKG"
+  "extract pkg|2|err|usage: qorpack extract PKG DIR"
+  "implode --dict 7|2|err|dictionary size must be 1024, 2048 or 4096"
+  "implode --frob|2|err|usage: qorpack implode"
+  "explode x|2|err|usage: qorpack explode"
+  "list $scratch/none.exe|1|err|cannot open"
+  "verify $scratch/none.exe|1|err|cannot open"
+  "build $scratch/none.ini|255|err|Unable to find setupqor.ini file"
+)
+for case in "${cases[@]}"; do
+  IFS='|' read -r args want stream text <<<"$case"
+  # shellcheck disable=SC2086  # the arguments are split on purpose
+  (cd "$scratch" && "$qorpack" $args </dev/null >"$scratch/out" 2>"$scratch/err")
+  got=$?
+  other=err; [ "$stream" = err ] && other=out
+  [ "$got" = "$want" ] || fail "qorpack $args: exit status $got, expected $want"
+  grep -qF -- "$text" "$scratch/$stream" || fail "qorpack $args: no '$text' on std$stream"
+  [ -s "$scratch/$other" ] && fail "qorpack $args: unexpected std$other: $(head -c 200 "$scratch/$other")"
+done
+
+# Every command that the help lists has its own help.
+commands=$("$qorpack" --help | sed -n 's/^  qorpack \([a-z]*\) .*/\1/p' | grep -v '^help$')
+[ "$(echo "$commands" | wc -l)" -ge 7 ] || fail "--help lists too few commands: $commands"
+for command in $commands; do
+  "$qorpack" help "$command" >"$scratch/out" 2>"$scratch/err" || fail "help $command failed"
+  grep -q "^usage: qorpack $command" "$scratch/out" || fail "help $command gives no usage line"
+done
+
+# init: a new folder, its list, and no second list over the first.
+list=$scratch/new/product/list.ini
+"$qorpack" init "$scratch/new/product" >"$scratch/out" 2>"$scratch/err" || fail "init failed: $(cat "$scratch/err")"
+[ -f "$list" ] || fail "init wrote no $list"
+cp "$list" "$scratch/first.ini"
+echo "; edited" >>"$list"; cp "$list" "$scratch/edited.ini"
+"$qorpack" init "$scratch/new/product" >"$scratch/out" 2>"$scratch/err"
+[ $? = 1 ] || fail "a second init does not fail with exit status 1"
+grep -q "exists already" "$scratch/err" || fail "a second init does not say why it failed"
+cmp -s "$list" "$scratch/edited.ini" || fail "a second init changed the existing list"
+touch "$scratch/file"
+"$qorpack" init "$scratch/file" >/dev/null 2>&1
+[ $? = 1 ] || fail "init into a plain file does not fail with exit status 1"
+
+# The starter's texts are the example's, for another product; every key of the example is there.
+section() {  # the [ENU] section of $1, comments dropped, sorted
+  sed -n '/^\[ENU\]/,/^\[/p' "$1" | grep -E '^(Msg|Err)[0-9]+=' | sort
+}
+diff <(section "$example_list" | sed 's/Qor Example Product/My Product/g') <(section "$scratch/first.ini") \
+  >"$scratch/diff" || fail "the starter's texts differ from the example's: $(cat "$scratch/diff")"
+for key in LANG Title FileName File01 OutputName QorFileName; do
+  grep -q "^$key=" "$scratch/first.ini" || fail "the starter list has no $key"
+done
+grep '^[^;].*=@' "$scratch/first.ini" && fail "a value of the starter list begins with @"
+
+# In a build tree the stub is the Windows build's.
+named=$(sed -n 's/^QorFileName=//p' "$scratch/first.ini")
+if [ -f "$stub" ]; then
+  [ "$named" = "$(realpath "$stub")" ] || fail "QorFileName=$named, expected $(realpath "$stub")"
+else
+  grep -q "does not exist yet" "$scratch/err" || echo "NOTE: no stub at $stub"
+fi
+
+[ "$failures" = 0 ] || { echo "$failures failures"; exit 1; }
+echo "all ${#cases[@]} cases and the starter list pass"
