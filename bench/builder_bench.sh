@@ -42,7 +42,8 @@ else
   { head -c 100000 /dev/zero; printf '<iiiiiiiiiii>'; } >stub.exe
 fi
 {
-  printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=setup.exe\r\n[Files]\r\n'
+  # The finishing command must name one of the payload files.
+  printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=%s\r\n[Files]\r\n' "$(basename "$(ls payload/* | head -n 1)")"
   n=1
   for f in payload/*; do
     printf 'File%02d=%s, payload\\%s\r\n' "$n" "$(basename "$f")" "$(basename "$f")"

@@ -159,7 +159,7 @@ std::int32_t Installer(std::int32_t silent, void* instance) {
                        session.silent);
   }
   // Everything the installer will need from the script is judged before the first payload byte.
-  if (Failure failure = CheckSetupScript(session.script)) {
+  if (Failure failure = CheckSetupScript(session.script, session.directory.size())) {
     return ReportFatal(failure, session.script, session.scriptPath, session.silent);
   }
   return session.silent ? SilentInstall(session) : PageInstall(session, instance);

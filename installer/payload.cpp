@@ -61,20 +61,8 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
 }
 
 bool FinishingCommandLine(const char* directory, const char* fileName, std::string& commandLine) {
-  // The program name ends at the first blank, or at its closing quote; the rest, blank included,
-  // is the arguments.
-  std::string program;
-  const char* arguments;
-  if (fileName[0] == '"') {
-    const char* close = std::strchr(fileName + 1, '"');
-    if (close == nullptr) return false;
-    program.assign(fileName + 1, close);
-    arguments = close + 1;
-  } else {
-    arguments = fileName + std::strcspn(fileName, " \t");
-    program.assign(fileName, arguments);
-  }
-  if (program.empty()) return false;
+  std::string program, arguments;
+  if (!SplitFinishingCommand(fileName, program, arguments)) return false;
   char path[platform::kPathCapacity];
   if (!JoinPath(directory, program, path)) return false;
   // Quoted, so that a temporary directory with blanks ("C:\Documents and Settings\...") can never

@@ -5,6 +5,25 @@
 #include <cstring>
 #include <utility>
 
+namespace {
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The names Windows keeps for devices, whatever extension follows them: "nul.txt" is NUL.
+bool IsDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = FoldAscii(c);
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+}  // namespace
+
 EntryProblem EntryName(const char* value, std::string& name) {
   name.clear();
   const char* comma = std::strrchr(value, ',');
@@ -16,8 +35,40 @@ EntryProblem EntryName(const char* value, std::string& name) {
       candidate.find_first_of("\\/:") != std::string::npos) {
     return EntryProblem::NotPlainName;
   }
+  // Windows would create a name like these differently, or not at all, or open a device instead.
+  for (const char c : candidate) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>\"|?*", c) != nullptr) return EntryProblem::BadCharacter;
+  }
+  if (candidate.back() == '.' || candidate.back() == ' ') return EntryProblem::BadEnding;
+  if (IsDeviceName(candidate)) return EntryProblem::DeviceName;
   name = std::move(candidate);
   return EntryProblem::None;
+}
+
+bool SameFileName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool SplitFinishingCommand(const std::string& fileName, std::string& program, std::string& arguments) {
+  // The program name ends at the first blank, or at its closing quote; the rest, blank included,
+  // is the arguments.
+  std::size_t end = 0;
+  if (!fileName.empty() && fileName[0] == '"') {
+    const std::size_t close = fileName.find('"', 1);
+    if (close == std::string::npos) return false;
+    program = fileName.substr(1, close - 1);
+    end = close + 1;
+  } else {
+    end = fileName.find_first_of(" \t");
+    if (end == std::string::npos) end = fileName.size();
+    program = fileName.substr(0, end);
+  }
+  arguments = fileName.substr(end);
+  return !program.empty();
 }
 
 std::string PayloadKey(int number) {
@@ -46,6 +97,9 @@ std::string DescribeEntryProblem(const PayloadEntry& entry) {
     case EntryProblem::NoComma: return entry.key + " has no comma";
     case EntryProblem::TooLong: return entry.key + " is longer than 259 characters";
     case EntryProblem::NotPlainName: return entry.key + " does not name a plain file";
+    case EntryProblem::DeviceName: return entry.key + " names a device, not a file";
+    case EntryProblem::BadCharacter: return entry.key + " holds a character that no file name may hold";
+    case EntryProblem::BadEnding: return entry.key + " ends in a dot or a blank";
   }
   return entry.key;
 }

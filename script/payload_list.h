@@ -17,6 +17,11 @@ enum class EntryProblem {
   TooLong,       // the value does not fit 259 characters
   NotPlainName,  // the name is empty, ".", "..", or holds a drive, "\" or "/": it would reach
                  // outside the extraction folder
+  DeviceName,    // the name (before its first dot) is a device such as NUL, CON or COM1: the bytes
+                 // would go to the device
+  BadCharacter,  // the name holds a character Windows forbids in names (< > " | ? *) or a control
+                 // character
+  BadEnding,     // the name ends in a dot or a blank, which Windows drops: it would name another file
 };
 
 struct PayloadEntry {
@@ -28,8 +33,17 @@ struct PayloadEntry {
 // The list of `script`; empty when File01 is missing.
 std::vector<PayloadEntry> ReadPayloadList(const SetupScript& script);
 
-// The name that an entry value gives, or the problem that keeps it from naming a file.
+// The name that an entry value gives, or the problem that keeps it from naming a file of its own in
+// the extraction folder.
 EntryProblem EntryName(const char* value, std::string& name);
+
+// True when two names are the same file name to Windows (ASCII letters compare without case).
+bool SameFileName(const std::string& a, const std::string& b);
+
+// Splits the finishing command `fileName` into its program (up to the first blank, or between
+// double quotes) and the rest. False when there is no program: an empty or blank-led value, "",
+// or an opening quote without its closing one.
+bool SplitFinishingCommand(const std::string& fileName, std::string& program, std::string& arguments);
 
 // A reason for an entry's problem, for error texts and tool messages ("File03 has no comma").
 std::string DescribeEntryProblem(const PayloadEntry& entry);

@@ -6,7 +6,13 @@
 #include "script/failure.h"
 #include "script/setup_script.h"
 
+#include <cstddef>
+
 // No failure when the installer can work with `script`; else code 4 (kFatalScript) and the first
-// reason found: an entry that names no plain file (or has no comma, or is too long), no File01, no
-// OutputName, or a FileName that is missing or longer than 259 characters.
-Failure CheckSetupScript(const SetupScript& script);
+// reason found: an entry that is not a plain, valid Windows file name of its own (no comma, too
+// long, a folder step, a device, a forbidden character or ending, a name given twice without regard
+// to case, or the setup script's own name), no File01, no OutputName, or a FileName that is missing,
+// too long, malformed or whose program is not one of the entries. With `folderLength`, the length of
+// the extraction folder's path (separator included) when it is known, a name whose path would pass
+// 259 characters is code 8.
+Failure CheckSetupScript(const SetupScript& script, std::size_t folderLength = 0);

@@ -46,7 +46,8 @@ list() {  # list DIR OUT_LINE... -- FILE_ENTRY...   (each given line gets CR LF)
   done
   shift
   {
-    printf '[Cmd]\r\nLANG=ENU\r\nTitle=Wine test\r\nFileName=setup.exe /q\r\n[Files]\r\n'
+    # The finishing command runs the first entry's file, which a script must carry.
+    printf '[Cmd]\r\nLANG=ENU\r\nTitle=Wine test\r\nFileName=%s /q\r\n[Files]\r\n' "${1%%,*}"
     local n=1
     for entry in "$@"; do
       printf 'File%02d=%s\r\n' "$n" "$entry"

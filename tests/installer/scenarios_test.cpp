@@ -354,8 +354,9 @@ TEST_F(Scenario, DamagedPackagesEndCleanly) {
 }
 
 TEST_F(Scenario, FinishingCommandFailures) {
-  // A program that does not exist is a failure, not a success.
-  const std::string missing = MakePackage(Script("FileName=missing.exe /q", {"setup.exe,f"}), {Finisher()});
+  // A program that cannot be started is a failure, not a success.
+  const std::string missing = MakePackage(Script("FileName=notrun.exe /q", {"setup.exe,f", "notrun.exe,t"}),
+                                          {Finisher(), Text("notrun.exe,t", "no program", 9)});
   EXPECT_EQ(Install(missing), kFailed);
   EXPECT_TRUE(Exists(temp_ + "setup.exe"));
   CleanTemp();

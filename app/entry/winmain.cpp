@@ -1,4 +1,5 @@
-// The Windows process entry: hands the argument text of the command line to Main, whose result
+// The Windows process entry (kept out of the core library, which test programs with entries of
+// their own link too): hands the argument text of the command line to Main, whose result
 // becomes the exit status.
 #include <windows.h>
 
