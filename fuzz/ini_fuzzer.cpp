@@ -1,5 +1,6 @@
-// Fuzz target of the INI access: lookups and edits on arbitrary text must not crash, and an edit
-// with sane names and value is read back as written.
+// Fuzz target of the INI access: lookups and edits on arbitrary text must not crash, the one-pass
+// index answers every lookup as the text walk does, and an edit with sane names and value is read
+// back as written.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -21,10 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string fromInput = firstLine.substr(0, 16);
   const char* sections[] = {"Cmd", "files", "", " Out ", "[x]", fromInput.c_str()};
   const char* keys[] = {"LANG", "File01", ";c", "", fromInput.c_str()};
+  const ProfileIndex index(text);
   for (const char* section : sections) {
     for (const char* key : keys) {
       bool found = false;
-      ProfileLookup(text, section, key, &found);
+      const std::string value = ProfileLookup(text, section, key, &found);
+      const std::string* indexed = index.Find(section, key);
+      Check(found == (indexed != nullptr) && (!found || *indexed == value));
       ProfileEdit(text, section, key, nullptr);
     }
   }

@@ -160,6 +160,8 @@ std::int32_t Installer(std::int32_t silent, void* instance) {
   }
   // Everything the installer will need from the script is judged before the first payload byte.
   if (Failure failure = CheckSetupScript(session.script, session.directory.size())) {
+    // A refused script leaves nothing behind: the script file is all this run has written.
+    RemoveFileWithRetry(session.scriptPath.c_str());
     return ReportFatal(failure, session.script, session.scriptPath, session.silent);
   }
   return session.silent ? SilentInstall(session) : PageInstall(session, instance);

@@ -126,7 +126,7 @@ class Scenario : public ::testing::Test {
   void TearDown() override { CleanTemp(); }
 
   void CleanTemp() {
-    for (const char* name : {"SetupQor.ini", "temp.exe", "setup.exe", "data.txt", "a,b", "readme.txt"}) {
+    for (const char* name : {"SetupQor.ini", "temp.exe", "setup.exe", "data.txt", "a,b", "readme.txt", "notrun.exe"}) {
       DeleteFileA((temp_ + name).c_str());
     }
     for (int n = 1; n <= 100; ++n) DeleteFileA((temp_ + "f" + std::to_string(n) + ".bin").c_str());

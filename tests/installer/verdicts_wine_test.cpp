@@ -1,0 +1,68 @@
+// The verdict table under Wine: each script through the real builder (/m) and, in a package composed
+// around it, through the silent installer (/h). A refused script is refused by both, the builder with
+// its reason in the log and no package, the installer with -1 and nothing left in the temporary
+// folder; a good one builds and installs.
+// Usage: installer_verdicts --stub=EXE --finisher=EXE
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/installer/test_package.h"
+#include "tests/installer/wine_helpers.h"
+#include "tests/script/verdict_cases.h"
+
+namespace {
+
+using namespace wine_test;
+
+std::string stubPath;
+std::string finisherPath;
+constexpr DWORD kFailed = 0xFFFFFFFFu;
+
+TEST(Verdicts, BuilderAndInstallerAgree) {
+  const std::string work = FullPath("verdicts.work");
+  CreateDirectoryA(work.c_str(), nullptr);
+  const testpkg::Bytes stub = ReadBytes(stubPath);
+  const testpkg::Bytes finisher = ReadBytes(finisherPath);
+  const std::string temp = TempDirectory();
+
+  for (const verdicts::Case& c : verdicts::Cases()) {
+    SCOPED_TRACE(c.name);
+    const bool accepted = c.reason[0] == '\0';
+    const auto source = [&work](std::size_t i) { return work + "\\s" + std::to_string(i); };
+    const std::string script = verdicts::Script(c, source);
+    std::vector<testpkg::Piece> files;
+    for (std::size_t i = 0; i < c.entries.size(); ++i) {
+      files.push_back({i == 0 ? finisher : testpkg::ToBytes("payload " + std::to_string(i)), 1});
+      WriteBytes(source(i), files.back().data);
+    }
+
+    WriteBytes(work + "\\list.ini", testpkg::ToBytes(script + "[In]\r\nQorFileName=" + stubPath + "\r\n"));
+    DeleteFileA((work + "\\verdict.exe").c_str());
+    const DWORD built = RunProgram("\"" + stubPath + "\" /m list.ini", work);
+    EXPECT_EQ(built, accepted ? 0u : kFailed);
+    EXPECT_EQ(ReadText(work + "\\logfile.txt"), accepted ? std::string() : verdicts::BuildLogLine(c));
+    EXPECT_EQ(GetFileAttributesA((work + "\\verdict.exe").c_str()) != INVALID_FILE_ATTRIBUTES, accepted);
+
+    const std::string package = work + "\\carried.exe";
+    WriteBytes(package, testpkg::Compose(stub, {testpkg::ToBytes(script), 1}, files));
+    const auto before = Snapshot(temp);
+    EXPECT_EQ(RunProgram("\"" + package + "\" /h", work), accepted ? 0u : kFailed);
+    if (!accepted) {
+      EXPECT_EQ(Snapshot(temp), before) << "a refused script left something behind";
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.rfind("--stub=", 0) == 0) stubPath = FullPath(argument.substr(7));
+    if (argument.rfind("--finisher=", 0) == 0) finisherPath = FullPath(argument.substr(11));
+  }
+  return RUN_ALL_TESTS();
+}

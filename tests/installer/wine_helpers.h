@@ -1,0 +1,84 @@
+// Files and processes for the Windows end-to-end tests that run under Wine: whole-file reads and
+// writes, a snapshot of a folder tree, and running a program to its full 32-bit exit status.
+#pragma once
+
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/installer/test_package.h"
+
+namespace wine_test {
+
+inline testpkg::Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return testpkg::Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline std::string ReadText(const std::string& path) {
+  const testpkg::Bytes bytes = ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+inline void WriteBytes(const std::string& path, const testpkg::Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string FullPath(const std::string& path) {
+  char buffer[MAX_PATH];
+  GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  return buffer;
+}
+
+inline std::string TempDirectory() {
+  char buffer[MAX_PATH];
+  GetTempPathA(sizeof buffer, buffer);
+  return buffer;
+}
+
+// Every file and folder below `folder` (which ends with "\"), as relative paths.
+inline void Snapshot(const std::string& folder, const std::string& prefix, std::set<std::string>& names) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    names.insert(prefix + name);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Snapshot(folder + name + "\\", prefix + name + "\\", names);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+inline std::set<std::string> Snapshot(const std::string& folder) {
+  std::set<std::string> names;
+  Snapshot(folder, "", names);
+  return names;
+}
+
+// Runs a command line in `directory` and returns its full exit status (0xDEADBEEF when it cannot
+// start); a program that hangs for a minute is ended and fails the test.
+inline DWORD RunProgram(const std::string& commandLine, const std::string& directory) {
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
+                      &info)) {
+    return 0xDEADBEEF;
+  }
+  if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, 0xDEAD);
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return code;
+}
+
+}  // namespace wine_test
