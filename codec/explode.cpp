@@ -227,8 +227,8 @@ inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::ui
 
 // The tokens of binary streams while whole words of input are at hand: the buffer is topped up
 // from the input a word at a time, a literal is the flag and 8 bits, and a match's fields are found
-// by shifting the one word, each code with one lookup. Two literals may carry the output one byte
-// past the chunk, as a match may carry it further; the window has room for that. Stops at the end
+// by shifting the one word, each code with one lookup. Literals taken together may carry the output
+// three bytes past the chunk, as a match may carry it further; the window has room for that. Stops at the end
 // code (true), or (false) when the chunk is full or fewer than 8 delivered bytes remain, leaving at
 // least kSafeTokenBits or every delivered bit in the buffer.
 inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std::uint8_t* window,
@@ -249,7 +249,18 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std
       count |= 56;
     }
     if (position >= kExplodeHistory + kExplodeChunk) break;
-    // Literals come in runs (incompressible stretches are nothing else): two at once when they can.
+    // Literals come in runs (incompressible stretches are nothing else): four or two at once when
+    // they can, four only while the look-ahead stays in hand behind them.
+    if ((bits & 0x8040201) == 0 && count >= 4 * 9 + 8) {
+      window[position] = static_cast<std::uint8_t>(bits >> 1);
+      window[position + 1] = static_cast<std::uint8_t>(bits >> 10);
+      window[position + 2] = static_cast<std::uint8_t>(bits >> 19);
+      window[position + 3] = static_cast<std::uint8_t>(bits >> 28);
+      position += 4;
+      bits >>= 36;
+      count -= 36;
+      continue;
+    }
     if ((bits & 0x201) == 0) {
       window[position] = static_cast<std::uint8_t>(bits >> 1);
       window[position + 1] = static_cast<std::uint8_t>(bits >> 10);

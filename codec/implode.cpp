@@ -175,12 +175,11 @@ inline std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, s
   }
 }
 
-// The prefix length of each level of the search index. Level 0 finds two-byte repetitions, level 1
-// the nearest candidate matching three bytes; the longer levels let a search that already has a
-// match skip the candidates that cannot beat it.
-constexpr std::uint32_t kLevelBytes[kSearchLevels] = {2, 3, 4, 8};
-constexpr std::uint32_t kPairLevel = 0;
-constexpr std::uint32_t kTripleLevel = 1;
+// The prefix length of each level of the search index. Level 0 finds the nearest candidate matching
+// three bytes; the longer levels let a search that already has a match skip the candidates that
+// cannot beat it.
+constexpr std::uint32_t kLevelBytes[kSearchLevels] = {3, 4, 8};
+constexpr std::uint32_t kTripleLevel = 0;
 constexpr std::uint32_t kLongestLevel = kSearchLevels - 1;
 
 constexpr std::uint64_t PrefixMask(std::uint32_t bytes) { return bytes >= 8 ? ~0ull : (1ull << (8 * bytes)) - 1; }
@@ -225,6 +224,31 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
   state.indexedUpTo = last + 1;
 }
 
+inline std::uint32_t PairAt(const std::uint8_t* window, std::uint32_t position) {
+  return window[position] | std::uint32_t{window[position + 1]} << 8;
+}
+
+// The nearest position from `lowest` to p - 2 whose two bytes are p's, provided it lies within the
+// reach of a two-byte match (distance - 1 below 256); else 0. A farther pair would be coded as two
+// literals, exactly as no pair at all, so it need not be found.
+//
+// Adds the positions up to p - 2 first. An entry is then the latest position with its pair unless
+// it was written 2^16 or more positions ago; such an old entry can only alias a position in reach
+// whose bytes differ, since a position in reach with the same bytes would have overwritten it.
+inline std::uint32_t NearPair(ImplodeState& state, std::uint32_t p, std::uint32_t lowest) {
+  const std::uint8_t* window = state.window;
+  std::uint16_t* latest = state.pairLatest;
+  const std::uint32_t offset = state.windowOffset;
+  for (std::uint32_t q = state.pairsUpTo; q + 2 <= p; ++q) {
+    latest[PairAt(window, q)] = static_cast<std::uint16_t>(offset + q);
+  }
+  if (state.pairsUpTo < p - 1) state.pairsUpTo = p - 1;
+  const std::uint32_t back = (offset + p - latest[PairAt(window, p)]) & 0xFFFF;
+  if (back < 2 || back > kShortMatchReach || p - back < lowest) return 0;
+  const std::uint32_t c = p - back;
+  return PairAt(window, c) == PairAt(window, p) ? c : 0;
+}
+
 // Positions move 4096 down with the window; those that fall out become 0. No search reaches
 // position 0: p is never below dictionarySize, so the lowest position in reach is at least 1.
 inline void SlidePositions(std::uint16_t* positions, std::uint32_t count) {
@@ -247,6 +271,9 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
   SlidePositions(state.longestNext, kept);
   SlidePositions(state.longestFirst, kChainHashSize);
   state.indexedUpTo -= kImplodeBlock;
+  // Positions not yet added that leave the window are never searched for again.
+  state.pairsUpTo = state.pairsUpTo > kImplodeBlock ? state.pairsUpTo - kImplodeBlock : 0;
+  state.windowOffset += kImplodeBlock;
 }
 
 // Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
@@ -288,7 +315,8 @@ std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint3
 // nearest farther one that matches at least one byte more, on the chain of the longest prefix that
 // such a candidate must share with p. Every candidate nearer than the best then matches fewer bytes,
 // so the best is the nearest of the longest. When no candidate matches three bytes, they all match
-// exactly two and the nearest wins.
+// exactly two and the nearest wins; it is looked up directly, and only when it is near enough to be
+// coded as a match (see NearPair).
 std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32_t passFirst) {
   const std::uint8_t* window = state.window;
   const std::uint32_t dictionaryStart = p - state.dictionarySize + 1;
@@ -302,11 +330,8 @@ std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32
   std::uint32_t c = triples[p];
   while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
   if (c < lowest) {
-    const std::uint16_t* pairs = state.chainPrevious[kPairLevel];
-    const std::uint64_t pair = word & PrefixMask(2);
-    c = pairs[p];
-    while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(2)) != pair)) c = pairs[c];
-    if (c < lowest) return 0;
+    c = NearPair(state, p, lowest);
+    if (c == 0) return 0;
     state.matchDistance = p - c - 1;
     return 2;
   }
@@ -426,7 +451,7 @@ void RunPasses(ImplodeState& state) {
     // bytes), its sort takes the pair of that position from the first sorted entry as the previous
     // pass left it. So the other passes leave that entry as their sort would have.
     if (inputEnded) SortPositions(state, first, limit);
-    if (pass == 0) state.indexedUpTo = p;
+    if (pass == 0) state.indexedUpTo = state.pairsUpTo = p;
     IndexPositions(state, limit);
     if (!inputEnded && dictionary == kImplodeBlock) {
       SetSortedPosition(state, 0, FirstSortedPosition(state.window, first, limit));

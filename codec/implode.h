@@ -29,9 +29,9 @@ constexpr std::uint32_t kPairHashBuckets = 2304;
 constexpr std::uint32_t kImplodeOutputPiece = 2048;
 // Where sortedPositions begins inside ImplodeState::window.
 constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
-// The search index: for each of four prefix lengths (2, 3, 4 and 8 bytes), chains that link every
+// The search index: for each of three prefix lengths (3, 4 and 8 bytes), chains that link every
 // position to the next lower one whose prefix of that length has the same hash.
-constexpr std::uint32_t kSearchLevels = 4;
+constexpr std::uint32_t kSearchLevels = 3;
 constexpr std::uint32_t kChainHashBits = 13;
 constexpr std::uint32_t kChainHashSize = 1u << kChainHashBits;
 
@@ -71,6 +71,12 @@ struct ImplodeState {
   // position not yet known to be out of reach (0 once it has left the window: found again on use).
   std::uint16_t longestNext[kImplodeWindowSize];
   std::uint16_t longestFirst[kChainHashSize];
+  // Two-byte repetitions, looked up by the two bytes themselves: per pair the latest position added
+  // that starts with it, as a stream offset modulo 2^16. Positions are added in order, shortly
+  // before a search needs them, so no entry ever has to move with the window.
+  std::uint32_t pairsUpTo;     // next window position to add
+  std::uint32_t windowOffset;  // stream offset of window position 0, modulo 2^16
+  std::uint16_t pairLatest[1u << 16];
 };
 
 // Codes the whole input into one stream. `state` must be zero-filled for the output to be the one

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev                 # libFuzzer and the sanitizer runtimes
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  libdeflate-dev                            # the second deflate library the codec benchmark measures
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth fonts-wine
   imagemagick                               # draws the installer's side picture and icon

@@ -196,6 +196,27 @@ TEST(ReferenceEncoder, SameBytesWhereTheSearchShortcutsMatter) {
   }
 }
 
+TEST(ReferenceEncoder, SameBytesWhereTwoByteRepeatsLieFarApartInTheStream) {
+  // The two-byte lookup keeps stream offsets modulo 2^16: in random data most pairs were last seen
+  // more than 65536 bytes earlier, so their entries alias positions in reach. Long compressible
+  // stretches leave the lookup behind by more than a block, and it must catch up on what remains.
+  std::vector<Sample> samples;
+  samples.push_back({"random 140000", codec_test::RandomBytes(140000, 51)});
+  Bytes mixed;
+  for (std::uint32_t piece = 0; mixed.size() < 150000; ++piece) {
+    const Bytes part = piece % 2 == 0 ? Bytes(9000 + 1000 * (piece % 5), 0) : codec_test::RandomBytes(20000, 52 + piece);
+    mixed.insert(mixed.end(), part.begin(), part.end());
+  }
+  samples.push_back({"zeros and random", mixed});
+  for (const Sample& sample : samples) {
+    for (const Setting& setting : kSettings) {
+      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
+                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
+          << sample.name << " " << Name(setting);
+    }
+  }
+}
+
 TEST(ReferenceEncoder, SameBytesWhereMiddleBytesDiffer) {
   const Bytes input = SharedHeadAndTail();
   ASSERT_EQ(codec_test::Implode(input, 0, 4096), codec_test::ReferenceImplode(input, 0, 4096));
