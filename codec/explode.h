@@ -1,6 +1,7 @@
 // The implode-stream decoder: ExplodeStream pulls a stream through a read callback and pushes the
 // decoded bytes through a write callback, keeping all of its working data in one ExplodeState;
-// ExplodeBuffer is the memory-to-memory call that segment extraction uses.
+// ExplodeBuffer is the memory-to-memory call for streams already in memory (tests and tools;
+// package reading streams).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The implode-stream encoder: ImplodeStream codes everything a read callback delivers into one
 // stream for a write callback, keeping all of its working data in one ImplodeState; ImplodeBuffer
-// is the memory-to-memory call that the package builder uses.
+// is the memory-to-memory call for data already in memory (tests and tools; the builder streams).
 #pragma once
 
 #include <cstddef>

@@ -6,7 +6,7 @@
 
 // Header byte 0 of every stream: how a literal byte is coded.
 enum LiteralMode : std::uint32_t {
-  kLiteralBinary = 0,  // flag bit, then the byte's 8 bits: what the package builder always uses
+  kLiteralBinary = 0,  // flag bit, then the byte's 8 bits: what every package segment uses
   kLiteralAscii = 1,   // flag bit, then the byte's code from AsciiLiteralCodes
 };
 

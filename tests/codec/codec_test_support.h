@@ -77,8 +77,8 @@ Bytes Unrepeating(std::size_t size, std::size_t skip = 0);
 // The stream length bound: every byte a 9-bit literal, plus header and end code.
 std::size_t MaxStreamLength(std::size_t inputLength);
 
-// A deliberately plain encoder written straight from the coding rules (candidate scan without the
-// border-table shortcut, its own window and bit writer). Its output is the reference that
+// A deliberately plain encoder written straight from the coding rules (a scan of every candidate
+// position instead of prefix chains, its own window and bit writer). Its output is the reference that
 // ImplodeStream must match byte for byte.
 Bytes ReferenceImplode(const Bytes& input, std::uint32_t literalMode, std::uint32_t dictionarySize);
 

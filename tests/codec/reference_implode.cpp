@@ -1,5 +1,5 @@
 // The plain reference encoder of the codec tests: the coding rules written out as directly as
-// possible, with none of ImplodeStream's shortcuts (no border table, no combined token heads, no
+// possible, with none of ImplodeStream's shortcuts (no prefix chains, no combined token heads, no
 // staged output). It keeps its own copy of the window with the sorted positions right behind it,
 // because the rules let a comparison near the end of the input read into them.
 #include <cstring>
