@@ -16,6 +16,7 @@
 #include "package/checksum.h"
 #include "package/layout.h"
 #include "package/marker_scan.h"
+#include "script/ini.h"
 #include "script/payload_list.h"
 #include "script/script_check.h"
 
@@ -162,21 +163,6 @@ Failure AppendStub(Build& build, const char* stubPath) {
   return AppendBytes(build, SegmentMarker, kMarkerSize);
 }
 
-// Reads the whole packing list; false when it cannot be read.
-bool ReadListText(const char* path, std::string& text) {
-  platform::File file;
-  std::uint32_t length = 0;
-  if (!platform::OpenFile(path, platform::OpenMode::ReadShared, file) || !platform::SeekEnd(file, length) ||
-      !platform::Seek(file, 0)) {
-    return false;
-  }
-  text.resize(length);
-  std::uint32_t got = 0;
-  if (length != 0 && !platform::ReadFile(file, &text[0], length, got)) return false;
-  text.resize(got);
-  return true;
-}
-
 // The padding to a multiple of 4 and a placeholder word (so the size limit counts it), then the
 // checksum over everything before it in the placeholder's place.
 Failure CloseWithChecksum(Build& build) {
@@ -213,7 +199,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   // A read-only packing list becomes writable: pruning edits it in place.
   platform::SetNormalAttributes(build.listPath);
   std::string text;
-  if (!ReadListText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
+  if (!ReadProfileText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
   build.list = SetupScript(std::move(text));
 
   // What the package is made of and where it goes.

@@ -315,6 +315,11 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
   return StoreText(path, exists, text, edited);
 }
 
+bool ReadProfileText(const char* path, std::string& text) {
+  bool exists = false;
+  return ReadWholeFile(path, text, exists);
+}
+
 bool StoreProfileText(const char* path, const std::string& old, const std::string& text) {
   return old == text || StoreText(path, true, old, text);
 }

@@ -33,6 +33,9 @@ std::uint32_t ReadProfileValue(const char* section, const char* key, const char*
 // line break anywhere, an empty key, a key holding "=" or starting with "[".
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);
 
+// Reads the whole file at `path` as it is, bytes unchanged; false when it cannot be read.
+bool ReadProfileText(const char* path, std::string& text);
+
 // Replaces the text of the existing file at `path`, which holds `old`, by `text`, writing only from
 // the first byte that differs, as the write above does. False when the file cannot be written; a file
 // that was to grow is then cut back to its old length.

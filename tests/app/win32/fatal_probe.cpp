@@ -9,22 +9,14 @@
 
 #include "app/main.h"
 #include "installer/installer.h"
-#include "platform/platform.h"
+#include "script/ini.h"
 
 namespace {
 
 // The script's bytes, or an empty script when the file cannot be read (the fallback box's case).
 SetupScript LoadScript(const char* path) {
   std::string text;
-  platform::File file;
-  std::uint32_t length = 0;
-  if (platform::OpenFile(path, platform::OpenMode::ReadShared, file) && platform::SeekEnd(file, length) &&
-      platform::Seek(file, 0)) {
-    text.resize(length);
-    std::uint32_t got = 0;
-    if (!platform::ReadFile(file, &text[0], length, got)) got = 0;
-    text.resize(got);
-  }
+  if (!ReadProfileText(path, text)) text.clear();
   return SetupScript(std::move(text));
 }
 
