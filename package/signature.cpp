@@ -2,6 +2,9 @@
 // checksum with the signer's changes taken back out of the sum.
 #include "package/signature.h"
 
+#include <memory>
+#include <new>
+
 #include "package/checksum.h"
 #include "package/package_reader.h"
 
@@ -71,16 +74,70 @@ std::uint32_t WordContribution(std::uint32_t value, std::uint32_t offset) {
   return shift == 0 ? value : (value << shift) | (value >> (32 - shift));
 }
 
-bool FeedImageChecksum(void* context, const std::uint8_t* data, std::uint32_t size) {
-  static_cast<ImageChecksum*>(context)->Feed(data, size);
+// The stub image as it streams past: its image checksum, and its last bytes, where a stub that was
+// signed on its own keeps its certificate table. Tables beyond this size are not looked for.
+constexpr std::uint32_t kStubTailSize = 64 * 1024;
+
+struct StubSink {
+  explicit StubSink(const PeSigningFields& fields) : image(fields) {}
+  ImageChecksum image;
+  std::unique_ptr<std::uint8_t[]> tail{new (std::nothrow) std::uint8_t[kStubTailSize]};
+  std::uint32_t length = 0;
+
+  std::uint8_t At(std::uint32_t offset) const { return tail[offset % kStubTailSize]; }
+  std::uint32_t Le32At(std::uint32_t offset) const {
+    return At(offset) | (std::uint32_t{At(offset + 1)} << 8) | (std::uint32_t{At(offset + 2)} << 16) |
+           (std::uint32_t{At(offset + 3)} << 24);
+  }
+};
+
+bool FeedStub(void* context, const std::uint8_t* data, std::uint32_t size) {
+  auto& sink = *static_cast<StubSink*>(context);
+  sink.image.Feed(data, size);
+  if (sink.tail) {
+    for (std::uint32_t i = 0; i < size; ++i) sink.tail[(sink.length + i) % kStubTailSize] = data[i];
+  }
+  sink.length += size;
   return true;
 }
+
+// True when a certificate table starting at `start` ends the stub image exactly: certificates back
+// to back, each opening with its length (at least its own 8-byte header), revision 1.0 or 2.0 and a
+// known type, each but the last rounded up to a multiple of 8.
+bool TableEndsStub(const StubSink& sink, std::uint32_t start) {
+  std::uint64_t at = start;
+  while (at + kCertificateHeaderSize <= sink.length) {
+    const auto offset = static_cast<std::uint32_t>(at);
+    const std::uint32_t length = sink.Le32At(offset);
+    const std::uint32_t revision = sink.At(offset + 4) | (std::uint32_t{sink.At(offset + 5)} << 8);
+    const std::uint32_t type = sink.At(offset + 6) | (std::uint32_t{sink.At(offset + 7)} << 8);
+    if (length < kCertificateHeaderSize || (revision != 0x0100 && revision != 0x0200) || type == 0 || type > 4) {
+      return false;
+    }
+    if (at + length == sink.length) return true;
+    at += (std::uint64_t{length} + 7) & ~std::uint64_t{7};
+    if (at == sink.length) return true;
+  }
+  return false;
+}
+
+// The header fields as the builder copied them from the stub, which a signer then overwrote.
+struct Original {
+  std::uint32_t imageChecksum;
+  std::uint32_t tableOffset;
+  std::uint32_t tableSize;
+};
+
+// At most this many stub tables are tried: each is one more chance for damage to pass unseen.
+constexpr int kMaxStubTables = 4;
 
 // A signer appends its table at a multiple of 8 after padding with zeros, and the package it signed
 // ends on a multiple of 4: so the package ends 0 or 4 bytes before the word boundary at or below the
 // table, with any bytes between that boundary and the table zero. One pass sums everything before
-// the last two candidate words; each candidate is then tried with the signer's two fields taken out
-// and the stub's original image checksum put back in.
+// the last two candidate words; each candidate end is then tried with the signer's two fields taken
+// out and the stub's own values put back in: an unsigned stub's zero entry with its image checksum
+// (zero, or the one recomputed from the stub image); or, for a stub signed on its own, the entry of
+// a table that ends the stub image and the image checksum its signer wrote with that entry in place.
 void CheckSigned(PackageReadAt readAt, void* context, PackageExtent& extent) {
   const PeSigningFields& fields = extent.fields;
   const std::uint32_t boundary = fields.tableOffset & ~3u;
@@ -112,39 +169,58 @@ void CheckSigned(PackageReadAt readAt, void* context, PackageExtent& extent) {
     return;
   }
 
-  // The stub image runs up to the second marker; its checksum is what a linker that sets one wrote.
+  // The stub image runs up to the second marker.
   Sequential input{readAt, context, 0, summed};
   PackageReader reader(ReadSequential, &input, 0, summed);
-  ImageChecksum image(fields);
-  const PackageFault fault = reader.CopyStub(FeedImageChecksum, &image);
+  StubSink stub(fields);
+  const PackageFault fault = reader.CopyStub(FeedStub, &stub);
   if (fault == PackageFault::ReadFailed) {
     extent.seal = PackageSeal::ReadFailed;
     return;
   }
-  const bool stubFound = fault == PackageFault::None;
+  Original originals[2 + kMaxStubTables] = {{0, 0, 0}};
+  int count = 1;
+  if (fault == PackageFault::None) {
+    originals[count++] = {stub.image.Value(), 0, 0};
+    if (stub.tail && stub.length >= fieldsEnd + kCertificateHeaderSize) {
+      const std::uint32_t reach = stub.length < kStubTailSize ? stub.length : kStubTailSize;
+      for (std::uint32_t start = (stub.length - kCertificateHeaderSize) & ~7u;
+           start >= fieldsEnd && stub.length - start <= reach && count < 2 + kMaxStubTables; start -= 8) {
+        if (TableEndsStub(stub, start)) {
+          originals[count++] = {stub.image.ValueWithEntry(start, stub.length - start), start, stub.length - start};
+        }
+        if (start < 8) break;
+      }
+    }
+  }
 
   const std::uint32_t signerFields = WordContribution(fields.imageChecksum, fields.checksumOffset) +
                                      WordContribution(fields.tableOffset, fields.entryOffset) +
                                      WordContribution(fields.tableSize, fields.entryOffset + 4);
-  struct Candidate {
+  struct End {
     bool possible;
     std::uint32_t end;
     std::uint32_t sum;     // every word before the checksum word, as signed
     std::uint32_t stored;  // the checksum word
   };
   // No padding first: a package already on a multiple of 8 gets none.
-  const Candidate candidates[] = {
+  const End ends[] = {
       {true, boundary, sum + nextToLast, last},
       {last == 0, boundary - 4, sum, nextToLast},
   };
-  for (const Candidate& candidate : candidates) {
-    if (!candidate.possible) continue;
-    const std::uint32_t unsignedSum = candidate.sum - signerFields;
-    if (unsignedSum == candidate.stored ||
-        (stubFound && unsignedSum + WordContribution(image.Value(), fields.checksumOffset) == candidate.stored)) {
-      extent.seal = PackageSeal::Signed;
-      extent.packageEnd = candidate.end;
-      return;
+  for (const End& end : ends) {
+    if (!end.possible) continue;
+    const std::uint32_t fieldsCleared = end.sum - signerFields;
+    for (int i = 0; i < count; ++i) {
+      const Original& original = originals[i];
+      if (fieldsCleared + WordContribution(original.imageChecksum, fields.checksumOffset) +
+              WordContribution(original.tableOffset, fields.entryOffset) +
+              WordContribution(original.tableSize, fields.entryOffset + 4) ==
+          end.stored) {
+        extent.seal = PackageSeal::Signed;
+        extent.packageEnd = end.end;
+        return;
+      }
     }
   }
 }
@@ -204,9 +280,16 @@ void ImageChecksum::Feed(const std::uint8_t* data, std::uint32_t size) {
   }
 }
 
-std::uint32_t ImageChecksum::Value() const {
+std::uint32_t ImageChecksum::ValueWithEntry(std::uint32_t tableOffset, std::uint32_t tableSize) const {
   std::uint32_t sum = sum_;
   if (length_ % 2 != 0) sum += low_;
+  // Folding with the carry added back is addition modulo 0xFFFF that gives 0 only when every word
+  // was 0: the result does not depend on the order, so the entry's bytes may come last.
+  for (std::uint32_t i = 0; i < kDirectorySize; ++i) {
+    const std::uint32_t at = fields_.entryOffset + i;
+    const std::uint32_t value = i < 4 ? tableOffset : tableSize;
+    if (at < length_) sum += ((value >> (8 * (i % 4))) & 0xFF) << (8 * (at % 2));
+  }
   sum = (sum & 0xFFFF) + (sum >> 16);
   sum = (sum & 0xFFFF) + (sum >> 16);
   return sum + length_;

@@ -7,10 +7,12 @@
 // the table's file offset and size), pads the file with zero bytes to a multiple of 8, and appends
 // the certificate table, which then ends the file. A signed package therefore ends where that
 // padding begins: its checksum word sits just before it, and covers the two header fields as the
-// stub had them when the builder copied it: a zero certificate-table entry (the signer refuses a
-// file whose entry points anywhere but at the end) and the stub's own image checksum, which is
-// either zero (a linker that leaves it out) or the checksum of the stub image itself, recomputed
-// here from the stub's own bytes. Re-signing replaces the table or nests a signature inside it; the
+// builder copied them from the stub. For a stub as linked, that is a zero entry and an image
+// checksum that is either zero (a linker that leaves it out) or the checksum of the stub image,
+// recomputed here from the stub's own bytes. A stub that was signed on its own ends with its table,
+// and its entry and checksum are those of that table: both are found again from the stub's last
+// bytes. Nothing else is guessed, so a stub whose image checksum was simply wrong makes packages
+// that are refused once signed. Re-signing replaces the table or nests a signature inside it; the
 // table still ends the file, so both read the same way.
 #pragma once
 
@@ -40,7 +42,10 @@ class ImageChecksum {
  public:
   explicit ImageChecksum(const PeSigningFields& fields) : fields_(fields) {}
   void Feed(const std::uint8_t* data, std::uint32_t size);
-  std::uint32_t Value() const;
+  std::uint32_t Value() const { return ValueWithEntry(0, 0); }
+  // The value with the certificate-table entry holding these instead: what the signer of a stub
+  // that was signed on its own wrote.
+  std::uint32_t ValueWithEntry(std::uint32_t tableOffset, std::uint32_t tableSize) const;
 
  private:
   PeSigningFields fields_;
@@ -68,7 +73,7 @@ struct PackageExtent {
 };
 
 // Checks the package checksum of a file of `fileLength` bytes, signed or not. A package whose
-// certificate-table entry ends the file is read as signed; any other is checked as built, so a
-// package built from a stub that was signed on its own (its entry points at the stub's table,
-// inside the package) still checks as it always did.
+// certificate-table entry ends the file is read as signed; any other is checked as built, so an
+// unsigned package built from a stub that was signed on its own (its entry points at the stub's
+// table, inside the package) still checks as it always did.
 PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_t fileLength);

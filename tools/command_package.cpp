@@ -58,11 +58,10 @@ std::string DescribeSignature(const PackageExtent& extent) {
            " bytes of padding (the signature is not checked here)";
   }
   if (extent.hasEntry) {
-    // Built from a stub that was signed on its own: its table lies inside the package, and signs
-    // nothing of it. A signer refuses such a package.
+    // Built from a stub that was signed on its own: its table lies inside the package and signs
+    // nothing of what was appended.
     return "signature: not signed; the stub's own certificate table (" + std::to_string(extent.fields.tableSize) +
-           " bytes at offset " + std::to_string(extent.fields.tableOffset) +
-           ") lies inside the package: build from an unsigned stub to sign it";
+           " bytes at offset " + std::to_string(extent.fields.tableOffset) + ") signs only the stub";
   }
   return "signature: not signed";
 }

@@ -110,6 +110,24 @@ accepted resigned.exe
 sign signed.exe nested.exe -nest -h sha1
 accepted nested.exe
 
+# A stub signed before the build: the package built from it is unsigned, with the stub's table
+# inside it, and installs as it always did; signed, it installs like any other.
+mkdir presigned
+cp list.ini readme.txt license.txt example_setup.exe presigned/
+sign QorEngineUpdate.exe presigned/QorEngineUpdate.exe
+status=$(cd presigned && status_of QorEngineUpdate.exe /m '.\list.ini')
+[ "$status" = 0 ] && [ -f "presigned/$package" ] || fail "no package built from the signed stub ('$status')"
+cp "presigned/$package" presigned-unsigned.exe
+if [ -n "$qorpack" ]; then
+  out=$("$qorpack" verify presigned-unsigned.exe 2>&1) || fail "qorpack verify refuses the package of a signed stub"
+  grep -q "^signature: not signed; the stub's own certificate table" <<<"$out" ||
+    fail "qorpack verify of the package of a signed stub says: $out"
+fi
+rm -rf "$target"
+[ "$(status_of presigned-unsigned.exe /h)" = 0 ] || fail "the package of a signed stub does not install"
+sign presigned-unsigned.exe presigned-signed.exe
+accepted presigned-signed.exe
+
 # One changed byte: in the stub's header beside the signer's fields (the link time), in the setup
 # script, in the payload, in the checksum word before the padding; and a certificate-table entry
 # that no longer reaches the end of the file.

@@ -71,6 +71,33 @@ Bytes PeStub(bool pe32Plus, StubChecksum checksum) {
   return stub;
 }
 
+// The image checksum straight from its definition, over a whole file, for stubs that were signed.
+std::uint32_t ReferenceImageChecksum(Bytes bytes) {
+  const std::size_t length = bytes.size();
+  Put32(bytes, kChecksumAt, 0);
+  if (length % 2 != 0) bytes.push_back(0);
+  std::uint64_t sum = 0;
+  for (std::size_t i = 0; i < length; i += 2) sum += bytes[i] | (bytes[i + 1] << 8);
+  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint32_t>(sum + length);
+}
+
+// A stub signed on its own: its last 24 bytes are its table, one certificate or two (13 bytes,
+// rounded up to 16, then 8), and its image checksum is the one its signer wrote.
+Bytes PresignedStub(bool twoCertificates) {
+  Bytes stub = PeStub(false, StubChecksum::Correct);
+  const std::uint32_t lengths[2][2] = {{24, 0}, {13, 8}};
+  for (std::uint32_t i = 0, at = 1000; i < 2 && lengths[twoCertificates][i] != 0; ++i, at += 16) {
+    Put32(stub, at, lengths[twoCertificates][i]);
+    Put16(stub, at + 4, 0x0200);
+    Put16(stub, at + 6, 2);
+  }
+  Put32(stub, EntryAt(false), 1000);
+  Put32(stub, EntryAt(false) + 4, 24);
+  Put32(stub, kChecksumAt, ReferenceImageChecksum(stub));
+  return stub;
+}
+
 Bytes Package(const Bytes& stub) {
   const std::string script = "[Cmd]\r\nFileName=setup.exe\r\n[Files]\r\nFile01=a.txt,a\r\n";
   return testpkg::Compose(stub, {testpkg::ToBytes(script), 0x01D5000000000000ull},
@@ -106,9 +133,8 @@ TEST(Signature, PackagesSignedOrNot) {
   const auto plainEnd = static_cast<int>(plain.size());
   const Bytes signedOnce = Sign(plain, 4, 1448);
   // A stub signed before the build: its table ends the stub, inside the package.
-  Bytes presignedStub = PeStub(false, StubChecksum::Correct);
-  Put32(presignedStub, EntryAt(false), 1000);
-  Put32(presignedStub, EntryAt(false) + 4, 24);
+  const Bytes presigned = Package(PresignedStub(false));
+  const auto presignedEnd = static_cast<int>(presigned.size());
 
   const Case cases[] = {
       {"unsigned", [&] { return plain; }, PackageSeal::Unsigned, -1},
@@ -128,8 +154,18 @@ TEST(Signature, PackagesSignedOrNot) {
       // Nothing tells what a wrong image checksum was: such a stub's packages are refused once signed.
       {"signed, the stub's image checksum was wrong",
        [&] { return Sign(Package(PeStub(false, StubChecksum::Stale)), 4, 100); }, PackageSeal::Mismatch, -2},
-      {"unsigned, the stub had been signed on its own", [&] { return Package(presignedStub); },
-       PackageSeal::Unsigned, -1},
+      {"unsigned, the stub had been signed on its own", [&] { return presigned; }, PackageSeal::Unsigned, -1},
+      {"signed, the stub had been signed on its own", [&] { return Sign(presigned, 4, 200); }, PackageSeal::Signed,
+       presignedEnd},
+      {"signed, the stub had been signed on its own with two certificates",
+       [&] { return Sign(Package(PresignedStub(true)), 4, 200); }, PackageSeal::Signed, presignedEnd},
+      {"signed, the stub's own table changed",
+       [&] {
+         Bytes bytes = Sign(presigned, 4, 200);
+         bytes[1004] = 0x01;  // its revision
+         return bytes;
+       },
+       PackageSeal::Mismatch, -2},
       {"padding that is not zero",
        [&] {
          Bytes bytes = Sign(plain, 7, 64);
