@@ -38,12 +38,13 @@ std::string FormatFileTime(std::uint64_t fileTime) {
   return text;
 }
 
-// Why a package is refused before its pieces are read.
-std::string DescribeRefusal(const PackageExtent& extent) {
+// Why a package is refused before its pieces are read: "the checksum does not match" (list says
+// "checksum does not match" on a line of its own), or a damaged certificate-table entry.
+std::string DescribeRefusal(const PackageExtent& extent, Walk walk) {
   if (extent.seal == PackageSeal::StrayEntry) {
     return "the certificate-table entry does not end at the end of the file: the package is damaged";
   }
-  return "the checksum does not match";
+  return walk == Walk::List ? "checksum does not match" : "the checksum does not match";
 }
 
 // Whether the package is signed and how large its certificate table is. The signature's trust and
@@ -52,16 +53,15 @@ std::string DescribeSignature(const PackageExtent& extent) {
   const PeSigningFields& table = extent.fields;
   // Also for a package that fails its checksum: list still tells how it was signed.
   if (extent.signedLayout) {
-    return "signature: signed, a certificate table of " + std::to_string(extent.fields.tableSize) +
-           " bytes at offset " + std::to_string(extent.fields.tableOffset) + " after " +
-           std::to_string(table.tableOffset - extent.packageEnd) +
+    return "signature: signed, a certificate table of " + std::to_string(table.tableSize) + " bytes at offset " +
+           std::to_string(table.tableOffset) + " after " + std::to_string(table.tableOffset - extent.packageEnd) +
            " bytes of padding (the signature is not checked here)";
   }
   if (extent.hasEntry) {
     // Built from a stub that was signed on its own: its table lies inside the package and signs
     // nothing of what was appended.
-    return "signature: not signed; the stub's own certificate table (" + std::to_string(extent.fields.tableSize) +
-           " bytes at offset " + std::to_string(extent.fields.tableOffset) + ") signs only the stub";
+    return "signature: not signed; the stub's own certificate table (" + std::to_string(table.tableSize) +
+           " bytes at offset " + std::to_string(table.tableOffset) + ") signs only the stub";
   }
   return "signature: not signed";
 }
@@ -132,10 +132,11 @@ int WalkPackage(int argc, char** argv, Walk walk) {
   if (checksum.code == kFatalFile) return Fail(checksum.reason);
   if (checksum) {
     // The installer refuses such a package before reading it; list still shows what is there.
-    if (walk != Walk::List) return Fail(DescribeRefusal(extent));
-    std::printf("%s\n", DescribeRefusal(extent).c_str());
+    if (walk != Walk::List) return Fail(DescribeRefusal(extent, walk));
+    std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
   }
-  const std::uint32_t end = extent.packageEnd;
+  // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
+  const std::uint32_t end = extent.packageEnd >= 4 ? extent.packageEnd : length;
 
   PackageFileReader file(package, 0, end - 4);
   PackageReader& reader = file.reader();
