@@ -30,12 +30,10 @@ Failure StartUp(InstallSession& session) {
   if (!platform::OpenFile(ownPath, platform::OpenMode::ReadShared, session.package)) {
     return Fail(kFatalFile, "the package cannot be opened");
   }
-  if (Failure failure = VerifyPackageChecksum(session.package)) return failure;
-  std::uint32_t length = 0;
-  if (!platform::SeekEnd(session.package, length) || length < 4) {
-    return Fail(kFatalFile, "the package cannot be read");
-  }
-  session.payloadEnd = length - 4;
+  // A signed package ends before the signer's padding and certificate table.
+  PackageExtent extent;
+  if (Failure failure = VerifyPackage(session.package, extent)) return failure;
+  session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
 
   // Without the temporary directory the files would land in the current directory.

@@ -2,23 +2,46 @@
 // installer's failures.
 #include "installer/segment.h"
 
-#include "package/checksum.h"
 
-Failure VerifyPackageChecksum(platform::File& file) {
+namespace {
+
+bool ReadFileAt(void* context, std::uint32_t offset, std::uint8_t* buffer, std::uint32_t size) {
+  auto& file = *static_cast<platform::File*>(context);
+  if (!platform::Seek(file, offset)) return false;
+  while (size != 0) {
+    std::uint32_t got = 0;
+    if (!platform::ReadFile(file, buffer, size, got) || got == 0) return false;
+    buffer += got;
+    size -= got;
+  }
+  return true;
+}
+
+}  // namespace
+
+Failure VerifyPackage(platform::File& file, PackageExtent& extent) {
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
   std::uint32_t length = 0;
   if (!platform::SeekEnd(file, length)) return Fail(kFatalFile, kReadFailed);
-  // Shorter than the checksum word: no package, so nothing can match.
-  if (length < kChecksumSize) return Fail(kFatalChecksum, "the package checksum does not match");
-  std::uint32_t sum = 0;
-  std::uint8_t stored[kChecksumSize];
-  std::uint32_t got = 0;
-  if (!platform::Seek(file, 0) || !PackageChecksum(platform::ReadFromFile, &file, length - kChecksumSize, sum) ||
-      !platform::ReadFile(file, stored, kChecksumSize, got) || got != kChecksumSize) {
-    return Fail(kFatalFile, kReadFailed);
+  extent = CheckPackageSeal(ReadFileAt, &file, length);
+  switch (extent.seal) {
+    case PackageSeal::Unsigned:
+    case PackageSeal::Signed:
+      return Failure();
+    case PackageSeal::ReadFailed:
+      return Fail(kFatalFile, kReadFailed);
+    case PackageSeal::StrayEntry:
+      return Fail(kFatalChecksum,
+                  "the certificate-table entry does not end at the end of the file: the package is damaged");
+    case PackageSeal::Mismatch:
+      break;
   }
-  if (LoadChecksumWord(stored) != sum) return Fail(kFatalChecksum, "the package checksum does not match");
-  return Failure();
+  return Fail(kFatalChecksum, "the package checksum does not match");
+}
+
+Failure VerifyPackageChecksum(platform::File& file) {
+  PackageExtent extent;
+  return VerifyPackage(file, extent);
 }
 
 PackageFileReader::PackageFileReader(platform::File& file, std::uint32_t start, std::uint32_t end,

@@ -7,12 +7,18 @@
 #include <string>
 
 #include "package/package_reader.h"
+#include "package/signature.h"
 #include "platform/platform.h"
 #include "script/failure.h"
 
-// Checks the checksum word at the end of `file` against the sum of everything before it. Code 2
-// when it does not match (a file shorter than the word included), code 3 when the file cannot be
-// read. Leaves the file position anywhere.
+// Checks the package checksum of `file`: the word at its end against the sum of everything before
+// it, or for a signed package the word before the signer's padding and certificate table, with the
+// header fields the signer rewrote counted as they were built. Code 2 when it does not match (a file
+// shorter than the word included) or when a certificate-table entry that does not end the file
+// comes with no matching checksum (damage, like any other changed byte); code 3 when the file cannot
+// be read. `extent` tells where the package ends and what the signature looks like. Leaves the file
+// position anywhere.
+Failure VerifyPackage(platform::File& file, PackageExtent& extent);
 Failure VerifyPackageChecksum(platform::File& file);
 
 // Told the package offset reached after every read of the package, and the package's size.

@@ -14,6 +14,8 @@
 // the marker. A reader counts the stub's own copy, so the marker that ends the stub is the second
 // occurrence from the start. There is no directory: the number of file pieces is the number of
 // FileNN entries of the stored script. Offsets are 32-bit, so a package stays below 2 GiB.
+// A signer may later rewrite two fields of the stub's header and append zero padding and its
+// certificate table after the checksum: package/signature.h reads such a package.
 // A file time is a Windows file time (100-ns intervals since 1601-01-01 UTC), stored as its low
 // 32-bit half, then its high half, each little-endian.
 #pragma once

@@ -12,6 +12,7 @@ packages=(
   wine wine32:i386 xvfb xauth fonts-wine
   imagemagick                               # draws the installer's side picture and icon
   nsis unzip zip time                       # reference tools for the benchmarks
+  osslsigncode openssl                      # sign packages in the signing tests
 )
 
 missing=()

@@ -38,6 +38,34 @@ std::string FormatFileTime(std::uint64_t fileTime) {
   return text;
 }
 
+// Why a package is refused before its pieces are read: "the checksum does not match" (list says
+// "checksum does not match" on a line of its own), or a damaged certificate-table entry.
+std::string DescribeRefusal(const PackageExtent& extent, Walk walk) {
+  if (extent.seal == PackageSeal::StrayEntry) {
+    return "the certificate-table entry does not end at the end of the file: the package is damaged";
+  }
+  return walk == Walk::List ? "checksum does not match" : "the checksum does not match";
+}
+
+// Whether the package is signed and how large its certificate table is. The signature's trust and
+// digest are not checked: a signing tool or Windows does that.
+std::string DescribeSignature(const PackageExtent& extent) {
+  const PeSigningFields& table = extent.fields;
+  // Also for a package that fails its checksum: list still tells how it was signed.
+  if (extent.signedLayout) {
+    return "signature: signed, a certificate table of " + std::to_string(table.tableSize) + " bytes at offset " +
+           std::to_string(table.tableOffset) + " after " + std::to_string(table.tableOffset - extent.packageEnd) +
+           " bytes of padding (the signature is not checked here)";
+  }
+  if (extent.hasEntry) {
+    // Built from a stub that was signed on its own: its table lies inside the package and signs
+    // nothing of what was appended.
+    return "signature: not signed; the stub's own certificate table (" + std::to_string(table.tableSize) +
+           " bytes at offset " + std::to_string(table.tableOffset) + ") signs only the stub";
+  }
+  return "signature: not signed";
+}
+
 // A piece's destination: a file (extract), or only a count (list, verify), plus the script's text.
 struct Sink {
   platform::File* file;
@@ -99,15 +127,18 @@ int WalkPackage(int argc, char** argv, Walk walk) {
   }
   std::uint32_t length = 0;
   if (!platform::SeekEnd(package, length) || length < 4) return Fail("not a package: shorter than 4 bytes");
-  const Failure checksum = VerifyPackageChecksum(package);
+  PackageExtent extent;
+  const Failure checksum = VerifyPackage(package, extent);
   if (checksum.code == kFatalFile) return Fail(checksum.reason);
   if (checksum) {
     // The installer refuses such a package before reading it; list still shows what is there.
-    if (walk != Walk::List) return Fail("the checksum does not match");
-    std::printf("checksum does not match\n");
+    if (walk != Walk::List) return Fail(DescribeRefusal(extent, walk));
+    std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
   }
+  // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
+  const std::uint32_t end = extent.packageEnd >= 4 ? extent.packageEnd : length;
 
-  PackageFileReader file(package, 0, length - 4);
+  PackageFileReader file(package, 0, end - 4);
   PackageReader& reader = file.reader();
   Sink stub = {nullptr, nullptr, 0, 0};
   const PackageFault stubFault = reader.CopyStub(Store, &stub);
@@ -133,7 +164,7 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     if (!ReadPiece(reader, walk, entry.name, directory + entry.name, nullptr)) return 1;
   }
 
-  const std::uint32_t rest = length - 4 - reader.Position();
+  const std::uint32_t rest = end - 4 - reader.Position();
   if (walk == Walk::Verify) {
     std::printf("%s: checksum matches, the script and %zu files decode\n", argv[0], entries.size());
   } else if (walk == Walk::List) {
@@ -142,6 +173,7 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     if (script.Read("Cmd", "FileName", command) == ScriptValue::Missing) command = "@";
     std::printf("title: %s\nfinishing command: %s\n", title.c_str(), command.c_str());
   }
+  if (walk != Walk::Extract) std::printf("%s\n", DescribeSignature(extent).c_str());
   if (rest > 3) std::printf("note: %u bytes after the last piece are not read by the installer\n", rest);
   return 0;
 }

@@ -36,11 +36,12 @@ const Command kCommands[] = {
      "Edit Title, FileName, the [Files] entries and OutputName, then run qorpack build list.ini in DIR.\n"},
     {"list", CommandList, 1, "list PKG", "show the pieces of a package",
      "Prints every piece of the package PKG (the stub, the setup script, each payload file) with its\n"
-     "packed and unpacked size and stored time, then the title and the finishing command. A checksum\n"
-     "that does not match is reported, and the pieces are shown anyway.\n"},
+     "packed and unpacked size and stored time, then the title, the finishing command and whether the\n"
+     "package is signed. A checksum that does not match is reported, and the pieces are shown anyway.\n"},
     {"verify", CommandVerify, 1, "verify PKG", "check the checksum and that every piece decodes",
      "Checks the checksum of PKG and decodes the setup script and every payload file, as the installer\n"
-     "would. Exit status 0 when all of it is sound, 1 otherwise.\n"},
+     "would, and tells whether the package is signed and how large its certificate table is (the\n"
+     "signature itself is not checked). Exit status 0 when all of it is sound, 1 otherwise.\n"},
     {"extract", CommandExtract, 2, "extract PKG DIR", "write the setup script and the payload into DIR",
      "Writes SetupQor.ini and every payload file of PKG into the existing directory DIR, with their\n"
      "stored times, as the installer writes them into the temporary folder.\n"},
