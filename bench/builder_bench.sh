@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Package build benchmark: one ~100 MB mixed payload (real PE files, text, incompressible data),
-# packed by `qorpack build` and by makensis (zlib) in the same run. Prints build times, package
-# sizes, their ratios and the peak memory of both (from /usr/bin/time -v).
+# packed by `qorpack build` (on every core, and on one) and by makensis (zlib) in the same run.
+# Prints build times, package sizes, their ratios and the peak memory of both (from /usr/bin/time
+# -v), and checks that every number of threads gives the same bytes.
 # Usage: builder_bench.sh QORPACK WORK_DIR [STUB]   (STUB: QorEngineUpdate.exe; a stand-in otherwise)
 set -euo pipefail
 qorpack=$1 work=$2 stub=${3:-}
@@ -70,15 +71,19 @@ measure() {  # measure NAME COMMAND...: prints seconds and peak kB
 }
 
 read -r q_seconds q_peak < <(measure qorpack "$qorpack" build list.ini)
+mv bench.qor.exe bench.qor-all.exe
+read -r q1_seconds q1_peak < <(measure qorpack1 "$qorpack" build -j 1 list.ini)
 read -r n_seconds n_peak < <(measure makensis makensis -V1 bench.nsi)
+cmp -s bench.qor-all.exe bench.qor.exe || { echo "builder_bench: -j 1 and the default give other bytes" >&2; exit 1; }
 q_size=$(stat -c %s bench.qor.exe)
 n_size=$(stat -c %s bench.nsis.exe)
 
-printf 'payload:        %d bytes in %d files\n' "$payload_bytes" "$(ls payload | wc -l)"
-printf 'qorpack build:  %6.2f s  %11d bytes  peak %6d kB\n' "$q_seconds" "$q_size" "$q_peak"
-printf 'makensis zlib:  %6.2f s  %11d bytes  peak %6d kB\n' "$n_seconds" "$n_size" "$n_peak"
-awk -v qs="$q_seconds" -v ns="$n_seconds" -v qz="$q_size" -v nz="$n_size" -v qp="$q_peak" 'BEGIN {
-  printf "time ratio (qorpack / makensis): %.2f (goal: at most 1)\n", qs / ns
+printf 'payload:          %d bytes in %d files, %d cores\n' "$payload_bytes" "$(ls payload | wc -l)" "$(nproc)"
+printf 'qorpack build:    %6.2f s  %11d bytes  peak %6d kB\n' "$q_seconds" "$q_size" "$q_peak"
+printf 'qorpack build -j 1: %4.2f s  %11s bytes  peak %6d kB  (the same bytes)\n' "$q1_seconds" "$q_size" "$q1_peak"
+printf 'makensis zlib:    %6.2f s  %11d bytes  peak %6d kB\n' "$n_seconds" "$n_size" "$n_peak"
+awk -v qs="$q_seconds" -v q1="$q1_seconds" -v ns="$n_seconds" -v qz="$q_size" -v nz="$n_size" -v qp="$q_peak" 'BEGIN {
+  printf "time ratio (qorpack / makensis): %.3f (goal: at most 0.15); on one thread %.3f\n", qs / ns, q1 / ns
   printf "size ratio (qorpack / makensis): %.3f\n", qz / nz
   printf "qorpack peak memory: %.1f MB (goal: under 64 MB)\n", qp / 1024
 }'

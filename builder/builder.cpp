@@ -12,6 +12,7 @@
 #include "builder/build_log.h"
 #include "builder/compress_segment.h"
 #include "builder/packing_list.h"
+#include "builder/segment_pipeline.h"
 #include "builder/version.h"
 #include "package/checksum.h"
 #include "package/layout.h"
@@ -79,15 +80,23 @@ struct SegmentTexts {
   const char* compressFailed;
 };
 
-// Compresses the open `source` as the next segment, then appends the marker and its file time.
-Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts) {
-  switch (WriteCompressedSegment(build.writer, source, build.check, name)) {
-    case SegmentResult::Ok: break;
+// The build's failure for a segment's result; none for Ok.
+Failure SegmentFailure(SegmentResult result, const char* name, const SegmentTexts& texts) {
+  switch (result) {
+    case SegmentResult::Ok: return Failure();
     case SegmentResult::NoMemory: return BuildFailure(texts.compressCode, texts.compressFailed);
     case SegmentResult::ReadFailed: return BuildFailure(texts.readCode, texts.readFailed);
     case SegmentResult::WriteFailed: return BuildFailure(kFatalFile, texts.writeFailed);
     case SegmentResult::TooLarge: return BuildFailure(kFatalFile, kPackageTooLarge);
     case SegmentResult::MarkerInEveryStream: return BuildFailure(kFatalCodec, kMarkerEverywhere, name);
+  }
+  return BuildFailure(kFatalFile, texts.writeFailed);
+}
+
+// Compresses the open `source` as the next segment, then appends the marker and its file time.
+Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts) {
+  if (Failure failure = SegmentFailure(WriteCompressedSegment(build.writer, source, build.check, name), name, texts)) {
+    return failure;
   }
   std::uint64_t fileTime = 0;
   if (!platform::GetLastWriteTime(source, fileTime)) return BuildFailure(texts.readCode, texts.readFailed);
@@ -269,19 +278,40 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     if (Failure failure = AppendSegment(build, list, build.listPath, kListTexts)) return failure;
   }
 
-  // Every Files entry, in order.
+  // Every Files entry, in order; their segments are compressed ahead on the build's threads.
   static const SegmentTexts kFileTexts = {kFatalFile, "Error reading the input file.\r\n", kWriteFailed,
                                           kFatalCodec, "Error allocating memory.\r\n"};
+  static const char kOpenFailed[] = "\r\nError opening an input file.\r\n";
+  std::vector<std::string> sources;
   for (int k = 1; k <= static_cast<int>(entries.size()); ++k) {
     std::string value;
     if (Failure failure = ReadFilesEntry(script, k, value, present)) return failure;
     const char* source = nullptr;
     if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
-    platform::File input;
-    if (!platform::OpenFile(source, platform::OpenMode::ReadShared, input)) {
-      return BuildFailure(kFatalScript, "\r\nError opening an input file.\r\n");
+    sources.emplace_back(source);
+  }
+  SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const char* source = sources[i].c_str();
+    HeldSegment held = pipeline.Take(i);
+    if (held.streamed) {
+      platform::File input;
+      if (!platform::OpenFile(source, platform::OpenMode::ReadShared, input)) {
+        return BuildFailure(kFatalScript, kOpenFailed);
+      }
+      if (Failure failure = AppendSegment(build, input, source, kFileTexts)) return failure;
+      continue;
     }
-    if (Failure failure = AppendSegment(build, input, source, kFileTexts)) return failure;
+    if (!held.opened) return BuildFailure(kFatalScript, kOpenFailed);
+    if (Failure failure = SegmentFailure(held.result, source, kFileTexts)) return failure;
+    if (!held.timeRead) return BuildFailure(kFileTexts.readCode, kFileTexts.readFailed);
+    if (Failure failure = AppendBytes(build, held.stream.data(), static_cast<std::uint32_t>(held.stream.size()))) {
+      return failure;
+    }
+    if (build.check.progress != nullptr) {
+      build.check.progress(build.check.progressContext, source, held.stream.size(), held.stream.size());
+    }
+    if (Failure failure = AppendMarkerAndTime(build, held.fileTime)) return failure;
   }
 
   return CloseWithChecksum(build);

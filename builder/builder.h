@@ -17,6 +17,9 @@ struct BuildOptions {
   // Called as each source is read: its source path, bytes read so far, its size (0: unknown).
   void (*progress)(void* context, const char* name, std::uint64_t done, std::uint64_t size) = nullptr;
   void* context = nullptr;
+  // Threads that compress segments ahead of the writer; 0 for one per core. The package is the
+  // same bytes whatever the number.
+  unsigned jobs = 0;
   // The largest package to write; tests set a small one in place of the 2 GiB limit.
   std::uint32_t packageLimit = kMaxPackageSize;
   // The bytes no compressed segment may hold; null means SegmentMarker. Tests pass a probe that

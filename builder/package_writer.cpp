@@ -20,10 +20,28 @@ bool StartPackage(PackageWriter& writer, platform::File& file, std::uint32_t lim
   return writer.buffer != nullptr;
 }
 
+void StartMemoryPackage(PackageWriter& writer, std::vector<std::uint8_t>& memory, std::uint32_t limit) {
+  memory.clear();
+  writer.file = nullptr;
+  writer.memory = &memory;
+  writer.limit = limit;
+  writer.length = 0;
+  writer.buffered = 0;
+}
+
 WriteResult Append(PackageWriter& writer, const void* bytes, std::uint32_t size) {
   // Compared as room left: length + size could wrap around.
   if (size > writer.limit - writer.length) return WriteResult::TooLarge;
   const std::uint8_t* p = static_cast<const std::uint8_t*>(bytes);
+  if (writer.memory != nullptr) {
+    try {
+      writer.memory->insert(writer.memory->end(), p, p + size);
+    } catch (const std::bad_alloc&) {
+      return WriteResult::Failed;
+    }
+    writer.length += size;
+    return WriteResult::Ok;
+  }
   while (size > 0) {
     if (writer.buffered == kWriteBuffer && !FlushPackage(writer)) return WriteResult::Failed;
     std::uint32_t n = kWriteBuffer - writer.buffered;
@@ -38,7 +56,7 @@ WriteResult Append(PackageWriter& writer, const void* bytes, std::uint32_t size)
 }
 
 bool FlushPackage(PackageWriter& writer) {
-  if (writer.buffered == 0) return true;
+  if (writer.buffered == 0 || writer.memory != nullptr) return true;
   const bool ok = platform::WriteFile(*writer.file, writer.buffer.get(), writer.buffered);
   writer.buffered = 0;
   return ok;
@@ -46,6 +64,11 @@ bool FlushPackage(PackageWriter& writer) {
 
 bool CutPackage(PackageWriter& writer, std::uint32_t length) {
   if (length > writer.length) return false;
+  if (writer.memory != nullptr) {
+    writer.memory->resize(length);
+    writer.length = length;
+    return true;
+  }
   const std::uint32_t written = writer.length - writer.buffered;
   if (length >= written) {
     writer.buffered = length - written;

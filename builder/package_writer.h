@@ -5,14 +5,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 
 // The largest package: 2 GiB less one byte.
 constexpr std::uint32_t kMaxPackageSize = 0x7FFFFFFFu;
 
+// Writes to `file` through `buffer`, or, for a segment compressed ahead of its turn, into `memory`.
 struct PackageWriter {
   platform::File* file = nullptr;
+  std::vector<std::uint8_t>* memory = nullptr;
   std::uint32_t limit = kMaxPackageSize;  // the most bytes the package may reach
   std::uint32_t length = 0;               // bytes appended so far (written or buffered)
   std::uint32_t buffered = 0;             // of which still in `buffer`
@@ -27,6 +30,8 @@ enum class WriteResult {
 
 // Sets up a writer for the open, empty `file`; false when its buffer cannot be allocated.
 bool StartPackage(PackageWriter& writer, platform::File& file, std::uint32_t limit);
+// Sets up a writer that appends to `memory` (emptied first), up to `limit` bytes.
+void StartMemoryPackage(PackageWriter& writer, std::vector<std::uint8_t>& memory, std::uint32_t limit);
 WriteResult Append(PackageWriter& writer, const void* bytes, std::uint32_t size);
 // Writes out the buffered bytes; the file position is then the package's end.
 bool FlushPackage(PackageWriter& writer);

@@ -60,9 +60,34 @@ void Progress(void* context, const char* name, std::uint64_t done, std::uint64_t
 
 }  // namespace
 
+// Reads "-j N", "-jN" or "--jobs N" (N from 1 to 256); false for anything else.
+bool ParseJobs(int& argc, char**& argv, unsigned& jobs) {
+  std::string text;
+  const std::string first = argv[0];
+  if ((first == "-j" || first == "--jobs") && argc >= 2) {
+    text = argv[1];
+    argc -= 2;
+    argv += 2;
+  } else if (first.rfind("-j", 0) == 0 && first.size() > 2) {
+    text = first.substr(2);
+    argc -= 1;
+    argv += 1;
+  } else {
+    return false;
+  }
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  jobs = static_cast<unsigned>(std::stoul(text));
+  return jobs >= 1 && jobs <= 256;
+}
+
 int CommandBuild(int argc, char** argv) {
+  unsigned jobs = 0;
+  if (argc >= 1 && argv[0][0] == '-' && !ParseJobs(argc, argv, jobs)) {
+    std::fprintf(stderr, "usage: qorpack build [-j N] LIST   (N: 1 to 256 threads)\n");
+    return 2;
+  }
   if (argc != 1) {
-    std::fprintf(stderr, "usage: qorpack build LIST   (or: qorpack /m LIST)\n");
+    std::fprintf(stderr, "usage: qorpack build [-j N] LIST   (or: qorpack /m LIST)\n");
     return 2;
   }
   const char* list = argv[0];
@@ -78,6 +103,7 @@ int CommandBuild(int argc, char** argv) {
   options.echo = Echo;
   options.progress = Progress;
   options.context = &console;
+  options.jobs = jobs;
   const int status = BuildPackage(argumentText.c_str(), options);
   ClearProgress(console);
   return status;

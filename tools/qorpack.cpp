@@ -22,12 +22,14 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"build", CommandBuild, kOwnCheck, "build LIST", "build the package that the packing list LIST describes",
+    {"build", CommandBuild, kOwnCheck, "build [-j N] LIST", "build the package that the packing list LIST describes",
      "Reads the packing list LIST and writes the package that it names in [Out] OutputName, with the\n"
      "stub named in [In] QorFileName at its front. Entries of [Files] whose source file is missing are\n"
      "removed from LIST itself, with a warning. The build log goes to logfile.txt in the current\n"
      "directory and to standard error. Paths in LIST are relative to the current directory; '\\' is a\n"
      "separator and the case of a name need not match. The same as QorEngineUpdate.exe /m LIST.\n"
+     "-j N compresses on N threads (default: one per core); the package is the same bytes for any N,\n"
+     "and each thread holds at most two compressed files of up to 8 MiB (larger ones are streamed).\n"
      "Also: qorpack /m LIST.\n"},
     {"/m", CommandBuild, kOwnCheck, nullptr, nullptr, nullptr},
     {"init", CommandInit, 1, "init DIR", "write a starter packing list DIR/list.ini",

@@ -3,6 +3,8 @@
 // the files it leaves are checked afterwards.
 #include "builder/builder.h"
 
+#include "builder/segment_pipeline.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -385,6 +387,38 @@ TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
   options.segmentProbeSize = 1;
   Fails("Error compressing ./list.ini: every compressed form of it holds the segment marker.\r\n",
         "/m ./list.ini", options);
+}
+
+// The threads change nothing: many small files, empty ones and a file too large to be held
+// (streamed in turn) give the same package on one thread and on several, and a failure keeps its
+// place in the order.
+TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
+  std::vector<std::string> entries;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "src/f" + std::to_string(i);
+    Write(name, i % 7 == 0 ? Bytes() : Noise(static_cast<std::size_t>(i) * 3001 % 70000));
+    entries.push_back("f" + std::to_string(i) + ",src\\f" + std::to_string(i));
+  }
+  Write("src/large", Noise(kMaxHeldSource + 5));
+  entries.insert(entries.begin() + 20, "large,src\\large");
+  List(entries);
+  std::map<unsigned, Bytes> packages;
+  for (unsigned jobs : {1u, 2u, 4u}) {
+    BuildOptions options;
+    options.jobs = jobs;
+    Succeeds("/m ./list.ini", options);
+    packages[jobs] = ReadWholeFile("out.exe");
+  }
+  EXPECT_EQ(packages[1], packages[2]);
+  EXPECT_EQ(packages[1], packages[4]);
+  // A source that cannot be opened in the middle: the same log on one thread and on four.
+  fs::remove("src/f25");
+  fs::create_directory("src/f25");
+  for (unsigned jobs : {1u, 4u}) {
+    BuildOptions options;
+    options.jobs = jobs;
+    Fails("\r\nError opening an input file.\r\n", "/m ./list.ini", options);
+  }
 }
 
 TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {

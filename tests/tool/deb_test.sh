@@ -82,5 +82,13 @@ for piece in "${pieces[@]}"; do
   cmp -s "$scratch/extracted/$name" "$source" || fail "$name is not what was packed"
 done
 
+# One thread or four: the same bytes.
+for jobs in 1 4; do
+  (cd "$stage" && "$qorpack" build -j "$jobs" list.ini 2>/dev/null) || fail "the example does not build with -j $jobs"
+  cmp -s "$package" "$scratch/example-first.exe" 2>/dev/null || [ ! -f "$scratch/example-first.exe" ] ||
+    fail "-j $jobs gives other bytes"
+  cp -p "$package" "$scratch/example-first.exe"
+done
+
 [ "$failures" = 0 ] || { echo "$failures failures"; exit 1; }
 echo "the package installs qorpack, its stub, man page and README, and builds working packages"

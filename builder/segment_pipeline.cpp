@@ -1,0 +1,100 @@
+// SegmentPipeline: workers take the sources in order, each a few ahead of the writer, and leave the
+// compressed streams for it; the writer takes them in order and appends them to the package.
+#include "builder/segment_pipeline.h"
+
+#include <system_error>
+#include <utility>
+
+#include "builder/package_writer.h"
+
+SegmentPipeline::SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs)
+    : sources_(std::move(sources)),
+      check_(check),
+      window_(2 * static_cast<std::size_t>(jobs)),
+      held_(sources_.size()),
+      ready_(sources_.size(), false),
+      reserved_(sources_.size(), 0) {
+  // Progress lines go to one console from one thread: the writer's.
+  check_.progress = nullptr;
+  if (jobs <= 1) jobs = 0;
+  // A system that refuses a thread builds with the ones it gave, or with none: then the writer
+  // streams every source itself.
+  try {
+    for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back(&SegmentPipeline::Work, this);
+  } catch (const std::system_error&) {
+  }
+  if (threads_.empty()) {
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+      held_[i].streamed = true;
+      ready_[i] = true;
+    }
+  }
+}
+
+SegmentPipeline::~SegmentPipeline() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+HeldSegment SegmentPipeline::Take(std::size_t index) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return ready_[index]; });
+  HeldSegment segment = std::move(held_[index]);
+  held_[index] = HeldSegment();
+  taken_ = index + 1;
+  inHand_ -= reserved_[index];
+  lock.unlock();
+  // A slot in the window is free again.
+  changed_.notify_all();
+  return segment;
+}
+
+void SegmentPipeline::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || (next_ < sources_.size() && next_ < taken_ + window_); });
+    if (stopping_) return;
+    const std::size_t index = next_++;
+    HeldSegment segment = Compress(index, lock);
+    held_[index] = std::move(segment);
+    ready_[index] = true;
+    changed_.notify_all();
+  }
+}
+
+HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::mutex>& lock) {
+  HeldSegment segment;
+  lock.unlock();
+  platform::File input;
+  std::uint32_t size = 0;
+  segment.opened = platform::OpenFile(sources_[index].c_str(), platform::OpenMode::ReadShared, input);
+  const bool sized = segment.opened && platform::SeekEnd(input, size);
+  lock.lock();
+  if (!segment.opened) return segment;
+  if (!sized || size > kMaxHeldSource) {
+    segment.streamed = true;
+    return segment;
+  }
+  // The source the writer waits for never waits for the budget: the sources in hand all come after
+  // it, and only the writer's taking would free them.
+  changed_.wait(lock, [&] { return stopping_ || inHand_ + size <= kHeldBudget || index == taken_; });
+  if (stopping_) return segment;
+  reserved_[index] = size;
+  inHand_ += size;
+  lock.unlock();
+  PackageWriter writer;
+  StartMemoryPackage(writer, segment.stream, kMaxPackageSize);
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str());
+  segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
+  lock.lock();
+  return segment;
+}
+
+unsigned DefaultBuildJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : cores;
+}

@@ -1,0 +1,69 @@
+// The payload's segments compressed on several threads ahead of the package writer. Each segment's
+// stream depends on its source alone, so a segment compressed early is the same bytes as one
+// compressed in turn: the package is identical whatever the number of threads. Memory stays
+// bounded: a segment is held only while it waits for its turn; the sources being compressed or held
+// add up to kHeldBudget at most, and to kHeldBudget + kMaxHeldSource only for the one the writer
+// waits for (a stream is at most 9/8 of its source, so held streams stay below 54 MiB); a source
+// larger than kMaxHeldSource is left to the writer, which streams it in turn.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "builder/compress_segment.h"
+
+// The largest source compressed ahead of its turn: its stream is held in memory until then.
+constexpr std::uint32_t kMaxHeldSource = 24u << 20;
+// The source bytes that the threads may have in hand at once.
+constexpr std::uint64_t kHeldBudget = 24u << 20;
+
+// One source's segment as a worker left it.
+struct HeldSegment {
+  bool streamed = false;   // not compressed ahead (too large, or its size unknown): the writer's
+  bool opened = false;     // the source could be opened (a failure is reported in turn)
+  SegmentResult result = SegmentResult::Ok;
+  bool timeRead = false;   // the source's last-write time could be read
+  std::uint64_t fileTime = 0;
+  std::vector<std::uint8_t> stream;  // the compressed stream, with its extra zero byte when short
+};
+
+class SegmentPipeline {
+ public:
+  // Starts `jobs` threads (none when `jobs` is 1 or less: every source is then the writer's) over
+  // `sources`, taken in order. `check` names the pattern no segment may hold; progress is reported
+  // by the writer, never from the threads.
+  SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs);
+  ~SegmentPipeline();
+  SegmentPipeline(const SegmentPipeline&) = delete;
+  SegmentPipeline& operator=(const SegmentPipeline&) = delete;
+
+  // The segment of source `index`, waiting for it when a thread still works on it. Indexes must be
+  // taken in order, each once.
+  HeldSegment Take(std::size_t index);
+
+ private:
+  void Work();
+  // Compresses source `index` once the budget allows; `lock` is held on entry and on return.
+  HeldSegment Compress(std::size_t index, std::unique_lock<std::mutex>& lock);
+
+  std::vector<std::string> sources_;
+  SegmentCheck check_;
+  std::size_t window_;
+  std::vector<HeldSegment> held_;
+  std::vector<bool> ready_;
+  std::vector<std::uint64_t> reserved_;  // source bytes counted against the budget, per source
+  std::uint64_t inHand_ = 0;             // their sum over the sources not yet taken
+  std::size_t next_ = 0;   // the next source a thread takes
+  std::size_t taken_ = 0;  // sources handed to the writer so far
+  bool stopping_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::thread> threads_;
+};
+
+// The number of threads a build uses when it is not told: one per core.
+unsigned DefaultBuildJobs();
