@@ -25,7 +25,7 @@ constexpr int kHeaderText = 1012;
 constexpr int kPicture = 1014;
 
 // The side picture: bitmap 103 (the template's) at its pixel size at 96 DPI, 104 (twice as large)
-// the source of every other size; and the picture control's height in the template, in dialog units.
+// the source of every other size; and the picture control's template height in dialog units.
 constexpr int kPictureLarge = 104;
 constexpr int kPictureWidth = 164;
 constexpr int kPictureHeight = 314;
@@ -187,8 +187,8 @@ HBITMAP ScaledPicture(HINSTANCE instance, SIZE size) {
     // averages; it needs the brush origin set after it is chosen.
     SetStretchBltMode(targetDc, HALFTONE);
     SetBrushOrgEx(targetDc, 0, 0, nullptr);
-    drawn = StretchBlt(targetDc, 0, 0, size.cx, size.cy, sourceDc, 0, 0, from.bmWidth, from.bmHeight,
-                       SRCCOPY) != FALSE;
+    drawn = StretchBlt(targetDc, 0, 0, size.cx, size.cy, sourceDc, 0, 0, from.bmWidth,
+                       from.bmHeight, SRCCOPY) != FALSE;
     SelectObject(sourceDc, oldSource);
     SelectObject(targetDc, oldTarget);
   }
@@ -216,10 +216,8 @@ void FitPicture(HWND page) {
     if (previous != nullptr) DeleteObject(previous);
     // The picture control of the common controls may show a copy of a 32-bit bitmap (made for its
     // alpha channel) and own that copy; the one given is then unused and would leak.
-    if (reinterpret_cast<HBITMAP>(SendDlgItemMessageA(page, kPicture, STM_GETIMAGE, IMAGE_BITMAP, 0)) !=
-        scaled) {
-      DeleteObject(scaled);
-    }
+    const LRESULT shown = SendDlgItemMessageA(page, kPicture, STM_GETIMAGE, IMAGE_BITMAP, 0);
+    if (reinterpret_cast<HBITMAP>(shown) != scaled) DeleteObject(scaled);
   }
 }
 
