@@ -24,6 +24,13 @@ constexpr int kStatusText = 1007;
 constexpr int kHeaderText = 1012;
 constexpr int kPicture = 1014;
 
+// The side picture: bitmap 103 (the template's) at its pixel size at 96 DPI, 104 (twice as large)
+// the source of every other size; and the picture control's template height in dialog units.
+constexpr int kPictureLarge = 104;
+constexpr int kPictureWidth = 164;
+constexpr int kPictureHeight = 314;
+constexpr int kPictureHeightUnits = 193;
+
 // The page's end results, as DialogBoxParam hands them back.
 constexpr INT_PTR kEndFinished = 0;
 constexpr INT_PTR kEndCancelled = 6;
@@ -107,12 +114,35 @@ void CentreOnDesktop(HWND page) {
   SetWindowPos(page, HWND_TOP, left, top, 0, 0, SWP_NOSIZE);
 }
 
-// The header's font: the stock system font made bold, every other property kept. Null when the
-// system refuses it; the header then keeps the page's font.
-HFONT CreateHeaderFont() {
+// How many pixels high the picture's column is on this page: the template's picture control, in
+// the pixels of the page's dialog units. The dialog manager scales the controls by the dialog font,
+// which does not always grow in step with the DPI; the page's own pixels (the picture, the header's
+// font and so the white band) grow with the controls, so they stay in place among them. With the
+// dialog's font at 96 DPI this is bitmap 103's height.
+int ColumnHeight(HWND page) {
+  RECT units = {0, 0, 0, kPictureHeightUnits};
+  MapDialogRect(page, &units);
+  return units.bottom;
+}
+
+// The header's font: the stock system font made bold, every other property kept, on a page at its
+// 96-DPI size. Null when the system refuses it; the header then keeps the page's font.
+//
+// On a larger page the stock font will not do: it is a bitmap font drawn at its 96-DPI size, or at
+// twice that, blocky, and asked for any other height its letters only move apart. The header takes
+// an outline face instead, bold: that of the system's own dialogs on Windows 7 to 11, with the
+// stock font's 96-DPI letter height (its cell less the room above the letters) grown with the page.
+HFONT CreateHeaderFont(int columnHeight) {
   LOGFONTA description;
   if (GetObjectA(GetStockObject(SYSTEM_FONT), sizeof description, &description) == 0) return nullptr;
   description.lfWeight = 800;
+  if (columnHeight != kPictureHeight) {
+    constexpr int kStockLetterHeight = 13;
+    description.lfHeight = -MulDiv(kStockLetterHeight, columnHeight, kPictureHeight);
+    description.lfWidth = 0;
+    description.lfOutPrecision = OUT_TT_PRECIS;
+    lstrcpynA(description.lfFaceName, "Segoe UI", LF_FACESIZE);
+  }
   return CreateFontIndirectA(&description);
 }
 
@@ -126,9 +156,83 @@ void ReleaseHeaderFont(HWND page) {
   }
 }
 
+// The side picture's size on this page: as high as its column (the white band that the page paints
+// ends there, above the buttons), in the picture's proportions.
+SIZE PictureSize(HWND page) {
+  const int height = ColumnHeight(page);
+  return {MulDiv(kPictureWidth, height, kPictureHeight), height};
+}
+
+// Bitmap 104 scaled to `size`, averaging its pixels so the picture stays smooth at any size; null
+// when a step fails.
+HBITMAP ScaledPicture(HINSTANCE instance, SIZE size) {
+  // Loaded as a device-dependent bitmap: bitmap 104 is run-length encoded, which a DIB section
+  // cannot hold.
+  const HBITMAP source = static_cast<HBITMAP>(
+      LoadImageA(instance, MAKEINTRESOURCEA(kPictureLarge), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+  BITMAP from;
+  if (source == nullptr || GetObjectA(source, sizeof from, &from) == 0) {
+    if (source != nullptr) DeleteObject(source);
+    return nullptr;
+  }
+  HDC screen = GetDC(nullptr);
+  HDC sourceDc = CreateCompatibleDC(screen);
+  HDC targetDc = CreateCompatibleDC(screen);
+  HBITMAP scaled = CreateCompatibleBitmap(screen, size.cx, size.cy);
+  bool drawn = false;
+  if (sourceDc != nullptr && targetDc != nullptr && scaled != nullptr) {
+    const HGDIOBJ oldSource = SelectObject(sourceDc, source);
+    const HGDIOBJ oldTarget = SelectObject(targetDc, scaled);
+    // The default mode drops whole rows and columns, which leaves the edges stepped. HALFTONE
+    // averages; it needs the brush origin set after it is chosen.
+    SetStretchBltMode(targetDc, HALFTONE);
+    SetBrushOrgEx(targetDc, 0, 0, nullptr);
+    drawn = StretchBlt(targetDc, 0, 0, size.cx, size.cy, sourceDc, 0, 0, from.bmWidth,
+                       from.bmHeight, SRCCOPY) != FALSE;
+    SelectObject(sourceDc, oldSource);
+    SelectObject(targetDc, oldTarget);
+  }
+  if (sourceDc != nullptr) DeleteDC(sourceDc);
+  if (targetDc != nullptr) DeleteDC(targetDc);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(source);
+  if (!drawn && scaled != nullptr) {
+    DeleteObject(scaled);
+    scaled = nullptr;
+  }
+  return scaled;
+}
+
+// Sizes the side picture for the page's scale. The picture control shows its bitmap at the bitmap's
+// pixel size and sizes itself to it, so at any other size than 103's own it gets a bitmap of that
+// size. When none can be made it keeps bitmap 103.
+void FitPicture(HWND page) {
+  const SIZE size = PictureSize(page);
+  if (size.cx == kPictureWidth && size.cy == kPictureHeight) return;
+  const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(page, GWLP_HINSTANCE));
+  if (HBITMAP scaled = ScaledPicture(instance, size)) {
+    const HGDIOBJ previous = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(
+        page, kPicture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled)));
+    if (previous != nullptr) DeleteObject(previous);
+    // The picture control of the common controls may show a copy of a 32-bit bitmap (made for its
+    // alpha channel) and own that copy; the one given is then unused and would leak.
+    const LRESULT shown = SendDlgItemMessageA(page, kPicture, STM_GETIMAGE, IMAGE_BITMAP, 0);
+    if (reinterpret_cast<HBITMAP>(shown) != scaled) DeleteObject(scaled);
+  }
+}
+
+// Takes the side picture's bitmap from its control and deletes it: the control deletes no bitmap
+// that it was given.
+void ReleasePicture(HWND page) {
+  const HGDIOBJ image = reinterpret_cast<HGDIOBJ>(
+      SendDlgItemMessageA(page, kPicture, STM_SETIMAGE, IMAGE_BITMAP, 0));
+  if (image != nullptr) DeleteObject(image);
+}
+
 BOOL OnOpen(HWND page, PageState* state) {
   SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
   SetForegroundWindow(page);
+  FitPicture(page);
   SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   CentreOnDesktop(page);
 
@@ -156,7 +260,7 @@ BOOL OnOpen(HWND page, PageState* state) {
   // Both parts may hold 259 characters: the header is built in room for both, so nothing is cut.
   const std::string header = LangText(page, "Msg02") + " " + title;
   SetDlgItemTextA(page, kHeaderText, header.c_str());
-  if (HFONT bold = CreateHeaderFont()) {
+  if (HFONT bold = CreateHeaderFont(ColumnHeight(page))) {
     SendDlgItemMessageA(page, kHeaderText, WM_SETFONT, reinterpret_cast<WPARAM>(bold), TRUE);
   }
 
@@ -269,6 +373,7 @@ INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM 
       }
     case WM_DESTROY:
       ReleaseHeaderFont(page);
+      ReleasePicture(page);
       return TRUE;
     default:
       return FALSE;

@@ -1,5 +1,5 @@
 // Checks the resources of the built QorEngineUpdate.exe (its path is the first argument): the
-// installer page's template 101 byte by byte, the side picture's format, the icon, the version
+// installer page's template 101 byte by byte, the side picture's formats, the icon, the version
 // block and the manifest. The page's code and its layout rely on all of them.
 #include <windows.h>
 
@@ -177,6 +177,43 @@ TEST_F(ExeResources, SidePictureIs164x314At4BitsUncompressed) {
   EXPECT_TRUE(header.biClrUsed == 0 || header.biClrUsed == 16);
   // Header, a 16-entry palette and 314 rows of 84 bytes (164 pixels at 4 bits, padded to 4 bytes).
   EXPECT_EQ(bytes.size(), 40u + 16 * 4 + 84 * 314);
+}
+
+// The source of the picture at every DPI but 96: twice bitmap 103's size, in its proportions, so the
+// page only ever reduces it or enlarges it a little.
+TEST_F(ExeResources, LargeSidePictureIsTwiceTheSize) {
+  const std::vector<std::uint8_t> bytes = Resource(RT_BITMAP, 104);
+  ASSERT_GE(bytes.size(), sizeof(BITMAPINFOHEADER)) << "no bitmap 104";
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, bytes.data(), sizeof header);
+  EXPECT_EQ(header.biSize, 40u);
+  EXPECT_EQ(header.biWidth, 2 * 164);
+  EXPECT_EQ(header.biHeight, 2 * 314);
+  EXPECT_EQ(header.biBitCount, 8);
+  EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RLE8));
+}
+
+TEST_F(ExeResources, ManifestDeclaresDpiAwarenessAndWindows7To11) {
+  const std::vector<std::uint8_t> bytes = Resource(MAKEINTRESOURCEA(24), 1);
+  ASSERT_FALSE(bytes.empty()) << "no manifest 1";
+  const std::string manifest(bytes.begin(), bytes.end());
+  // Without it Windows draws the page at 96 DPI and stretches it, blurred, above 100 %.
+  EXPECT_NE(manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">"
+                          "true</dpiAware>"),
+            std::string::npos);
+  const struct {
+    const char* system;
+    const char* id;
+  } supported[] = {
+      {"Windows 7", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"},
+      {"Windows 8", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"},
+      {"Windows 8.1", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"},
+      {"Windows 10 and 11", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"},
+  };
+  for (const auto& entry : supported) {
+    EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + entry.id + "\"/>"), std::string::npos)
+        << entry.system;
+  }
 }
 
 TEST_F(ExeResources, IconVersionAndManifest) {

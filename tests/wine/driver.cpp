@@ -21,6 +21,8 @@
 //   buttons A|B            the box's visible buttons in order
 //   answer ID              press ID in the box (1 OK, 6 Yes, 7 No) and wait until it is gone
 //   shot FILE.bmp          save a picture of the page (grabbed until two grabs agree)
+//   rect ID                print "rect ID LEFT TOP RIGHT BOTTOM": control ID's client area (ID 0:
+//                          the page's) in the coordinates of the page's shot
 //   sleep MS               wait
 //   exit CODE              wait for the program to end and compare its full 32-bit exit status
 //   noexit MS              check that the program is still running after MS milliseconds
@@ -274,6 +276,16 @@ void Run(const std::string& command, const std::string& rest) {
   } else if (command == "shot") {
     if (page == nullptr) Fail("no page");
     SaveShot(page, rest);
+  } else if (command == "rect") {
+    const int id = std::atoi(rest.c_str());
+    HWND window = id == 0 ? page : Control(id);
+    if (window == nullptr) Fail("no page");
+    RECT outer, area;
+    GetWindowRect(page, &outer);
+    GetClientRect(window, &area);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
+    std::printf("rect %d %ld %ld %ld %ld\n", id, area.left - outer.left, area.top - outer.top,
+                area.right - outer.left, area.bottom - outer.top);
   } else if (command == "sleep") {
     Sleep(std::atoi(rest.c_str()));
   } else if (command == "exit") {
@@ -292,6 +304,10 @@ void Run(const std::string& command, const std::string& rest) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Window rectangles and screen grabs in real pixels: on Windows a program that does not declare
+  // itself DPI aware is given a DPI-aware page's rectangles scaled down to 96 DPI (Wine gives real
+  // pixels either way).
+  SetProcessDPIAware();
   if (const char* t = std::getenv("QOR_DRIVER_TIMEOUT_MS")) timeoutMs = std::strtoul(t, nullptr, 10);
   FILE* script = argc > 1 ? std::fopen(argv[1], "r") : stdin;
   if (script == nullptr) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up (up) or shuts down (down) the Wine prefix and virtual display of one build folder.
 # Usage: prefix.sh up|down BUILD_DIR. "up" is idempotent and safe to run from several tests at once.
+# QOR_SCREEN sets the virtual display's size and depth (default 1024x768x24) when "up" starts it.
 set -euo pipefail
 action=$1
 build=$(cd "$2" && pwd)
@@ -17,7 +18,7 @@ start_display() {
     [ -e "/tmp/.X$n-lock" ] && continue
     rm -f "/tmp/.X11-unix/X$n"  # no lock, so no server: a socket left there is stale
     # 9>&-: long-lived children must not inherit the lock, or the next "up" would wait forever.
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$build/wine/xvfb.log" 2>&1 9>&- &
+    Xvfb ":$n" -screen 0 "${QOR_SCREEN:-1024x768x24}" -nolisten tcp >"$build/wine/xvfb.log" 2>&1 9>&- &
     local pid=$!
     # Ready once it listens on its socket. A Wine program that comes earlier finds no display, and
     # the prefix's desktop then stays headless: every later box and dialog fails to appear.
