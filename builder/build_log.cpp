@@ -48,14 +48,19 @@ std::string FormatLogLine(const char* format, const char* argument) {
   return std::string(line, length);
 }
 
-void OpenBuildLog(BuildLog& log) {
-  // "\logfile.txt" appended to the current directory names the same file as the relative name, and
-  // the relative name never outgrows a path buffer however deep the current directory lies.
-  platform::OpenFile("logfile.txt", platform::OpenMode::CreateAlways, log.file);
+// "\logfile.txt" appended to the current directory names the same file as the relative name, and
+// the relative name never outgrows a path buffer however deep the current directory lies.
+const char kBuildLogName[] = "logfile.txt";
+const char kRefusedBuildLogName[] = "logfile.refused.txt";
+
+bool SaveBuildLog(const BuildLog& log, const char* path) {
+  platform::File file;
+  if (!platform::OpenFile(path, platform::OpenMode::CreateAlways, file)) return false;
+  return log.text.empty() || platform::WriteFile(file, log.text.data(), static_cast<std::uint32_t>(log.text.size()));
 }
 
 void WriteLogLine(BuildLog& log, const std::string& line) {
-  if (log.file.IsOpen()) platform::WriteFile(log.file, line.data(), static_cast<std::uint32_t>(line.size()));
+  log.text += line;
   if (log.echo != nullptr) log.echo(log.echoContext, line.c_str());
 }
 

@@ -37,8 +37,12 @@ constexpr std::uint64_t kLaterTime = kTime + 10000001;
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
+// A stub as the builder checks it: an MZ header whose e_lfanew points at a PE signature.
 Bytes MakeStub(int markers) {
   std::string stub = "MZ this stands in for the installer stub";
+  stub.resize(0x3C, ' ');
+  stub += std::string("\x40\0\0\0", 4);
+  stub += std::string("PE\0\0", 4);
   for (int i = 0; i < markers; ++i) stub += "[data " + kMarker + "]";
   stub += std::string(1000, 's');
   return ToBytes(stub);
@@ -61,6 +65,14 @@ Bytes Noise(std::size_t size) {
   }
   return bytes;
 }
+
+// A file with a version block (which the first payload file needs) followed by `text`.
+Bytes Versioned(const Bytes& content) {
+  Bytes bytes = VersionImage(1, 0, 0, 0);
+  bytes.insert(bytes.end(), content.begin(), content.end());
+  return bytes;
+}
+Bytes Versioned(const std::string& text) { return Versioned(ToBytes(text)); }
 
 Bytes Implode(const Bytes& data) {
   Bytes out(4 + (9 * data.size() + 7) / 8);
@@ -189,7 +201,7 @@ class BuilderTest : public ::testing::Test {
 };
 
 TEST_F(BuilderTest, BuildsTheLayoutPieceByPiece) {
-  Write("src/a.txt", std::string(5000, 'a') + "tail");
+  Write("src/a.txt", Versioned(std::string(5000, 'a') + "tail"));
   Write("src/b.bin", VersionImage(1, 2, 3, 4), kLaterTime);
   List({"a.txt, src\\a.txt", "b.bin,src\\b.bin"});
   Succeeds();
@@ -202,14 +214,14 @@ TEST_F(BuilderTest, EmptyAndTinyFilesArePackable) {
   Write("src/empty", "");
   Write("src/one", "x");
   Write("src/four", "abcd");
-  List({"e,src\\empty", "o,src\\one", "f,src\\four"});
+  List({"v.exe,ver.exe", "e,src\\empty", "o,src\\one", "f,src\\four"});
   Succeeds();
   EXPECT_EQ(Log(), "");
-  ExpectPackage("out.exe", {"src/empty", "src/one", "src/four"});
+  ExpectPackage("out.exe", {"ver.exe", "src/empty", "src/one", "src/four"});
 }
 
 TEST_F(BuilderTest, PrunesAMissingThirdOfFiveEntries) {
-  for (const char* name : {"1", "2", "4", "5"}) Write(std::string("src/") + name, std::string("file ") + name);
+  for (const char* name : {"1", "2", "4", "5"}) Write(std::string("src/") + name, Versioned(std::string("file ") + name));
   List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5"});
   Succeeds();
   EXPECT_EQ(Log(), "Warning: src\\3 not found, removing from .ini file\r\n");
@@ -222,7 +234,7 @@ TEST_F(BuilderTest, PrunesAMissingThirdOfFiveEntries) {
 }
 
 TEST_F(BuilderTest, PrunesSeveralMissingInARowAndAtTheEnd) {
-  Write("src/1", "one");
+  Write("src/1", Versioned("one"));
   Write("src/5", "five");
   List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5", "n6,src\\6"});
   Succeeds();
@@ -250,7 +262,7 @@ TEST_F(BuilderTest, NoFile01AndNoVersionFileNeedsABuildNumber) {
 }
 
 TEST_F(BuilderTest, CommasBlanksAndTabsInEntries) {
-  Write("src/c", "c");
+  Write("src/c", Versioned("c"));
   Write("src/d e", "d e");
   List({"a,b,src\\c", "x y,\t src\\d e"});
   Succeeds();
@@ -258,7 +270,7 @@ TEST_F(BuilderTest, CommasBlanksAndTabsInEntries) {
 }
 
 TEST_F(BuilderTest, StampsTheOutputNameWithTheVersion) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   fs::create_directory("out");
   List({"a,src\\a"}, "OutputName=out\\setup%s.exe\r\nVersionFile=ver.exe, ver.exe\r\n");
   Succeeds();
@@ -274,13 +286,13 @@ TEST_F(BuilderTest, StampsTheOutputNameWithTheVersion) {
 }
 
 TEST_F(BuilderTest, OutputFolderMustExist) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"}, "OutputName=missing\\setup%s.exe\r\nVersionFile=v, ver.exe\r\n");
   Fails("Error creating the output file.\r\n");
 }
 
 TEST_F(BuilderTest, RebuildTruncatesTheLog) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   Write("logfile.txt", std::string(3000, 'L'));
   List({"a,src\\a", "b,src\\missing"});
   Succeeds();
@@ -290,7 +302,7 @@ TEST_F(BuilderTest, RebuildTruncatesTheLog) {
 }
 
 TEST_F(BuilderTest, ReadOnlyPackingListIsMadeWritableAndPruned) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a", "b,src\\missing"});
   fs::permissions("list.ini", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
@@ -300,7 +312,7 @@ TEST_F(BuilderTest, ReadOnlyPackingListIsMadeWritableAndPruned) {
 }
 
 TEST_F(BuilderTest, PackingListPathWithBlanksInQuotes) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"});
   fs::create_directory("my files");
   fs::rename("list.ini", "my files/list.ini");
@@ -309,14 +321,14 @@ TEST_F(BuilderTest, PackingListPathWithBlanksInQuotes) {
 }
 
 TEST_F(BuilderTest, AbsoluteVersionFilePathIsUsedAsItStands) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"}, "OutputName=s%s.exe\r\nVersionFile=v, " + (dir_ / "ver.exe").string() + "\r\n");
   Succeeds();
   EXPECT_TRUE(fs::exists("s2_01_04a.exe"));
 }
 
 TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a src\\a"}, "OutputName=out.exe\r\n");
   Fails("No comma in input filename directive. Check the .INI syntax at File01.\r\n");
   // With a VersionFile, File01 is only met by the pruning.
@@ -328,12 +340,13 @@ TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
   Fails("Output filename directive missing. Check the packing list syntax.\r\n");
   Write("list.ini", "[Files]\r\nFile01=a,src\\a\r\n[Out]\r\nOutputName=o.exe\r\nVersionFile=v,ver.exe\r\n");
   Fails("'In' executable filename directive missing. Check the packing list syntax.\r\n");
-  List({"a,src\\a"}, "OutputName=o.exe\r\nVersionFile=v,src\\a\r\n");
+  Write("src/plain", "no version block");
+  List({"a,src\\a"}, "OutputName=o.exe\r\nVersionFile=v,src\\plain\r\n");
   Fails("Unable to get build number from first file in list.\r\n");
 }
 
 TEST_F(BuilderTest, OutputNameIsNoFormat) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   for (const char* name : {"setup%d.exe", "s%s%s.exe", "s%"}) {
     List({"a,src\\a"}, std::string("OutputName=") + name + "\r\nVersionFile=v,ver.exe\r\n");
     Fails("Output filename directive may hold one %s and %% only, no other %. Check the packing list syntax.\r\n");
@@ -346,7 +359,7 @@ TEST_F(BuilderTest, OutputNameIsNoFormat) {
 }
 
 TEST_F(BuilderTest, StubMustHoldTheMarkerExactlyOnce) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"});
   Write("stub.exe", MakeStub(2));
   Fails("The Installer file holds the segment marker more than once: it already carries a package.\r\n");
@@ -357,14 +370,14 @@ TEST_F(BuilderTest, StubMustHoldTheMarkerExactlyOnce) {
 }
 
 TEST_F(BuilderTest, MissingInputFileAfterPruning) {
-  // A folder passes the existence test but cannot be opened as a file.
+  // A folder is there but is no file: it is refused by name before anything is written.
   fs::create_directory("src/folder");
   List({"a,src\\folder"});
-  Fails("\r\nError opening an input file.\r\n");
+  Fails("The source of File01 (src\\folder) is a folder, not a file. Check the packing list.\r\n");
 }
 
 TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
-  Write("src/a", "abcdefgh abcdefgh");
+  Write("src/a", Versioned("abcdefgh abcdefgh"));
   List({"a,src\\a"});
   // Every stream with a 4096-byte dictionary starts 00 06: the 2048-byte stream (00 05) is kept.
   static const std::uint8_t kHeader4096[] = {0x00, 0x06};
@@ -378,7 +391,7 @@ TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
     ASSERT_GE(segment.stream.size(), 2u);
     EXPECT_EQ(segment.stream[1], 5);
   }
-  EXPECT_TRUE(Explodes(parsed.segments[1].stream, ToBytes("abcdefgh abcdefgh")));
+  EXPECT_TRUE(Explodes(parsed.segments[1].stream, Versioned("abcdefgh abcdefgh")));
   // Header byte 0 is 00 in every stream: no dictionary helps.
   static const std::uint8_t kBinaryLiterals[] = {0x00};
   options.segmentProbe = kBinaryLiterals;
@@ -388,25 +401,28 @@ TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
 }
 
 TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {
-  Write("src/a", Noise(20000));
+  Write("src/a", Versioned(Noise(20000)));
   List({"a,src\\a"});
   BuildOptions options;
   options.packageLimit = 1500;
   Fails("The package would pass 2 GiB, the most a package can hold. Split the payload.\r\n", "/m ./list.ini",
         options);
-  EXPECT_LE(fs::file_size("out.exe"), 1500u);
+  // Nothing of the unfinished package stays behind.
+  EXPECT_FALSE(fs::exists("out.exe"));
 }
 
 TEST_F(BuilderTest, FullDiskEndsWithALogLine) {
+  // A device as the output is no longer written to (the package would be moved over it): the full
+  // disk is FileSizeLimitFailsTheLaterWrites below.
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"}, "OutputName=/dev/full\r\nVersionFile=v,ver.exe\r\n");
-  Fails("Error writing to the output file.\r\n");
+  Fails("The output /dev/full is a device or a pipe, not a file. Check the packing list.\r\n");
 }
 
 TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
   // The stub fits, the rest does not: the writes of the segments and markers fail.
-  Write("src/a", Noise(200000));
+  Write("src/a", Versioned(Noise(200000)));
   List({"a,src\\a"});
   const auto limited = [] {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -419,7 +435,7 @@ TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
 }
 
 TEST_F(BuilderTest, LongLogLinesAreShortenedKeepingBothEnds) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   const std::string longPath = "src\\" + std::string(120, 'p') + std::string(120, 'q') + "\\end.dll";
   List({"a,src\\a", "b," + longPath});
   Succeeds();
@@ -437,7 +453,7 @@ TEST_F(BuilderTest, OverLongCommandLineIsRefused) {
 }
 
 TEST_F(BuilderTest, OverLongValuesAreRefused) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a", "b," + std::string(300, 'v')});
   Fails("Value too long (259 characters at most) at Files/File02. Check the packing list syntax.\r\n");
 }
