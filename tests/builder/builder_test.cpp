@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -456,6 +457,163 @@ TEST_F(BuilderTest, OverLongValuesAreRefused) {
   Write("src/a", Versioned("a"));
   List({"a,src\\a", "b," + std::string(300, 'v')});
   Fails("Value too long (259 characters at most) at Files/File02. Check the packing list syntax.\r\n");
+}
+
+// The hostile packing lists of hostile_lists.txt (the table the Windows build runs under Wine too):
+// each case's exit status and log, every file that was there before unchanged, nothing left behind.
+struct HostileCase {
+  std::string name;
+  bool nativeOnly = false;
+  std::map<std::string, std::vector<std::string>> sections;  // given lines, in place of the defaults
+  std::string listName = "list.ini";
+  std::string arg;
+  std::vector<std::vector<std::string>> actions;  // {kind, operands...}
+  int status = 0;
+  std::string log;
+  bool refused = false;  // the log goes to logfile.refused.txt
+  std::vector<std::string> changed;
+};
+
+std::pair<std::string, std::string> SplitWord(const std::string& line) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string::npos) return {line, ""};
+  return {line.substr(0, space), line.substr(space + 1)};
+}
+
+std::vector<HostileCase> ReadHostileCases() {
+  std::vector<HostileCase> cases;
+  std::ifstream in(QOR_HOSTILE_LISTS);
+  EXPECT_TRUE(in) << QOR_HOSTILE_LISTS;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const auto [kind, rest] = SplitWord(line);
+    if (kind == "case") {
+      cases.emplace_back();
+      cases.back().name = rest;
+      continue;
+    }
+    EXPECT_FALSE(cases.empty()) << line;
+    if (cases.empty()) continue;
+    HostileCase& c = cases.back();
+    if (kind == "native") c.nativeOnly = true;
+    else if (kind == "cmd" || kind == "files" || kind == "out" || kind == "in") c.sections[kind].push_back(rest);
+    else if (kind == "list") c.listName = rest;
+    else if (kind == "arg") c.arg = rest;
+    else if (kind == "status") c.status = std::stoi(rest);
+    else if (kind == "log") c.log += rest + "\r\n";
+    else if (kind == "refused-log") {
+      c.refused = true;
+      if (!rest.empty()) c.log += rest + "\r\n";
+    } else if (kind == "changed") c.changed.push_back(rest);
+    else if (kind == "text") {
+      const auto [path, content] = SplitWord(rest);
+      c.actions.push_back({kind, path, content});
+    } else if (kind == "copy" || kind == "link" || kind == "symlink") {
+      const auto [from, to] = SplitWord(rest);
+      c.actions.push_back({kind, from, to});
+    } else if (kind == "dir" || kind == "fifo") c.actions.push_back({kind, rest});
+    else ADD_FAILURE() << "unknown line: " << line;
+  }
+  return cases;
+}
+
+std::string HostileList(const HostileCase& c) {
+  static const std::vector<std::pair<std::string, std::vector<std::string>>> kDefaults = {
+      {"cmd", {"LANG=ENU", "Title=Hostile", "FileName=a.dll /q"}},
+      {"files", {"File01=a.dll, src\\a.dll", "File02=b.txt, src\\b.txt"}},
+      {"out", {"OutputName=out.exe", "VersionFile=v, ver.exe"}},
+      {"in", {"QorFileName=stub.exe"}},
+  };
+  static const std::map<std::string, std::string> kTitles = {
+      {"cmd", "Cmd"}, {"files", "Files"}, {"out", "Out"}, {"in", "In"}};
+  std::string text;
+  for (const auto& [section, defaults] : kDefaults) {
+    const auto given = c.sections.find(section);
+    const std::vector<std::string>& lines = given != c.sections.end() ? given->second : defaults;
+    if (lines.size() == 1 && lines[0] == "-") continue;
+    text += "[" + kTitles.at(section) + "]\r\n";
+    for (const std::string& l : lines) text += l + "\r\n";
+  }
+  return text;
+}
+
+// Every regular file below the current folder and its bytes.
+std::map<std::string, Bytes> Snapshot() {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(".")) {
+    if (fs::is_regular_file(entry.symlink_status())) files[entry.path().generic_string()] = ReadWholeFile(entry.path());
+  }
+  return files;
+}
+
+void RunHostileCase(const HostileCase& c, const fs::path& dir) {
+  fs::create_directories(dir / "src");
+  fs::current_path(dir);
+  const auto write = [](const std::string& name, const Bytes& bytes) {
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+  };
+  write("stub.exe", MakeStub(1));
+  write("ver.exe", VersionImage(2, 1, 4, 0));
+  write("src/a.dll", VersionImage(1, 2, 3, 4));
+  write("src/b.txt", ToBytes("a text file\r\n"));
+  write("out.exe", ToBytes("a previous package\r\n"));
+  write(c.listName, ToBytes(HostileList(c)));
+  for (const auto& a : c.actions) {
+    if (a[0] == "text") write(a[1], ToBytes(a[2]));
+    else if (a[0] == "dir") fs::create_directories(a[1]);
+    else if (a[0] == "copy") fs::copy_file(a[1], a[2]);
+    else if (a[0] == "link") fs::create_hard_link(a[1], a[2]);
+    else if (a[0] == "symlink") fs::create_symlink(a[1], a[2]);
+    else if (a[0] == "fifo") {
+      EXPECT_EQ(mkfifo(a[1].c_str(), 0644), 0) << a[1];
+    }
+  }
+  const std::map<std::string, Bytes> before = Snapshot();
+  const std::string arg = c.arg.empty() ? ".\\" + c.listName : c.arg;
+  EXPECT_EQ(BuildPackage(("/m " + arg).c_str(), BuildOptions()), c.status);
+
+  const std::string logName = c.refused ? "./logfile.refused.txt" : "./logfile.txt";
+  const Bytes log = ReadWholeFile(logName);
+  EXPECT_EQ(std::string(log.begin(), log.end()), c.log) << logName;
+  const auto mayChange = [&](const std::string& path) {
+    if (path == logName) return true;
+    for (const std::string& changed : c.changed) {
+      if (path == "./" + changed) return true;
+    }
+    return false;
+  };
+  const std::map<std::string, Bytes> after = Snapshot();
+  for (const auto& [path, bytes] : before) {
+    if (mayChange(path)) continue;
+    const auto now = after.find(path);
+    EXPECT_TRUE(now != after.end() && now->second == bytes) << path << " changed";
+  }
+  for (const auto& [path, bytes] : after) {
+    EXPECT_TRUE(before.count(path) != 0 || mayChange(path)) << path << " was left behind";
+  }
+  if (c.status == 0) {
+    const Bytes package = after.count("./out.exe") ? after.at("./out.exe") : Bytes();
+    const Bytes stub = MakeStub(1);
+    EXPECT_TRUE(package.size() > stub.size() && std::equal(stub.begin(), stub.end(), package.begin()))
+        << "out.exe is no new package";
+  }
+}
+
+TEST(HostileListsTest, RefusedOrBuiltWithoutHarmingAnyFile) {
+  const fs::path old = fs::current_path();
+  const fs::path root = fs::path(::testing::TempDir()) / ("qor_hostile_" + std::to_string(getpid()));
+  fs::remove_all(root);
+  const std::vector<HostileCase> cases = ReadHostileCases();
+  EXPECT_GE(cases.size(), 30u);
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunHostileCase(c, root / c.name);
+    fs::current_path(old);
+  }
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
 }
 
 }  // namespace
