@@ -1,6 +1,7 @@
 // Whole builds in a scratch folder: the package, the pruned packing list and the exact build log
-// for each case. A build that fails ends its process, so every build runs in a death test's child;
-// the files it leaves are checked afterwards.
+// for each case. The fixture's builds run in a death test's child, so that limits set for one (a
+// file size limit) end with it; the files it leaves are checked afterwards. The hostile packing
+// lists build in process.
 #include "builder/builder.h"
 
 #include <gtest/gtest.h>
