@@ -54,9 +54,16 @@ const char kBuildLogName[] = "logfile.txt";
 const char kRefusedBuildLogName[] = "logfile.refused.txt";
 
 bool SaveBuildLog(const BuildLog& log, const char* path) {
+  const auto write = [&log](platform::File& file) {
+    return log.text.empty() || platform::WriteFile(file, log.text.data(), static_cast<std::uint32_t>(log.text.size()));
+  };
+  // Moved into place whole, so the old log's file is never written into. Where that cannot be (a
+  // disk too full for a second copy, an old log held open by a viewer), the log is written over.
+  platform::Replacement replacement;
+  if (replacement.Begin(path) && write(replacement.file) && replacement.Commit()) return true;
+  replacement.Abandon();
   platform::File file;
-  if (!platform::OpenFile(path, platform::OpenMode::CreateAlways, file)) return false;
-  return log.text.empty() || platform::WriteFile(file, log.text.data(), static_cast<std::uint32_t>(log.text.size()));
+  return platform::OpenFile(path, platform::OpenMode::CreateAlways, file) && write(file);
 }
 
 void WriteLogLine(BuildLog& log, const std::string& line) {

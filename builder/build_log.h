@@ -22,7 +22,7 @@ struct BuildLog {
   void* echoContext = nullptr;
 };
 
-// Writes the log's lines as the file `path`, created anew or truncated. False when it cannot be
+// Writes the log's lines as the file `path`, in place of any old one. False when it cannot be
 // written whole.
 bool SaveBuildLog(const BuildLog& log, const char* path);
 

@@ -423,8 +423,10 @@ TEST_F(BuilderTest, FullDiskEndsWithALogLine) {
 }
 
 TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
-  // The stub fits, the rest does not: the writes of the segments and markers fail.
+  // The stub fits, the rest does not: the writes of the segments and markers fail, and the
+  // previous package stays as it was, with no temporary file beside it.
   Write("src/a", Versioned(Noise(200000)));
+  Write("out.exe", "the previous package");
   List({"a,src\\a"});
   const auto limited = [] {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -434,6 +436,10 @@ TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
   };
   EXPECT_EXIT(limited(), ::testing::ExitedWithCode(255), "");
   EXPECT_EQ(Log(), "Error writing to the output file.\r\n");
+  EXPECT_EQ(ReadWholeFile("out.exe"), ToBytes("the previous package"));
+  for (const auto& entry : fs::directory_iterator(".")) {
+    EXPECT_NE(entry.path().filename().string().rfind("~qor", 0), 0u) << entry.path() << " was left behind";
+  }
 }
 
 TEST_F(BuilderTest, LongLogLinesAreShortenedKeepingBothEnds) {
