@@ -158,7 +158,8 @@ Failure ReadBuildVersion(const Build& build, FileVersion& version) {
 
 const char kStubFailed[] = "Error reading the Installer file.\r\n";
 
-// Reads the open stub from its start through `scan`, handing each piece to `copy` (may be null).
+// Reads the open stub from its start through `scan`. With `copy` each piece is appended to the
+// package; without, the stub is only checked to fit the package's limit.
 Failure ScanStub(Build& build, StubScan& scan, bool copy) {
   constexpr std::uint32_t kChunk = 64 * 1024;
   std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
@@ -262,6 +263,23 @@ Failure CloseWithChecksum(Build& build) {
   return Failure();
 }
 
+// Stores the pruning in the packing list, unless there is none. The list is replaced whole, and only
+// when it still holds what the build read: an edit saved in the meantime is not thrown away.
+Failure StorePrunedList(Build& build, const std::string& prunedText) {
+  if (prunedText == build.list.text()) return Failure();
+  std::string now;
+  if (!ReadListText(build.listPath, now) || now != build.list.text()) {
+    return BuildFailure(kFatalFile, "The packing list %s changed during the build. Run the build again.\r\n",
+                        build.listPath);
+  }
+  // A read-only list becomes writable: Windows moves nothing over a read-only file.
+  platform::SetNormalAttributes(build.listPath);
+  if (!StorePackingList(build.listPath, prunedText)) {
+    return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
+  }
+  return Failure();
+}
+
 // A warning when the Files section holds keys past File99, which no build or install reads.
 void WarnAboutLateEntries(Build& build) {
   long lowest = 0;
@@ -345,10 +363,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   if (entries.empty()) {
     // Nothing is left to pack: the list keeps its pruning, so that it shows which sources were
     // missing, and no package is started.
-    platform::SetNormalAttributes(build.listPath);
-    if (prunedText != build.list.text() && !StorePackingList(build.listPath, prunedText)) {
-      return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
-    }
+    if (Failure failure = StorePrunedList(build, prunedText)) return failure;
     return BuildFailure(kFatalScript, "No input files. Check the .INF syntax.\r\n");
   }
   if (Failure failure = CheckSetupScript(script)) {
@@ -366,13 +381,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
   }
   if (Failure failure = AppendStub(build, stubPath.c_str())) return failure;
-  if (prunedText != build.list.text()) {
-    // A read-only list becomes writable: Windows moves nothing over a read-only file.
-    platform::SetNormalAttributes(build.listPath);
-    if (!StorePackingList(build.listPath, prunedText)) {
-      return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
-    }
-  }
+  if (Failure failure = StorePrunedList(build, prunedText)) return failure;
 
   // The packing list itself, as the setup script; its time is taken after the pruning.
   {
