@@ -96,6 +96,11 @@ Failure CheckWrittenFiles(const std::vector<BuildInput>& inputs, const char* out
   if (kind == platform::FileKind::Folder || kind == platform::FileKind::Other) {
     return NotAFile(kFatalFile, "The output " + output, kind);
   }
+  // Windows moves nothing over a read-only file; natively it would be replaced. Both refuse it.
+  if (kind == platform::FileKind::Regular && platform::IsReadOnly(outputPath)) {
+    return BuildFailure(kFatalFile, "The output file %s is read-only. Clear that or choose another OutputName.\r\n",
+                        outputPath);
+  }
   if (const BuildInput* input = InputAt(output, inputs)) {
     return BuildFailure(kFatalFile, kOverlap,
                         ("the output file " + output + " is " + input->role + ", " + input->path).c_str());

@@ -29,7 +29,7 @@ struct BuildInput {
 std::vector<BuildInput> NamedInputs(const char* listPath, const SetupScript& list);
 
 // Refuses (code 3) a build whose output `outputPath` or build log is one of `inputs`, whose output
-// is the build log, or whose output is no plain file. Nothing is created or changed here.
+// is the build log, or whose output is no plain file or is read-only. Nothing is created or changed here.
 Failure CheckWrittenFiles(const std::vector<BuildInput>& inputs, const char* outputPath);
 
 // True when the build log may be written as `logPath`: it is missing or a plain file, and neither

@@ -109,6 +109,10 @@ inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
 // False when the path names no file or folder whose identity the system gives.
 bool IdentifyFile(const char* path, FileIdentity& identity);
 
+// True for an existing file marked read-only: the Windows attribute; natively a file that nobody may
+// write, which is how Wine shows that attribute.
+bool IsReadOnly(const char* path);
+
 // Opens an existing plain file for shared reading; false for anything else (a folder, a device, a
 // pipe), found without waiting for a pipe's writer.
 bool OpenRegularFile(const char* path, File& file);

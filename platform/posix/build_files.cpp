@@ -81,6 +81,11 @@ bool IdentifyFile(const char* path, FileIdentity& identity) {
   return true;
 }
 
+bool IsReadOnly(const char* path) {
+  struct stat st;
+  return stat(ResolvePath(path).c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool OpenRegularFile(const char* path, File& file) {
   // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
   const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

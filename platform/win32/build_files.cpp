@@ -63,6 +63,11 @@ bool IdentifyFile(const char* path, FileIdentity& identity) {
   return true;
 }
 
+bool IsReadOnly(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool OpenRegularFile(const char* path, File& file) {
   if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;  // INVALID has it set too
   HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -519,7 +519,7 @@ std::vector<HostileCase> ReadHostileCases() {
     } else if (kind == "copy" || kind == "link" || kind == "symlink") {
       const auto [from, to] = SplitWord(rest);
       c.actions.push_back({kind, from, to});
-    } else if (kind == "dir" || kind == "fifo") c.actions.push_back({kind, rest});
+    } else if (kind == "dir" || kind == "fifo" || kind == "readonly") c.actions.push_back({kind, rest});
     else ADD_FAILURE() << "unknown line: " << line;
   }
   return cases;
@@ -573,6 +573,8 @@ void RunHostileCase(const HostileCase& c, const fs::path& dir) {
     else if (a[0] == "copy") fs::copy_file(a[1], a[2]);
     else if (a[0] == "link") fs::create_hard_link(a[1], a[2]);
     else if (a[0] == "symlink") fs::create_symlink(a[1], a[2]);
+    else if (a[0] == "readonly") fs::permissions(a[1], fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                                                 fs::perm_options::remove);
     else if (a[0] == "fifo") {
       EXPECT_EQ(mkfifo(a[1].c_str(), 0644), 0) << a[1];
     }

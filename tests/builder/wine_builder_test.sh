@@ -189,6 +189,7 @@ hostile_run() {
       dir) mkdir -p "$dir/$2" ;;
       copy) cp "$dir/$2" "$dir/$3" ;;
       link) ln "$dir/$2" "$dir/$3" ;;
+      readonly) chmod a-w "$dir/$2" ;;
     esac
   done
   find "$dir" -exec touch -h -d '2020-01-02 03:04:05.1234567 UTC' {} +
@@ -254,7 +255,7 @@ while IFS= read -r line || [ -n "$line" ]; do
     log) h_log+="$rest"$'\r\n' ;;
     refused-log) h_refused=1; [ -n "$rest" ] && h_log+="$rest"$'\r\n' ;;
     changed) h_changed+=("$rest") ;;
-    text | dir | copy | link | fifo | symlink) h_actions+=("$line") ;;
+    text | dir | copy | link | fifo | symlink | readonly) h_actions+=("$line") ;;
     *) fail "hostile_lists.txt: unknown line: $line" ;;
   esac
 done <"$hostile_file"
