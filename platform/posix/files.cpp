@@ -39,19 +39,8 @@ bool MatchCase(const std::string& folder, const std::string& name, std::string& 
   return found;
 }
 
-
-int Fd(File& file) { return static_cast<int>(file.Handle()); }
-
-bool CopyOut(const std::string& text, char (&buffer)[kPathCapacity]) {
-  if (text.empty() || text.size() >= kPathCapacity) return false;
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
-  return true;
-}
-
-}  // namespace
-
 // The POSIX path for a path as written in a packing list.
-std::string ResolvePath(const char* path) {
+std::string Resolve(const char* path) {
   std::string p(path);
   for (char& c : p) {
     if (c == '\\') c = '/';
@@ -82,6 +71,18 @@ std::string ResolvePath(const char* path) {
   return resolved;
 }
 
+int Fd(File& file) { return static_cast<int>(file.Handle()); }
+
+bool CopyOut(const std::string& text, char (&buffer)[kPathCapacity]) {
+  if (text.empty() || text.size() >= kPathCapacity) return false;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+std::string ResolvePath(const char* path) { return Resolve(path); }
+
 void File::Close() {
   if (handle_ != kInvalid) {
     close(static_cast<int>(handle_));
@@ -96,7 +97,7 @@ bool OpenFile(const char* path, OpenMode mode, File& file) {
     case OpenMode::ReadWrite: flags = O_RDWR; break;
     case OpenMode::CreateAlways: flags = O_RDWR | O_CREAT | O_TRUNC; break;
   }
-  const std::string resolved = ResolvePath(path);
+  const std::string resolved = Resolve(path);
   const int fd = open(resolved.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   struct stat st;
@@ -174,17 +175,17 @@ bool Truncate(File& file, std::uint32_t length) {
 
 bool FileExists(const char* path) {
   struct stat st;
-  return stat(ResolvePath(path).c_str(), &st) == 0;
+  return stat(Resolve(path).c_str(), &st) == 0;
 }
 
 bool SetNormalAttributes(const char* path) {
-  const std::string resolved = ResolvePath(path);
+  const std::string resolved = Resolve(path);
   struct stat st;
   if (stat(resolved.c_str(), &st) != 0) return false;
   return chmod(resolved.c_str(), st.st_mode | S_IWUSR) == 0;
 }
 
-bool RemoveFile(const char* path) { return unlink(ResolvePath(path).c_str()) == 0; }
+bool RemoveFile(const char* path) { return unlink(Resolve(path).c_str()) == 0; }
 
 bool TempDirectory(char (&buffer)[kPathCapacity]) {
   const char* tmp = std::getenv("TMPDIR");
