@@ -48,14 +48,26 @@ std::string FormatLogLine(const char* format, const char* argument) {
   return std::string(line, length);
 }
 
-void OpenBuildLog(BuildLog& log) {
-  // "\logfile.txt" appended to the current directory names the same file as the relative name, and
-  // the relative name never outgrows a path buffer however deep the current directory lies.
-  platform::OpenFile("logfile.txt", platform::OpenMode::CreateAlways, log.file);
+// "\logfile.txt" appended to the current directory names the same file as the relative name, and
+// the relative name never outgrows a path buffer however deep the current directory lies.
+const char kBuildLogName[] = "logfile.txt";
+const char kRefusedBuildLogName[] = "logfile.refused.txt";
+
+bool SaveBuildLog(const BuildLog& log, const char* path) {
+  const auto write = [&log](platform::File& file) {
+    return log.text.empty() || platform::WriteFile(file, log.text.data(), static_cast<std::uint32_t>(log.text.size()));
+  };
+  // Moved into place whole, so the old log's file is never written into. Where that cannot be (a
+  // disk too full for a second copy, an old log held open by a viewer), the log is written over.
+  platform::Replacement replacement;
+  if (replacement.Begin(path) && write(replacement.file) && replacement.Commit()) return true;
+  replacement.Abandon();
+  platform::File file;
+  return platform::OpenFile(path, platform::OpenMode::CreateAlways, file) && write(file);
 }
 
 void WriteLogLine(BuildLog& log, const std::string& line) {
-  if (log.file.IsOpen()) platform::WriteFile(log.file, line.data(), static_cast<std::uint32_t>(line.size()));
+  log.text += line;
   if (log.echo != nullptr) log.echo(log.echoContext, line.c_str());
 }
 

@@ -1,5 +1,7 @@
-// The build log: "logfile.txt" in the current directory, created anew by every build. It receives
-// the warnings of a build and, when the build fails, the reason as its last line.
+// The build log: "logfile.txt" in the current directory, written anew by every build. It receives
+// the warnings of a build and, when the build fails, the reason as its last line. Its lines are kept
+// in memory and written once the build has ended, so that the log never replaces a file before the
+// build knows whether that file is one of its inputs.
 #pragma once
 
 #include <string>
@@ -7,23 +9,29 @@
 #include "platform/platform.h"
 #include "script/failure.h"
 
+// The log's file name, in the current directory.
+extern const char kBuildLogName[];
+// Where the log goes when "logfile.txt" is one of the build's inputs or its output, which the log
+// must not replace.
+extern const char kRefusedBuildLogName[];
+
 struct BuildLog {
-  platform::File file;
+  std::string text;  // every line so far
   // Called with every line as written (qorpack echoes the log to standard error); may be null.
   void (*echo)(void* context, const char* line) = nullptr;
   void* echoContext = nullptr;
 };
 
-// Creates (or truncates) the log. Whether that works is not checked: a build that cannot log still
-// builds, and its exit status still tells success from failure.
-void OpenBuildLog(BuildLog& log);
+// Writes the log's lines as the file `path`, in place of any old one. False when it cannot be
+// written whole.
+bool SaveBuildLog(const BuildLog& log, const char* path);
 
 // A log line: `format` with its one "%s" replaced by `argument` (or `format` alone when `argument`
 // is null). A line longer than 259 characters keeps the start and end of the argument with "..."
 // in between, so the line still ends as the format does.
 std::string FormatLogLine(const char* format, const char* argument = nullptr);
 
-// Writes a line made by FormatLogLine.
+// Adds a line made by FormatLogLine.
 void WriteLogLine(BuildLog& log, const std::string& line);
 
 // A failed build's failure: `code` and the log line as its reason.

@@ -1,18 +1,24 @@
-// PackageBuilder: the build in the order the package is laid out. Every step returns a failure as a
-// value whose reason is the build-log line; BuildPackage writes it as the log's last line and turns
-// it into the exit status. A build that succeeds has written a complete, checksummed package.
+// PackageBuilder: every check first, then the package in the order it is laid out. Every step
+// returns a failure as a value whose reason is the build-log line; BuildPackage writes it as the
+// log's last line and turns it into the exit status. Nothing is created or changed before the build
+// knows that it writes none of the files it reads; the package is written beside its output name
+// and replaces it only complete and checksummed, so a failed build leaves a previous package as it
+// was.
 #include "builder/builder.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "builder/build_files.h"
 #include "builder/build_log.h"
 #include "builder/compress_segment.h"
 #include "builder/packing_list.h"
 #include "builder/segment_pipeline.h"
+#include "builder/stub_check.h"
 #include "builder/version.h"
 #include "package/checksum.h"
 #include "package/layout.h"
@@ -37,7 +43,9 @@ struct Build {
   BuildLog log;
   char listPath[platform::kPathCapacity];
   SetupScript list;  // the packing list as read, before pruning
-  platform::File output;
+  char outputPath[platform::kPathCapacity];  // empty until the output name is known
+  platform::File stub;
+  platform::Replacement package;  // the package, beside its output name until complete
   PackageWriter writer;
   SegmentCheck check;
 };
@@ -104,6 +112,24 @@ Failure AppendSegment(Build& build, platform::File& source, const char* name, co
   return AppendMarkerAndTime(build, fileTime);
 }
 
+const char kNoVersion[] = "Unable to get build number from first file in list.\r\n";
+
+// The path the version reader gets for a source: a relative one joined to the current directory,
+// since Windows looks for a bare name along the DLL search path instead.
+Failure VersionPath(const char* source, char (&versionPath)[platform::kPathCapacity]) {
+  if (IsAbsolutePath(source)) {
+    std::snprintf(versionPath, sizeof versionPath, "%s", source);
+    return Failure();
+  }
+  char current[platform::kPathCapacity];
+  if (!platform::CurrentDirectory(current)) return BuildFailure(kFatalFile, kNoVersion);
+  const int length = std::snprintf(versionPath, sizeof versionPath, "%s\\%s", current, source);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof versionPath) {
+    return BuildFailure(kFatalFile, "Path of the version file too long (259 characters at most): %s\r\n", source);
+  }
+  return Failure();
+}
+
 // The version that stamps the output name: the version file's (VersionFile, else File01). A version
 // is required even when the output name takes no tag.
 Failure ReadBuildVersion(const Build& build, FileVersion& version) {
@@ -125,17 +151,12 @@ Failure ReadBuildVersion(const Build& build, FileVersion& version) {
       return failure;
     }
   }
-  static const char kNoVersion[] = "Unable to get build number from first file in list.\r\n";
   char versionPath[platform::kPathCapacity];
-  if (IsAbsolutePath(source)) {
-    std::snprintf(versionPath, sizeof versionPath, "%s", source);
-  } else {
-    char current[platform::kPathCapacity];
-    if (!platform::CurrentDirectory(current)) return BuildFailure(kFatalFile, kNoVersion);
-    const int length = std::snprintf(versionPath, sizeof versionPath, "%s\\%s", current, source);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof versionPath) {
-      return BuildFailure(kFatalFile, "Path of the version file too long (259 characters at most): %s\r\n", source);
-    }
+  if (Failure failure = VersionPath(source, versionPath)) return failure;
+  // The version reader opens the file: a pipe there would hold the build forever.
+  const platform::FileKind kind = KindOfPath(versionPath);
+  if (*source != '\0' && (kind == platform::FileKind::Folder || kind == platform::FileKind::Other)) {
+    return NotAFile(kFatalFile, std::string("The version file ") + source, kind);
   }
   // Preset: a version block without a fixed part stores nothing, and its tag then reads 0_00_00a.
   version = FileVersion{0, 0, 0, 0};
@@ -145,31 +166,83 @@ Failure ReadBuildVersion(const Build& build, FileVersion& version) {
   return Failure();
 }
 
-// The stub, copied whole; it must hold the marker exactly once (its own copy, in its data), or
-// readers would misplace the end of the stub.
-Failure AppendStub(Build& build, const char* stubPath) {
-  static const char kStubFailed[] = "Error reading the Installer file.\r\n";
-  platform::File stub;
-  if (!platform::OpenFile(stubPath, platform::OpenMode::ReadShared, stub)) return BuildFailure(kFatalFile, kStubFailed);
+const char kStubFailed[] = "Error reading the Installer file.\r\n";
+
+// Reads the open stub from its start through `scan`. With `copy` each piece is appended to the
+// package; without, the stub is only checked to fit the package's limit.
+Failure ScanStub(Build& build, StubScan& scan, bool copy) {
   constexpr std::uint32_t kChunk = 64 * 1024;
   std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
   if (!chunk) return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
-  MarkerScan scan = StartMarkerScan();
+  if (!platform::Seek(build.stub, 0)) return BuildFailure(kFatalFile, kStubFailed);
+  scan = StartStubScan();
   for (;;) {
     std::uint32_t got = 0;
-    if (!platform::ReadFile(stub, chunk.get(), kChunk, got)) return BuildFailure(kFatalFile, kStubFailed);
+    if (!platform::ReadFile(build.stub, chunk.get(), kChunk, got)) return BuildFailure(kFatalFile, kStubFailed);
     if (got == 0) break;
-    FeedMarkerScan(scan, chunk.get(), got);
-    if (Failure failure = AppendBytes(build, chunk.get(), got)) return failure;
+    FeedStubScan(scan, chunk.get(), got);
+    if (copy) {
+      if (Failure failure = AppendBytes(build, chunk.get(), got)) return failure;
+    } else if (scan.length > build.writer.limit) {
+      return BuildFailure(kFatalFile, kPackageTooLarge);
+    }
   }
-  if (scan.count == 0) {
-    return BuildFailure(kFatalFile, "The Installer file holds no segment marker: it is no stub of this program.\r\n");
+  return Failure();
+}
+
+Failure JudgeStubScan(const StubScan& scan, const char* stubPath) {
+  switch (JudgeStub(scan)) {
+    case StubVerdict::Ok: return Failure();
+    case StubVerdict::NotExecutable:
+      return BuildFailure(kFatalFile,
+                          "The Installer file %s is no Windows executable (no MZ header with a PE signature).\r\n",
+                          stubPath);
+    case StubVerdict::NoMarker:
+      return BuildFailure(kFatalFile, "The Installer file holds no segment marker: it is no stub of this program.\r\n");
+    case StubVerdict::SeveralMarkers: break;
   }
-  if (scan.count > 1) {
-    return BuildFailure(kFatalFile,
-                        "The Installer file holds the segment marker more than once: it already carries a package.\r\n");
+  return BuildFailure(kFatalFile,
+                      "The Installer file holds the segment marker more than once: it already carries a package.\r\n");
+}
+
+// Opens the stub and judges it whole before anything is written: an executable holding the marker
+// exactly once (its own copy, in its data), or readers would misplace the end of the stub.
+Failure OpenStub(Build& build, const char* stubPath) {
+  const platform::FileKind kind = KindOfPath(stubPath);
+  if (kind == platform::FileKind::Folder || kind == platform::FileKind::Other) {
+    return NotAFile(kFatalFile, std::string("The Installer file ") + stubPath, kind);
   }
+  if (kind == platform::FileKind::Missing || !platform::OpenRegularFile(stubPath, build.stub)) {
+    return BuildFailure(kFatalFile, kStubFailed);
+  }
+  StubScan scan;
+  if (Failure failure = ScanStub(build, scan, false)) return failure;
+  return JudgeStubScan(scan, stubPath);
+}
+
+// The stub, copied whole and judged again as it is copied (it may have changed since it was
+// judged), then the marker that ends it.
+Failure AppendStub(Build& build, const char* stubPath) {
+  StubScan scan;
+  if (Failure failure = ScanStub(build, scan, true)) return failure;
+  if (Failure failure = JudgeStubScan(scan, stubPath)) return failure;
+  build.stub.Close();
   return AppendBytes(build, SegmentMarker, kMarkerSize);
+}
+
+// Reads the whole packing list, which must be a regular file; false when it cannot be read.
+bool ReadListText(const char* path, std::string& text) {
+  platform::File file;
+  std::uint32_t length = 0;
+  if (!platform::OpenRegularFile(path, file) || !platform::SeekEnd(file, length) ||
+      !platform::Seek(file, 0)) {
+    return false;
+  }
+  text.resize(length);
+  std::uint32_t got = 0;
+  if (length != 0 && !platform::ReadFile(file, &text[0], length, got)) return false;
+  text.resize(got);
+  return true;
 }
 
 // The padding to a multiple of 4 and a placeholder word (so the size limit counts it), then the
@@ -184,32 +257,87 @@ Failure CloseWithChecksum(Build& build) {
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...\r\n";
   const std::uint32_t summed = build.writer.length - kChecksumSize;
   std::uint32_t sum = 0;
-  if (!platform::Seek(build.output, 0) || !PackageChecksum(platform::ReadFromFile, &build.output, summed, sum) ||
-      !platform::Seek(build.output, summed)) {
+  platform::File& output = build.package.file;
+  if (!platform::Seek(output, 0) || !PackageChecksum(platform::ReadFromFile, &output, summed, sum) ||
+      !platform::Seek(output, summed)) {
     return BuildFailure(kFatalFile, kReadFailed);
   }
   std::uint8_t word[kChecksumSize];
   StoreChecksumWord(sum, word);
-  if (!platform::WriteFile(build.output, word, kChecksumSize)) {
+  if (!platform::WriteFile(output, word, kChecksumSize)) {
     return BuildFailure(kFatalFile, "Unable to write checksum\r\n");
   }
-  build.output.Close();
+  if (!build.package.Commit()) {
+    return BuildFailure(kFatalFile, "Error moving the finished package into place as %s.\r\n", build.outputPath);
+  }
   return Failure();
 }
 
+// Stores the pruning in the packing list, unless there is none. The list is replaced whole, and only
+// when it still holds what the build read: an edit saved in the meantime is not thrown away.
+Failure StorePrunedList(Build& build, const std::string& prunedText) {
+  if (prunedText == build.list.text()) return Failure();
+  std::string now;
+  if (!ReadListText(build.listPath, now) || now != build.list.text()) {
+    return BuildFailure(kFatalFile, "The packing list %s changed during the build. Run the build again.\r\n",
+                        build.listPath);
+  }
+  // A read-only list becomes writable: Windows moves nothing over a read-only file.
+  platform::SetNormalAttributes(build.listPath);
+  if (!StorePackingList(build.listPath, prunedText)) {
+    return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
+  }
+  return Failure();
+}
+
+// A warning when the Files section holds keys past File99, which no build or install reads.
+void WarnAboutLateEntries(Build& build) {
+  long lowest = 0;
+  for (const std::string& name : build.list.KeyNames("Files")) {
+    if (name.size() < 5 || name.size() > 12 || name.compare(0, 4, "file") != 0) continue;
+    if (name.find_first_not_of("0123456789", 4) != std::string::npos) continue;
+    const long number = std::strtol(name.c_str() + 4, nullptr, 10);
+    if (number > kLastPayloadEntry && (lowest == 0 || number < lowest)) lowest = number;
+  }
+  if (lowest == 0) return;
+  WriteLogLine(build.log, FormatLogLine("Warning: %s and the keys after it are ignored: a package holds File01 to "
+                                        "File99 at most.\r\n",
+                                        ("File" + std::to_string(lowest)).c_str()));
+}
+
+// The installer reads the version block of the first payload file and stops without one; with
+// VersionFile naming another file, nothing else has read File01's.
+Failure CheckFirstFileVersion(const SetupScript& script) {
+  std::string value;
+  if (script.Read("Files", "File01", value) != ScriptValue::Present) return Failure();
+  const char* source = EntrySourcePath(value.c_str());
+  if (source == nullptr) return Failure();
+  char versionPath[platform::kPathCapacity];
+  if (Failure failure = VersionPath(source, versionPath)) return failure;
+  if (ReadFileVersion(versionPath, nullptr, nullptr, nullptr, nullptr) != 0) return Failure();
+  return BuildFailure(kFatalFile,
+                      "The package would not install: the first file, %s, has no version block. List a file with "
+                      "one as File01.\r\n",
+                      source);
+}
+
 Failure Run(Build& build, const char* argumentText, const BuildOptions& options) {
+  build.writer.limit = options.packageLimit;
   if (PackingListPath(argumentText, build.listPath) != ListPathResult::Ok) {
     return BuildFailure(kFatalScript,
                         "Command line too long: the packing list path may have 259 characters at most.\r\n");
   }
-  if (!platform::FileExists(build.listPath)) {
+  const platform::FileKind listKind = KindOfPath(build.listPath);
+  if (listKind == platform::FileKind::Missing) {
     return BuildFailure(kFatalFile, "Unable to find setupqor.ini file as given on cmd line.\r\n");
   }
-  // A read-only packing list becomes writable: pruning edits it in place.
-  platform::SetNormalAttributes(build.listPath);
+  if (listKind != platform::FileKind::Regular) {
+    return NotAFile(kFatalFile, std::string("The packing list ") + build.listPath, listKind);
+  }
   std::string text;
-  if (!ReadProfileText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
+  if (!ReadListText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
   build.list = SetupScript(std::move(text));
+  WarnAboutLateEntries(build);
 
   // What the package is made of and where it goes.
   FileVersion version{};
@@ -229,6 +357,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
       return BuildFailure(kFatalScript,
                           "Output filename too long with the build number (259 characters at most).\r\n");
   }
+  std::memcpy(build.outputPath, outputPath, sizeof outputPath);
   std::string stubPath;
   if (Failure failure = ReadListValue(build.list, "In", "QorFileName", stubPath, present)) return failure;
   if (!present) {
@@ -244,27 +373,25 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   if (entries.empty()) {
     // Nothing is left to pack: the list keeps its pruning, so that it shows which sources were
     // missing, and no package is started.
-    if (!StoreProfileText(build.listPath, build.list.text(), script.text())) {
-      return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
-    }
+    if (Failure failure = StorePrunedList(build, prunedText)) return failure;
     return BuildFailure(kFatalScript, "No input files. Check the .INF syntax.\r\n");
   }
   if (Failure failure = CheckSetupScript(script)) {
     return BuildFailure(kFatalScript, "The package would not install: %s. Check the packing list.\r\n",
                         failure.reason.c_str());
   }
+  if (Failure failure = CheckFirstFileVersion(script)) return failure;
+  if (Failure failure = OpenStub(build, stubPath.c_str())) return failure;
+  if (Failure failure = CheckWrittenFiles(NamedInputs(build.listPath, build.list), outputPath)) return failure;
 
-  // The output, the stub and its marker, the pruned list.
-  if (!platform::OpenFile(outputPath, platform::OpenMode::CreateAlways, build.output)) {
-    return BuildFailure(kFatalFile, "Error creating the output file.\r\n");
-  }
-  if (!StartPackage(build.writer, build.output, options.packageLimit)) {
+  // From here on files are written: the package beside its output name, the stub and its marker,
+  // the pruned list.
+  if (!build.package.Begin(outputPath)) return BuildFailure(kFatalFile, "Error creating the output file.\r\n");
+  if (!StartPackage(build.writer, build.package.file, options.packageLimit)) {
     return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
   }
   if (Failure failure = AppendStub(build, stubPath.c_str())) return failure;
-  if (!StoreProfileText(build.listPath, build.list.text(), script.text())) {
-    return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
-  }
+  if (Failure failure = StorePrunedList(build, prunedText)) return failure;
 
   // The packing list itself, as the setup script; its time is taken after the pruning.
   {
@@ -272,9 +399,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
                                             "Error writing ini to the output file.\r\n", kFatalCodec,
                                             "Error compressing ini."};
     platform::File list;
-    if (!platform::OpenFile(build.listPath, platform::OpenMode::ReadShared, list)) {
-      return BuildFailure(kFatalFile, kListTexts.readFailed);
-    }
+    if (!platform::OpenRegularFile(build.listPath, list)) return BuildFailure(kFatalFile, kListTexts.readFailed);
     if (Failure failure = AppendSegment(build, list, build.listPath, kListTexts)) return failure;
   }
 
@@ -296,9 +421,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     HeldSegment held = pipeline.Take(i);
     if (held.streamed) {
       platform::File input;
-      if (!platform::OpenFile(source, platform::OpenMode::ReadShared, input)) {
-        return BuildFailure(kFatalScript, kOpenFailed);
-      }
+      if (!platform::OpenRegularFile(source, input)) return BuildFailure(kFatalScript, kOpenFailed);
       if (Failure failure = AppendSegment(build, input, source, kFileTexts)) return failure;
       continue;
     }
@@ -317,6 +440,20 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   return CloseWithChecksum(build);
 }
 
+// Writes the log where it replaces none of the build's inputs and not its output: as logfile.txt,
+// else (when that file is one of them) as logfile.refused.txt, else nowhere (the exit status and,
+// for qorpack, standard error still tell).
+void SaveLog(const Build& build) {
+  const std::vector<BuildInput> inputs = NamedInputs(build.listPath, build.list);
+  const char* output = build.outputPath[0] != '\0' ? build.outputPath : nullptr;
+  for (const char* name : {kBuildLogName, kRefusedBuildLogName}) {
+    if (MayWriteLog(name, inputs, output)) {
+      SaveBuildLog(build.log, name);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 std::int32_t PackageBuilder(const char* argumentText) { return BuildPackage(argumentText, BuildOptions()); }
@@ -326,18 +463,20 @@ std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options)
   build.log.echo = options.echo;
   build.log.echoContext = options.context;
   build.listPath[0] = '\0';
+  build.outputPath[0] = '\0';
   build.check = SegmentCheck{reinterpret_cast<const std::uint8_t*>(SegmentMarker), kMarkerSize, options.progress,
                              options.context};
   if (options.segmentProbe != nullptr) {
     build.check.pattern = options.segmentProbe;
     build.check.patternSize = options.segmentProbeSize;
   }
-  // The log first, so that even a refused command line leaves its reason there.
-  OpenBuildLog(build.log);
   const Failure failure = Run(build, argumentText, options);
-  if (!failure) return 0;
+  // An unfinished package goes before the log is written: on a full disk its space is what lets
+  // the log's last line be written at all.
+  build.package.Abandon();
+  build.stub.Close();
   // The builder's one place for a failure: its reason is the log's last line; nothing is shown.
-  WriteLogLine(build.log, failure.reason);
-  build.log.file.Close();
-  return -1;
+  if (failure) WriteLogLine(build.log, failure.reason);
+  SaveLog(build);
+  return failure ? -1 : 0;
 }

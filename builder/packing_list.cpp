@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "builder/build_files.h"
 #include "script/ini.h"
 #include "script/payload_list.h"
 
@@ -85,7 +86,11 @@ Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript&
     const char* source = nullptr;
     if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
     values.push_back(value);
-    if (platform::FileExists(source)) {
+    const platform::FileKind kind = KindOfPath(source);
+    if (kind == platform::FileKind::Folder || kind == platform::FileKind::Other) {
+      return NotAFile(kFatalScript, "The source of " + PayloadKey(k) + " (" + source + ")", kind);
+    }
+    if (kind == platform::FileKind::Regular) {
       kept.push_back(value);
       continue;
     }
@@ -106,4 +111,11 @@ Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript&
     pruned = edited;
   }
   return Failure();
+}
+
+bool StorePackingList(const char* path, const std::string& text) {
+  platform::Replacement list;
+  return list.Begin(path) &&
+         (text.empty() || platform::WriteFile(list.file, text.data(), static_cast<std::uint32_t>(text.size()))) &&
+         list.Commit();
 }

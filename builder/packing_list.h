@@ -28,12 +28,16 @@ const char* EntrySourcePath(const char* entry);
 bool IsAbsolutePath(const char* path);
 
 // The packing list with its missing sources removed: every Files entry (File01 ... File99) whose
-// source does not exist is dropped, with a warning line in the log for each, and the entries after
+// source does not exist is dropped (a source that is a folder, device or pipe fails, code 4), with a warning line in the log for each, and the entries after
 // it move down so they stay consecutive from File01. `pruned` receives the edited text: every byte
 // of `list` but the moved values and the dropped keys' lines stays as it is. An entry without a
 // comma or too long to move whole fails (code 4), as does an edit the text cannot take (naming
 // `listPath`). Nothing is written to disk here.
 Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned);
+
+// Replaces the packing list at `path` by `text` as a whole: the text is written beside it and moved
+// over it, so the list is either as it was or as edited, never half-written. False when that fails.
+bool StorePackingList(const char* path, const std::string& text);
 
 // Reads Files/FileNN (NN from `number`) with the "@" convention into `value`; `present` tells
 // whether the key is there. A value too long to hold whole fails (code 4).

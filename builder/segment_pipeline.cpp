@@ -71,7 +71,7 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   lock.unlock();
   platform::File input;
   std::uint32_t size = 0;
-  segment.opened = platform::OpenFile(sources_[index].c_str(), platform::OpenMode::ReadShared, input);
+  segment.opened = platform::OpenRegularFile(sources_[index].c_str(), input);
   const bool sized = segment.opened && platform::SeekEnd(input, size);
   lock.lock();
   if (!segment.opened) return segment;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -83,6 +84,65 @@ enum class VersionBlock {
 // Reads the fixed file version of the file's version resource. Windows asks version.dll (loaded
 // from the system directory); the native build reads the PE resource itself.
 VersionBlock ReadFixedFileVersion(const char* path, std::uint32_t& versionMS, std::uint32_t& versionLS);
+
+// ---- The files a build reads and writes: what a path names, file identities, and a file written
+// beside its target and moved over it only once complete. ----
+
+enum class FileKind {
+  Missing,  // nothing there (or nothing the system lets us see)
+  Regular,  // a plain file
+  Folder,
+  Other,    // a device, pipe or socket: reading it could block forever or never end
+};
+// What `path` names, found without opening it for reading.
+FileKind KindOfFile(const char* path);
+
+// Which file a path reaches, whatever name, case, link or folder steps lead there: device and inode
+// natively, volume serial and file index on Windows.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+};
+inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+// False when the path names no file or folder whose identity the system gives.
+bool IdentifyFile(const char* path, FileIdentity& identity);
+
+// True for an existing file marked read-only: the Windows attribute; natively a file that nobody may
+// write, which is how Wine shows that attribute.
+bool IsReadOnly(const char* path);
+
+// Opens an existing plain file for shared reading; false for anything else (a folder, a device, a
+// pipe), found without waiting for a pipe's writer.
+bool OpenRegularFile(const char* path, File& file);
+
+// A file that replaces `target` only once it is complete: written to a temporary file of an
+// unpredictable name, created exclusively in the target's folder, and moved over the target by
+// Commit. Until then the target stays as it was; a replacement that is not committed deletes its
+// temporary file.
+class Replacement {
+ public:
+  Replacement() = default;
+  ~Replacement() { Abandon(); }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  // Creates the temporary file, open for reading and writing in `file`. False when it cannot be.
+  bool Begin(const char* target);
+  // Writes the file through to the disk, closes it and moves it over the target. False, with the
+  // temporary file deleted and the target untouched, when that fails.
+  bool Commit();
+  // Closes and deletes the temporary file, if there is one.
+  void Abandon();
+  bool IsActive() const { return !temporary_.empty(); }
+
+  File file;
+
+ private:
+  std::string temporary_;
+  std::string target_;
+};
 
 // Directory queries. Each writes a terminated text into a kPathCapacity buffer and fails
 // (returning false) rather than truncate. The temporary directory ends with the separator.

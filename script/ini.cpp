@@ -370,3 +370,14 @@ const std::string* ProfileIndex::Find(const char* section, const char* key) cons
   if (k == s->second.end() || !k->second.hasValue) return nullptr;
   return &k->second.value;
 }
+
+std::vector<std::string> ProfileIndex::KeyNames(const char* section) const {
+  std::vector<std::string> names;
+  if (section == nullptr) return names;
+  const auto s = sections_.find(FoldedName(section));
+  if (s == sections_.end()) return names;
+  for (const auto& key : s->second) {
+    if (key.second.hasValue) names.push_back(key.first);
+  }
+  return names;
+}

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 // Reads section/key from the INI file at `path` into `buffer` (capacity bytes, at most capacity - 1
 // characters and a terminator; capacity 0 writes nothing). A missing or unreadable file, section or
@@ -58,6 +59,8 @@ class ProfileIndex {
   // The value (quotes removed) of section/key, or null when the key is missing (a key line without
   // "=" counts as missing). The pointer lives as long as the index.
   const std::string* Find(const char* section, const char* key) const;
+  // The names of the section's keys that Find can reach, in ASCII lower case, in no set order.
+  std::vector<std::string> KeyNames(const char* section) const;
 
  private:
   struct Key {

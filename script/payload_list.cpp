@@ -9,7 +9,8 @@ namespace {
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// The names Windows keeps for devices, whatever extension follows them: "nul.txt" is NUL.
+}  // namespace
+
 bool IsDeviceName(const std::string& name) {
   std::string base = name.substr(0, name.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
@@ -21,8 +22,6 @@ bool IsDeviceName(const std::string& name) {
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
          base[3] >= '1' && base[3] <= '9';
 }
-
-}  // namespace
 
 EntryProblem EntryName(const char* value, std::string& name) {
   name.clear();

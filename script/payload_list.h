@@ -37,6 +37,10 @@ std::vector<PayloadEntry> ReadPayloadList(const SetupScript& script);
 // the extraction folder.
 EntryProblem EntryName(const char* value, std::string& name);
 
+// True for the names Windows keeps for devices (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$,
+// CONOUT$), whatever extension follows them: "nul.txt" is NUL.
+bool IsDeviceName(const std::string& name);
+
 // True when two names are the same file name to Windows (ASCII letters compare without case).
 bool SameFileName(const std::string& a, const std::string& b);
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "script/ini.h"
 
@@ -40,6 +41,8 @@ class SetupScript {
 
   // The raw lookup: the value, or null when the key is missing.
   const std::string* Find(const char* section, const char* key) const { return index_.Find(section, key); }
+  // The names (in ASCII lower case) of the section's keys that hold a value.
+  std::vector<std::string> KeyNames(const char* section) const { return index_.KeyNames(section); }
 
  private:
   std::string text_;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/resolve.h"
 
 namespace platform {
 
@@ -79,6 +80,8 @@ bool CopyOut(const std::string& text, char (&buffer)[kPathCapacity]) {
 }
 
 }  // namespace
+
+std::string ResolvePath(const char* path) { return Resolve(path); }
 
 void File::Close() {
   if (handle_ != kInvalid) {

@@ -1,6 +1,7 @@
 // Whole builds in a scratch folder: the package, the pruned packing list and the exact build log
-// for each case. A build that fails ends its process, so every build runs in a death test's child;
-// the files it leaves are checked afterwards.
+// for each case. The fixture's builds run in a death test's child, so that limits set for one (a
+// file size limit) end with it; the files it leaves are checked afterwards. The hostile packing
+// lists build in process.
 #include "builder/builder.h"
 
 #include "builder/segment_pipeline.h"
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,8 +41,12 @@ constexpr std::uint64_t kLaterTime = kTime + 10000001;
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
+// A stub as the builder checks it: an MZ header whose e_lfanew points at a PE signature.
 Bytes MakeStub(int markers) {
   std::string stub = "MZ this stands in for the installer stub";
+  stub.resize(0x3C, ' ');
+  stub += std::string("\x40\0\0\0", 4);
+  stub += std::string("PE\0\0", 4);
   for (int i = 0; i < markers; ++i) stub += "[data " + kMarker + "]";
   stub += std::string(1000, 's');
   return ToBytes(stub);
@@ -63,6 +69,14 @@ Bytes Noise(std::size_t size) {
   }
   return bytes;
 }
+
+// A file with a version block (which the first payload file needs) followed by `text`.
+Bytes Versioned(const Bytes& content) {
+  Bytes bytes = VersionImage(1, 0, 0, 0);
+  bytes.insert(bytes.end(), content.begin(), content.end());
+  return bytes;
+}
+Bytes Versioned(const std::string& text) { return Versioned(ToBytes(text)); }
 
 Bytes Implode(const Bytes& data) {
   Bytes out(4 + (9 * data.size() + 7) / 8);
@@ -191,7 +205,7 @@ class BuilderTest : public ::testing::Test {
 };
 
 TEST_F(BuilderTest, BuildsTheLayoutPieceByPiece) {
-  Write("src/a.txt", std::string(5000, 'a') + "tail");
+  Write("src/a.txt", Versioned(std::string(5000, 'a') + "tail"));
   Write("src/b.bin", VersionImage(1, 2, 3, 4), kLaterTime);
   List({"a.txt, src\\a.txt", "b.bin,src\\b.bin"});
   Succeeds();
@@ -204,14 +218,14 @@ TEST_F(BuilderTest, EmptyAndTinyFilesArePackable) {
   Write("src/empty", "");
   Write("src/one", "x");
   Write("src/four", "abcd");
-  List({"e,src\\empty", "o,src\\one", "f,src\\four"});
+  List({"v.exe,ver.exe", "e,src\\empty", "o,src\\one", "f,src\\four"});
   Succeeds();
   EXPECT_EQ(Log(), "");
-  ExpectPackage("out.exe", {"src/empty", "src/one", "src/four"});
+  ExpectPackage("out.exe", {"ver.exe", "src/empty", "src/one", "src/four"});
 }
 
 TEST_F(BuilderTest, PrunesAMissingThirdOfFiveEntries) {
-  for (const char* name : {"1", "2", "4", "5"}) Write(std::string("src/") + name, std::string("file ") + name);
+  for (const char* name : {"1", "2", "4", "5"}) Write(std::string("src/") + name, Versioned(std::string("file ") + name));
   List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5"});
   Succeeds();
   EXPECT_EQ(Log(), "Warning: src\\3 not found, removing from .ini file\r\n");
@@ -224,7 +238,7 @@ TEST_F(BuilderTest, PrunesAMissingThirdOfFiveEntries) {
 }
 
 TEST_F(BuilderTest, PrunesSeveralMissingInARowAndAtTheEnd) {
-  Write("src/1", "one");
+  Write("src/1", Versioned("one"));
   Write("src/5", "five");
   List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5", "n6,src\\6"});
   Succeeds();
@@ -252,7 +266,7 @@ TEST_F(BuilderTest, NoFile01AndNoVersionFileNeedsABuildNumber) {
 }
 
 TEST_F(BuilderTest, CommasBlanksAndTabsInEntries) {
-  Write("src/c", "c");
+  Write("src/c", Versioned("c"));
   Write("src/d e", "d e");
   List({"a,b,src\\c", "x y,\t src\\d e"});
   Succeeds();
@@ -260,7 +274,7 @@ TEST_F(BuilderTest, CommasBlanksAndTabsInEntries) {
 }
 
 TEST_F(BuilderTest, StampsTheOutputNameWithTheVersion) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   fs::create_directory("out");
   List({"a,src\\a"}, "OutputName=out\\setup%s.exe\r\nVersionFile=ver.exe, ver.exe\r\n");
   Succeeds();
@@ -276,13 +290,13 @@ TEST_F(BuilderTest, StampsTheOutputNameWithTheVersion) {
 }
 
 TEST_F(BuilderTest, OutputFolderMustExist) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"}, "OutputName=missing\\setup%s.exe\r\nVersionFile=v, ver.exe\r\n");
   Fails("Error creating the output file.\r\n");
 }
 
 TEST_F(BuilderTest, RebuildTruncatesTheLog) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   Write("logfile.txt", std::string(3000, 'L'));
   List({"a,src\\a", "b,src\\missing"});
   Succeeds();
@@ -292,7 +306,7 @@ TEST_F(BuilderTest, RebuildTruncatesTheLog) {
 }
 
 TEST_F(BuilderTest, ReadOnlyPackingListIsMadeWritableAndPruned) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a", "b,src\\missing"});
   fs::permissions("list.ini", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
@@ -302,7 +316,7 @@ TEST_F(BuilderTest, ReadOnlyPackingListIsMadeWritableAndPruned) {
 }
 
 TEST_F(BuilderTest, PackingListPathWithBlanksInQuotes) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"});
   fs::create_directory("my files");
   fs::rename("list.ini", "my files/list.ini");
@@ -311,14 +325,14 @@ TEST_F(BuilderTest, PackingListPathWithBlanksInQuotes) {
 }
 
 TEST_F(BuilderTest, AbsoluteVersionFilePathIsUsedAsItStands) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"}, "OutputName=s%s.exe\r\nVersionFile=v, " + (dir_ / "ver.exe").string() + "\r\n");
   Succeeds();
   EXPECT_TRUE(fs::exists("s2_01_04a.exe"));
 }
 
 TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a src\\a"}, "OutputName=out.exe\r\n");
   Fails("No comma in input filename directive. Check the .INI syntax at File01.\r\n");
   // With a VersionFile, File01 is only met by the pruning.
@@ -330,12 +344,13 @@ TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
   Fails("Output filename directive missing. Check the packing list syntax.\r\n");
   Write("list.ini", "[Files]\r\nFile01=a,src\\a\r\n[Out]\r\nOutputName=o.exe\r\nVersionFile=v,ver.exe\r\n");
   Fails("'In' executable filename directive missing. Check the packing list syntax.\r\n");
-  List({"a,src\\a"}, "OutputName=o.exe\r\nVersionFile=v,src\\a\r\n");
+  Write("src/plain", "no version block");
+  List({"a,src\\a"}, "OutputName=o.exe\r\nVersionFile=v,src\\plain\r\n");
   Fails("Unable to get build number from first file in list.\r\n");
 }
 
 TEST_F(BuilderTest, OutputNameIsNoFormat) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   for (const char* name : {"setup%d.exe", "s%s%s.exe", "s%"}) {
     List({"a,src\\a"}, std::string("OutputName=") + name + "\r\nVersionFile=v,ver.exe\r\n");
     Fails("Output filename directive may hold one %s and %% only, no other %. Check the packing list syntax.\r\n");
@@ -348,7 +363,7 @@ TEST_F(BuilderTest, OutputNameIsNoFormat) {
 }
 
 TEST_F(BuilderTest, StubMustHoldTheMarkerExactlyOnce) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"});
   Write("stub.exe", MakeStub(2));
   Fails("The Installer file holds the segment marker more than once: it already carries a package.\r\n");
@@ -359,14 +374,14 @@ TEST_F(BuilderTest, StubMustHoldTheMarkerExactlyOnce) {
 }
 
 TEST_F(BuilderTest, MissingInputFileAfterPruning) {
-  // A folder passes the existence test but cannot be opened as a file.
+  // A folder is there but is no file: it is refused by name before anything is written.
   fs::create_directory("src/folder");
   List({"a,src\\folder"});
-  Fails("\r\nError opening an input file.\r\n");
+  Fails("The source of File01 (src\\folder) is a folder, not a file. Check the packing list.\r\n");
 }
 
 TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
-  Write("src/a", "abcdefgh abcdefgh");
+  Write("src/a", Versioned("abcdefgh abcdefgh"));
   List({"a,src\\a"});
   // Every stream with a 4096-byte dictionary starts 00 06: the 2048-byte stream (00 05) is kept.
   static const std::uint8_t kHeader4096[] = {0x00, 0x06};
@@ -380,7 +395,7 @@ TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
     ASSERT_GE(segment.stream.size(), 2u);
     EXPECT_EQ(segment.stream[1], 5);
   }
-  EXPECT_TRUE(Explodes(parsed.segments[1].stream, ToBytes("abcdefgh abcdefgh")));
+  EXPECT_TRUE(Explodes(parsed.segments[1].stream, Versioned("abcdefgh abcdefgh")));
   // Header byte 0 is 00 in every stream: no dictionary helps.
   static const std::uint8_t kBinaryLiterals[] = {0x00};
   options.segmentProbe = kBinaryLiterals;
@@ -396,7 +411,8 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   std::vector<std::string> entries;
   for (int i = 0; i < 40; ++i) {
     const std::string name = "src/f" + std::to_string(i);
-    Write(name, i % 7 == 0 ? Bytes() : Noise(static_cast<std::size_t>(i) * 3001 % 70000));
+    // File01 carries a version block, as every package's first file must.
+    Write(name, i == 0 ? VersionImage(1, 2, 3, 4) : i % 7 == 0 ? Bytes() : Noise(static_cast<std::size_t>(i) * 3001 % 70000));
     entries.push_back("f" + std::to_string(i) + ",src\\f" + std::to_string(i));
   }
   Write("src/large", Noise(kMaxHeldSource + 5));
@@ -411,36 +427,42 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   }
   EXPECT_EQ(packages[1], packages[2]);
   EXPECT_EQ(packages[1], packages[4]);
-  // A source that cannot be opened in the middle: the same log on one thread and on four.
+  // A source refused in the middle: the same log on one thread and on four.
   fs::remove("src/f25");
   fs::create_directory("src/f25");
   for (unsigned jobs : {1u, 4u}) {
     BuildOptions options;
     options.jobs = jobs;
-    Fails("\r\nError opening an input file.\r\n", "/m ./list.ini", options);
+    Fails("The source of File27 (src\\f25) is a folder, not a file. Check the packing list.\r\n", "/m ./list.ini",
+          options);
   }
 }
 
 TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {
-  Write("src/a", Noise(20000));
+  Write("src/a", Versioned(Noise(20000)));
   List({"a,src\\a"});
   BuildOptions options;
   options.packageLimit = 1500;
   Fails("The package would pass 2 GiB, the most a package can hold. Split the payload.\r\n", "/m ./list.ini",
         options);
-  EXPECT_LE(fs::file_size("out.exe"), 1500u);
+  // Nothing of the unfinished package stays behind.
+  EXPECT_FALSE(fs::exists("out.exe"));
 }
 
 TEST_F(BuilderTest, FullDiskEndsWithALogLine) {
+  // A device as the output is no longer written to (the package would be moved over it): the full
+  // disk is FileSizeLimitFailsTheLaterWrites below.
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a"}, "OutputName=/dev/full\r\nVersionFile=v,ver.exe\r\n");
-  Fails("Error writing to the output file.\r\n");
+  Fails("The output /dev/full is a device or a pipe, not a file. Check the packing list.\r\n");
 }
 
 TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
-  // The stub fits, the rest does not: the writes of the segments and markers fail.
-  Write("src/a", Noise(200000));
+  // The stub fits, the rest does not: the writes of the segments and markers fail, and the
+  // previous package stays as it was, with no temporary file beside it.
+  Write("src/a", Versioned(Noise(200000)));
+  Write("out.exe", "the previous package");
   List({"a,src\\a"});
   const auto limited = [] {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -450,10 +472,14 @@ TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
   };
   EXPECT_EXIT(limited(), ::testing::ExitedWithCode(255), "");
   EXPECT_EQ(Log(), "Error writing to the output file.\r\n");
+  EXPECT_EQ(ReadWholeFile("out.exe"), ToBytes("the previous package"));
+  for (const auto& entry : fs::directory_iterator(".")) {
+    EXPECT_NE(entry.path().filename().string().rfind("~qor", 0), 0u) << entry.path() << " was left behind";
+  }
 }
 
 TEST_F(BuilderTest, LongLogLinesAreShortenedKeepingBothEnds) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   const std::string longPath = "src\\" + std::string(120, 'p') + std::string(120, 'q') + "\\end.dll";
   List({"a,src\\a", "b," + longPath});
   Succeeds();
@@ -471,9 +497,168 @@ TEST_F(BuilderTest, OverLongCommandLineIsRefused) {
 }
 
 TEST_F(BuilderTest, OverLongValuesAreRefused) {
-  Write("src/a", "a");
+  Write("src/a", Versioned("a"));
   List({"a,src\\a", "b," + std::string(300, 'v')});
   Fails("Value too long (259 characters at most) at Files/File02. Check the packing list syntax.\r\n");
+}
+
+// The hostile packing lists of hostile_lists.txt (the table the Windows build runs under Wine too):
+// each case's exit status and log, every file that was there before unchanged, nothing left behind.
+struct HostileCase {
+  std::string name;
+  bool nativeOnly = false;
+  std::map<std::string, std::vector<std::string>> sections;  // given lines, in place of the defaults
+  std::string listName = "list.ini";
+  std::string arg;
+  std::vector<std::vector<std::string>> actions;  // {kind, operands...}
+  int status = 0;
+  std::string log;
+  bool refused = false;  // the log goes to logfile.refused.txt
+  std::vector<std::string> changed;
+};
+
+std::pair<std::string, std::string> SplitWord(const std::string& line) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string::npos) return {line, ""};
+  return {line.substr(0, space), line.substr(space + 1)};
+}
+
+std::vector<HostileCase> ReadHostileCases() {
+  std::vector<HostileCase> cases;
+  std::ifstream in(QOR_HOSTILE_LISTS);
+  EXPECT_TRUE(in) << QOR_HOSTILE_LISTS;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const auto [kind, rest] = SplitWord(line);
+    if (kind == "case") {
+      cases.emplace_back();
+      cases.back().name = rest;
+      continue;
+    }
+    EXPECT_FALSE(cases.empty()) << line;
+    if (cases.empty()) continue;
+    HostileCase& c = cases.back();
+    if (kind == "native") c.nativeOnly = true;
+    else if (kind == "cmd" || kind == "files" || kind == "out" || kind == "in") c.sections[kind].push_back(rest);
+    else if (kind == "list") c.listName = rest;
+    else if (kind == "arg") c.arg = rest;
+    else if (kind == "status") c.status = std::stoi(rest);
+    else if (kind == "log") c.log += rest + "\r\n";
+    else if (kind == "refused-log") {
+      c.refused = true;
+      if (!rest.empty()) c.log += rest + "\r\n";
+    } else if (kind == "changed") c.changed.push_back(rest);
+    else if (kind == "text") {
+      const auto [path, content] = SplitWord(rest);
+      c.actions.push_back({kind, path, content});
+    } else if (kind == "copy" || kind == "link" || kind == "symlink") {
+      const auto [from, to] = SplitWord(rest);
+      c.actions.push_back({kind, from, to});
+    } else if (kind == "dir" || kind == "fifo" || kind == "readonly") c.actions.push_back({kind, rest});
+    else ADD_FAILURE() << "unknown line: " << line;
+  }
+  return cases;
+}
+
+std::string HostileList(const HostileCase& c) {
+  static const std::vector<std::pair<std::string, std::vector<std::string>>> kDefaults = {
+      {"cmd", {"LANG=ENU", "Title=Hostile", "FileName=a.dll /q"}},
+      {"files", {"File01=a.dll, src\\a.dll", "File02=b.txt, src\\b.txt"}},
+      {"out", {"OutputName=out.exe", "VersionFile=v, ver.exe"}},
+      {"in", {"QorFileName=stub.exe"}},
+  };
+  static const std::map<std::string, std::string> kTitles = {
+      {"cmd", "Cmd"}, {"files", "Files"}, {"out", "Out"}, {"in", "In"}};
+  std::string text;
+  for (const auto& [section, defaults] : kDefaults) {
+    const auto given = c.sections.find(section);
+    const std::vector<std::string>& lines = given != c.sections.end() ? given->second : defaults;
+    if (lines.size() == 1 && lines[0] == "-") continue;
+    text += "[" + kTitles.at(section) + "]\r\n";
+    for (const std::string& l : lines) text += l + "\r\n";
+  }
+  return text;
+}
+
+// Every regular file below the current folder and its bytes.
+std::map<std::string, Bytes> Snapshot() {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(".")) {
+    if (fs::is_regular_file(entry.symlink_status())) files[entry.path().generic_string()] = ReadWholeFile(entry.path());
+  }
+  return files;
+}
+
+void RunHostileCase(const HostileCase& c, const fs::path& dir) {
+  fs::create_directories(dir / "src");
+  fs::current_path(dir);
+  const auto write = [](const std::string& name, const Bytes& bytes) {
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+  };
+  write("stub.exe", MakeStub(1));
+  write("ver.exe", VersionImage(2, 1, 4, 0));
+  write("src/a.dll", VersionImage(1, 2, 3, 4));
+  write("src/b.txt", ToBytes("a text file\r\n"));
+  write("out.exe", ToBytes("a previous package\r\n"));
+  write(c.listName, ToBytes(HostileList(c)));
+  for (const auto& a : c.actions) {
+    if (a[0] == "text") write(a[1], ToBytes(a[2]));
+    else if (a[0] == "dir") fs::create_directories(a[1]);
+    else if (a[0] == "copy") fs::copy_file(a[1], a[2]);
+    else if (a[0] == "link") fs::create_hard_link(a[1], a[2]);
+    else if (a[0] == "symlink") fs::create_symlink(a[1], a[2]);
+    else if (a[0] == "readonly") fs::permissions(a[1], fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                                                 fs::perm_options::remove);
+    else if (a[0] == "fifo") {
+      EXPECT_EQ(mkfifo(a[1].c_str(), 0644), 0) << a[1];
+    }
+  }
+  const std::map<std::string, Bytes> before = Snapshot();
+  const std::string arg = c.arg.empty() ? ".\\" + c.listName : c.arg;
+  EXPECT_EQ(BuildPackage(("/m " + arg).c_str(), BuildOptions()), c.status);
+
+  const std::string logName = c.refused ? "./logfile.refused.txt" : "./logfile.txt";
+  const Bytes log = ReadWholeFile(logName);
+  EXPECT_EQ(std::string(log.begin(), log.end()), c.log) << logName;
+  const auto mayChange = [&](const std::string& path) {
+    if (path == logName) return true;
+    for (const std::string& changed : c.changed) {
+      if (path == "./" + changed) return true;
+    }
+    return false;
+  };
+  const std::map<std::string, Bytes> after = Snapshot();
+  for (const auto& [path, bytes] : before) {
+    if (mayChange(path)) continue;
+    const auto now = after.find(path);
+    EXPECT_TRUE(now != after.end() && now->second == bytes) << path << " changed";
+  }
+  for (const auto& [path, bytes] : after) {
+    EXPECT_TRUE(before.count(path) != 0 || mayChange(path)) << path << " was left behind";
+  }
+  if (c.status == 0) {
+    const Bytes package = after.count("./out.exe") ? after.at("./out.exe") : Bytes();
+    const Bytes stub = MakeStub(1);
+    EXPECT_TRUE(package.size() > stub.size() && std::equal(stub.begin(), stub.end(), package.begin()))
+        << "out.exe is no new package";
+  }
+}
+
+TEST(HostileListsTest, RefusedOrBuiltWithoutHarmingAnyFile) {
+  const fs::path old = fs::current_path();
+  const fs::path root = fs::path(::testing::TempDir()) / ("qor_hostile_" + std::to_string(getpid()));
+  fs::remove_all(root);
+  const std::vector<HostileCase> cases = ReadHostileCases();
+  EXPECT_GE(cases.size(), 30u);
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunHostileCase(c, root / c.name);
+    fs::current_path(old);
+  }
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
-// The packing list's path in the /m argument and the splitting of its entries.
+// The packing list's path in the /m argument, the splitting of its entries, and what a source path
+// names alike on both hosts.
 #include "builder/packing_list.h"
+
+#include "builder/build_files.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +54,26 @@ TEST(EntrySourcePathTest, AbsolutePaths) {
   EXPECT_FALSE(IsAbsolutePath("..\\bin\\core.dll"));
   EXPECT_FALSE(IsAbsolutePath("core.dll"));
   EXPECT_FALSE(IsAbsolutePath(""));
+}
+
+// Names that Windows reads as wildcards or devices mean the same on the native host, whatever file
+// of that name its file system may hold; look-alikes are ordinary (here missing) files.
+TEST(KindOfPathTest, WildcardsNameNoFileAndDeviceNamesAreDevices) {
+  using platform::FileKind;
+  const struct {
+    const char* path;
+    FileKind kind;
+  } kCases[] = {
+      {"src\\*.txt", FileKind::Missing},   {"a?b", FileKind::Missing},
+      {"a<b", FileKind::Missing},           {"a>b", FileKind::Missing},
+      {"a|b", FileKind::Missing},           {"a\"b", FileKind::Missing},
+      {"nul", FileKind::Other},             {"src\\NUL.txt", FileKind::Other},
+      {"C:com1", FileKind::Other},          {"out/lpt9.log", FileKind::Other},
+      {"con .txt", FileKind::Other},        {"\\\\.\\pipe\\qor", FileKind::Other},
+      {"//./C:", FileKind::Other},          {"console.txt", FileKind::Missing},
+      {"com10", FileKind::Missing},         {"nul\\x.txt", FileKind::Missing},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(KindOfPath(c.path), c.kind) << c.path;
 }
 
 }  // namespace

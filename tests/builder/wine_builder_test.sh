@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds packages with QorEngineUpdate.exe /m under Wine and checks the full 32-bit exit status (via
-# runner.exe), the exact build log and the package. With a native qorpack (the fourth argument, from
+# runner.exe), the exact build log and the package, then runs the hostile packing lists of
+# hostile_lists.txt. With a native qorpack (the fourth argument, from
 # the cache variable QOR_NATIVE_QORPACK) every case is built again natively from an identical copy
 # of its folder, and the two packages, logs, packing lists and exit statuses must be identical.
 # Usage: wine_builder_test.sh SOURCE_DIR BUILD_DIR TEST_BINARY_DIR [NATIVE_QORPACK]
@@ -120,7 +121,7 @@ check quoted 0 '' 'out/s5_02_30b.exe' 'my files\list.ini'
 
 # Pruning: the second of three entries is missing.
 template "$work/prune"
-list "$work/prune" 'OutputName=p.exe' 'VersionFile=c,src\core.dll' -- 'a,src\readme.txt' 'b,src\gone.txt' 'c,src\empty.dat'
+list "$work/prune" 'OutputName=p.exe' 'VersionFile=c,src\core.dll' -- 'c,src\core.dll' 'a,src\readme.txt' 'b,src\gone.txt' 'e,src\empty.dat'
 check prune 0 'Warning: src\\gone.txt not found, removing from .ini file\r\n' 'p.exe' '.\list.ini'
 
 # Failures: every source missing; an output name with a format sequence; a stub that already carries
@@ -135,11 +136,130 @@ check percent -1 'Output filename directive may hold one %%s and %%%% only, no o
 
 template "$work/restub"
 cp "$work/full/out/setup2_01_04a.exe" "$work/restub/QorEngineUpdate.exe"
-list "$work/restub" 'OutputName=r.exe' 'VersionFile=c,src\core.dll' -- 'a,src\readme.txt'
+list "$work/restub" 'OutputName=r.exe' 'VersionFile=c,src\core.dll' -- 'c,src\core.dll' 'a,src\readme.txt'
 check restub -1 'The Installer file holds the segment marker more than once: it already carries a package.\r\n' '' '.\list.ini'
 
 template "$work/nolist"
 check nolist -1 'Unable to find setupqor.ini file as given on cmd line.\r\n' '' '.\absent.ini'
+
+# The hostile packing lists of hostile_lists.txt, the table that the native tests build too: each
+# case's exit status and log, every file that was there before unchanged (a previous package too),
+# nothing left behind; and the native qorpack must agree on status, log and packing list.
+hostile_file=$src/tests/builder/hostile_lists.txt
+declare -A given
+hostile_reset() {
+  h_name= h_native=0 h_list=list.ini h_arg= h_status=0 h_log= h_refused=0
+  h_actions=() h_changed=()
+  given=()
+}
+hostile_list() {  # the packing list, each section's given lines in place of its default
+  local -A defaults=(
+    [cmd]=$'LANG=ENU\nTitle=Hostile\nFileName=a.dll /q'
+    [files]=$'File01=a.dll, src\\a.dll\nFile02=b.txt, src\\b.txt'
+    [out]=$'OutputName=out.exe\nVersionFile=v, ver.exe'
+    [in]='QorFileName=stub.exe')
+  local -A titles=([cmd]=Cmd [files]=Files [out]=Out [in]=In)
+  local section lines
+  for section in cmd files out in; do
+    lines=${given[$section]-${defaults[$section]}}
+    [ "$lines" = - ] && continue
+    printf '[%s]\r\n' "${titles[$section]}"
+    while IFS= read -r line; do printf '%s\r\n' "$line"; done <<<"$lines"
+  done
+}
+snapshot() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum); }
+hostile_run() {
+  [ -n "$h_name" ] || return 0
+  [ "$h_native" = 1 ] && return 0
+  local dir=$work/hostile-$h_name
+  mkdir -p "$dir/src"
+  cp "$build/QorEngineUpdate.exe" "$dir/QorEngineUpdate.exe"
+  cp "$build/QorEngineUpdate.exe" "$dir/stub.exe"
+  cp "$build/tests/wine/runner.exe" "$dir/runner.exe"
+  cp "$here/versioned_2140.exe" "$dir/ver.exe"
+  cp "$here/versioned_5230501.exe" "$dir/src/a.dll"
+  printf 'a text file\r\n' >"$dir/src/b.txt"
+  printf 'a previous package\r\n' >"$dir/out.exe"
+  hostile_list >"$dir/$h_list"
+  local action
+  for action in "${h_actions[@]}"; do
+    set -- $action
+    case $1 in
+      text) local rest=${action#text }; printf '%s' "${rest#* }" >"$dir/${rest%% *}" ;;
+      dir) mkdir -p "$dir/$2" ;;
+      copy) cp "$dir/$2" "$dir/$3" ;;
+      link) ln "$dir/$2" "$dir/$3" ;;
+      readonly) chmod a-w "$dir/$2" ;;
+    esac
+  done
+  find "$dir" -exec touch -h -d '2020-01-02 03:04:05.1234567 UTC' {} +
+  if [ -n "$native" ]; then cp -a "$dir" "$dir.native"; fi
+  snapshot "$dir" >"$dir.before"
+  local arg=${h_arg:-.\\$h_list}
+  (cd "$dir" && bash "$src/tests/wine/wine-run.sh" ./runner.exe QorEngineUpdate.exe /m "$arg" \
+    >"$dir.runner-out" 2>/dev/null) || true
+  local expected_exit="EXITCODE 0 0"
+  [ "$h_status" = -1 ] && expected_exit="EXITCODE 4294967295 -1"
+  grep -qx "$expected_exit" < <(tr -d '\r' <"$dir.runner-out") ||
+    fail "hostile $h_name: expected '$expected_exit', runner printed '$(tr -d '\r' <"$dir.runner-out")'"
+  local log=logfile.txt
+  [ "$h_refused" = 1 ] && log=logfile.refused.txt
+  printf '%s' "$h_log" >"$dir.expected-log"
+  cmp -s "$dir.expected-log" "$dir/$log" || fail "hostile $h_name: $log differs: $(od -c "$dir/$log" 2>&1 | head -3)"
+  # Unchanged: everything but the log and what the case lets change; new: nothing but the log.
+  local may="^\./($log"
+  local changed
+  for changed in "${h_changed[@]}"; do may+="|${changed//./\\.}"; done
+  may+=')$'
+  snapshot "$dir" >"$dir.after"
+  local -A before=() after=()
+  local hash path
+  while read -r hash path; do before[$path]=$hash; done <"$dir.before"
+  while read -r hash path; do after[$path]=$hash; done <"$dir.after"
+  for path in "${!before[@]}"; do
+    grep -Eq "$may" <<<"$path" && continue
+    [ "${after[$path]-}" = "${before[$path]}" ] || fail "hostile $h_name: $path changed or vanished"
+  done
+  for path in "${!after[@]}"; do
+    grep -Eq "$may" <<<"$path" && continue
+    [ -n "${before[$path]+set}" ] || fail "hostile $h_name: $path was left behind"
+  done
+  if [ -n "$native" ]; then
+    local native_status=0
+    (cd "$dir.native" && "$native" build "$arg" 2>/dev/null) || native_status=$?
+    local expected_native=0
+    [ "$h_status" = -1 ] && expected_native=255
+    [ "$native_status" = "$expected_native" ] || fail "hostile $h_name: native qorpack exited $native_status"
+    cmp -s "$dir/$log" "$dir.native/$log" || fail "hostile $h_name: native log differs"
+    cmp -s "$dir/$h_list" "$dir.native/$h_list" || fail "hostile $h_name: native packing list differs"
+    if [ "$h_status" = 0 ] && ! grep -q Warning "$dir/$log"; then
+      cmp -s "$dir/out.exe" "$dir.native/out.exe" || fail "hostile $h_name: the native package differs"
+    fi
+  fi
+  echo "hostile case $h_name done"
+}
+hostile_reset
+while IFS= read -r line || [ -n "$line" ]; do
+  case $line in '' | '#'*) continue ;; esac
+  kind=${line%% *}
+  rest=
+  [ "$kind" != "$line" ] && rest=${line#* }
+  case $kind in
+    case) hostile_run; hostile_reset; h_name=$rest ;;
+    native) h_native=1 ;;
+    cmd | files | out | in)
+      if [ -n "${given[$kind]+set}" ]; then given[$kind]+=$'\n'$rest; else given[$kind]=$rest; fi ;;
+    list) h_list=$rest ;;
+    arg) h_arg=$rest ;;
+    status) h_status=$rest ;;
+    log) h_log+="$rest"$'\r\n' ;;
+    refused-log) h_refused=1; [ -n "$rest" ] && h_log+="$rest"$'\r\n' ;;
+    changed) h_changed+=("$rest") ;;
+    text | dir | copy | link | fifo | symlink | readonly) h_actions+=("$line") ;;
+    *) fail "hostile_lists.txt: unknown line: $line" ;;
+  esac
+done <"$hostile_file"
+hostile_run
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)"

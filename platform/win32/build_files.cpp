@@ -1,0 +1,123 @@
+// What a path names, file identities and whole-file replacement with the Windows ANSI calls.
+#include <windows.h>
+// After windows.h: RtlGenRandom (advapi32's SystemFunction036) needs its types.
+#include <ntsecapi.h>
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kNameAttempts = 16;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+unsigned long long RandomNumber() {
+  unsigned long long value = 0;
+  if (RtlGenRandom(&value, sizeof value)) return value;
+  // Without the system's generator the name is less secret, but the exclusive create still keeps
+  // any file that happens to hold it.
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return static_cast<unsigned long long>(counter.QuadPart) ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
+         GetTickCount();
+}
+
+// The target's folder with its separator ("out\", "C:", or "" for the current folder).
+std::string FolderPrefix(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  if (slash != std::string::npos) return path.substr(0, slash + 1);
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+  return std::string();
+}
+
+}  // namespace
+
+FileKind KindOfFile(const char* path) {
+  // Attributes, not a directory search: a search reads "*" and "?" (and "<", ">", """) as wildcards
+  // and would report a file for a name that no file has.
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileKind::Folder;
+  // Devices ("nul", "com1") report plain attributes; only the handle's type tells them apart. No
+  // access is asked, so nothing is read from the device.
+  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FileKind::Regular;  // there, but closed to us: the read will tell
+  const DWORD type = GetFileType(h);
+  CloseHandle(h);
+  return type == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
+}
+
+bool IdentifyFile(const char* path, FileIdentity& identity) {
+  // Backup semantics let the call open folders too; no access is asked.
+  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return false;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+bool IsReadOnly(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+bool OpenRegularFile(const char* path, File& file) {
+  if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;  // INVALID has it set too
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return false;
+  }
+  file.Adopt(reinterpret_cast<std::intptr_t>(h));
+  return true;
+}
+
+bool Replacement::Begin(const char* target) {
+  Abandon();
+  target_ = target;
+  const std::string folder = FolderPrefix(target_);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "~qor%016llx.tmp", RandomNumber());
+    const std::string candidate = folder + name;
+    HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
+      return false;
+    }
+    temporary_ = candidate;
+    file.Adopt(reinterpret_cast<std::intptr_t>(h));
+    return true;
+  }
+  return false;
+}
+
+bool Replacement::Commit() {
+  if (temporary_.empty() || !file.IsOpen()) return false;
+  const bool written = FlushFileBuffers(reinterpret_cast<HANDLE>(file.Handle())) != FALSE;
+  file.Close();
+  if (!written ||
+      !MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    Abandon();
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+void Replacement::Abandon() {
+  file.Close();
+  if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
+  temporary_.clear();
+}
+
+}  // namespace platform
