@@ -272,6 +272,12 @@ INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM 
         default:
           return FALSE;
       }
+    case WM_CLOSE:
+      // The close box, handled here rather than left to the dialog manager, which turns it into
+      // the Cancel command only while the Cancel button is enabled: on the Finished page it is
+      // disabled, and the close box must still end the page as Finish does.
+      if (!Installing(page)) EndDialog(page, StateOf(page).finished ? kEndFinished : kEndCancelled);
+      return TRUE;
     case WM_DESTROY:
       ReleaseHeaderFont(page);
       return TRUE;
