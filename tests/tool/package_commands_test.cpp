@@ -46,9 +46,9 @@ Outcome Qorpack(const std::string& arguments, const fs::path& temp) {
 }
 
 Bytes Program() {
-  pe_test::ImageSpec spec;
-  spec.languages[0].versionMS = 0x00010002;
-  return pe_test::MakeImage(spec);
+  pe_test::ImageSpec image;
+  image.languages[0].versionMS = 0x00010002;
+  return pe_test::MakeImage(image);
 }
 
 class PackageCommands : public ::testing::Test {
