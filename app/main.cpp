@@ -40,8 +40,8 @@ std::int32_t Main(void* instance, const char* argumentText, const Roles& roles) 
     // over-long text is refused with a log line like every other build failure.
     return roles.builder(argumentText);
   }
-  if (SwitchIs(switchText, "/h")) return roles.installer(1, instance);
-  return roles.installer(0, instance);
+  if (SwitchIs(switchText, "/h")) return roles.installer(1, instance, LogOption(argumentText + 2).c_str());
+  return roles.installer(0, instance, "");
 }
 
 const char* ArgumentText(const char* commandLine) {
@@ -57,10 +57,34 @@ const char* ArgumentText(const char* commandLine) {
   return p;
 }
 
+std::string LogOption(const char* rest) {
+  const char* p = rest;
+  while (*p != '\0') {
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* word = p;
+    while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+    const bool isLog = p - word == 4 && word[0] == '/' && (word[1] | 0x20) == 'l' && (word[2] | 0x20) == 'o' &&
+                       (word[3] | 0x20) == 'g';
+    if (!isLog) continue;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '"') {
+      const char* close = std::strchr(p + 1, '"');
+      // An opening quote without its closing one takes the rest of the text.
+      return close != nullptr ? std::string(p + 1, close) : std::string(p + 1);
+    }
+    const char* end = p;
+    while (*end != '\0' && *end != ' ' && *end != '\t') ++end;
+    return std::string(p, end);
+  }
+  return std::string();
+}
+
 void ShowHelpBox() {
   static const char kHelp[] =
       "\nValid Command line options:\n\n"
       "  QorEngineUpdate /h [silent install]\n"
-      "  QorEngineUpdate [UI Install]\n";
+      "  QorEngineUpdate /h /log FILE [silent install, steps and outcome written to FILE]\n"
+      "  QorEngineUpdate [UI Install]\n\n"
+      "A failed silent install without /log adds a line to QorEngineUpdate.log in %TEMP%.\n";
   platform::ShowMessageBox(kHelp, "Tessaly Help", platform::kMbIconInformation);
 }

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The roles that Main dispatches to; tests replace them with probes.
 struct Roles {
   void (*help)();
   std::int32_t (*builder)(const char* argumentText);
-  std::int32_t (*installer)(std::int32_t silent, void* instance);
+  // `logPath`: the FILE of "/h /log FILE", else empty.
+  std::int32_t (*installer)(std::int32_t silent, void* instance, const char* logPath);
 };
 extern const Roles kProgramRoles;
 
@@ -19,6 +21,11 @@ std::int32_t Main(void* instance, const char* argumentText, const Roles& roles =
 // The argument text of a full command line: what follows the program name (which ends at the closing
 // quote when the line begins with one, else at the first blank), with the blanks after it skipped.
 const char* ArgumentText(const char* commandLine);
+
+// The FILE of a "/log FILE" option in `rest` (the argument text after its two-character switch):
+// "/log" in any case as a word of its own, then blanks, then FILE, in double quotes (which may hold
+// blanks) or up to the next blank. Empty when there is no such option or it names nothing.
+std::string LogOption(const char* rest);
 
 // The help box that "/?" shows.
 void ShowHelpBox();

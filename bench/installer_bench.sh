@@ -90,7 +90,7 @@ measure() {
     [ "$status" = 0 ] || { echo "installer_bench: $* exited with $status" >&2; exit 1; }
     if [ -z "$best" ] || [ "$(echo "$seconds < $best" | bc)" = 1 ]; then best=$seconds; fi
     [ "$kib" -gt "$peak" ] && peak=$kib
-    if ls "$temp" | grep -q -e '^setup.exe$' -e '^SetupQor.ini$'; then
+    if ls "$temp" | grep -q -e '^setup.exe$' -e '^SetupQor.ini$' -e '^Qor[0-9A-F]\{16\}$'; then
       echo "installer_bench: $* left files in the temporary directory" >&2; exit 1
     fi
   done

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "installer/dialog.h"
+#include "installer/install_log.h"
 #include "installer/payload.h"
 #include "installer/privileges.h"
 #include "installer/segment.h"
@@ -16,17 +17,20 @@ namespace {
 const char kStubName[] = "temp.exe";
 constexpr std::int32_t kRestartNeeded = 3010;
 
-// The decoded script is held in memory: a bound keeps a crafted package from taking all of it.
-constexpr std::uint32_t kMaxScriptSize = 0x7FFFFFFFu;
+void LogStep(const InstallSession& session, const char* label, const std::string& text) {
+  if (session.log != nullptr) session.log->Step(label, text);
+}
 
-// Opens and verifies the own file, then writes the stub image (and deletes it again) and the setup
-// script into the temporary directory and reads the script from the bytes it decoded; leaves the
-// session's position at the first payload piece.
+// Opens and verifies the own file, creates the run's private extraction folder, then writes the
+// stub image (and deletes it again) and the setup script there and reads the script from the bytes
+// it decoded; leaves the session's position at the first payload piece.
 Failure StartUp(InstallSession& session) {
   // The system's own answer, not a parse of the command line: an unquoted path with a dot in an
   // argument or a folder name would otherwise name another file.
   char ownPath[platform::kPathCapacity];
   if (!platform::GetOwnPath(ownPath)) return Fail(kFatalFile, "the program's own path is unknown");
+  session.packagePath = ownPath;
+  LogStep(session, "package", session.packagePath);
   if (!platform::OpenFile(ownPath, platform::OpenMode::ReadShared, session.package)) {
     return Fail(kFatalFile, "the package cannot be opened");
   }
@@ -37,11 +41,19 @@ Failure StartUp(InstallSession& session) {
   session.position = 0;
 
   // Without the temporary directory the files would land in the current directory.
-  char directory[platform::kPathCapacity];
-  if (!platform::TempDirectory(directory)) {
+  char temp[platform::kPathCapacity];
+  if (!platform::TempDirectory(temp)) {
     return Fail(kFatalTempFile, "the temporary directory cannot be determined");
   }
+  // A folder of this run's own, under a name nobody can guess and that nobody had before: another
+  // package running at the same time, or another user of a shared temporary directory, can neither
+  // plant files in it beforehand nor delete what this run extracts.
+  char directory[platform::kPathCapacity];
+  if (!platform::CreatePrivateDirectory(temp, directory)) {
+    return Fail(kFatalTempFile, std::string("the extraction folder cannot be created in ") + temp);
+  }
   session.directory = directory;
+  LogStep(session, "extraction folder", session.directory);
   const std::string stubPath = session.directory + kStubName;
   const std::string scriptPath = session.directory + kScriptName;
   if (stubPath.size() >= platform::kPathCapacity || scriptPath.size() >= platform::kPathCapacity) {
@@ -51,36 +63,51 @@ Failure StartUp(InstallSession& session) {
 
   PackageFileReader reader(session.package, session.position, session.payloadEnd);
   platform::File stub;
-  if (!platform::OpenFile(stubPath.c_str(), platform::OpenMode::CreateAlways, stub)) {
+  if (!platform::CreateFileExact(stubPath.c_str(), true, stub)) {
     return Fail(kFatalTempFile, "cannot create temp.exe");
   }
+  session.created.push_back(stubPath);
   if (Failure failure = ExtractSegment(reader, stub, kStubMode, stubPath)) return failure;
-  RemoveFileWithRetry(stubPath.c_str());
+  if (RemoveFileWithRetry(stubPath.c_str())) session.created.pop_back();
 
   platform::File scriptFile;
-  if (!platform::OpenFile(scriptPath.c_str(), platform::OpenMode::CreateAlways, scriptFile)) {
+  if (!platform::CreateFileExact(scriptPath.c_str(), true, scriptFile)) {
     return Fail(kFatalTempFile, "cannot create the setup script");
   }
+  session.created.push_back(scriptPath);
+  // Bounded while it decodes: a larger script is refused before more than the bound is held.
   std::string text;
-  if (Failure failure = ExtractSegmentToMemory(reader, scriptFile, text, kMaxScriptSize, scriptPath)) {
+  if (Failure failure = ExtractSegmentToMemory(reader, scriptFile, text, kMaxScriptSize, kScriptName)) {
     return failure;
   }
+  LogStep(session, "extracted", kScriptName);
   session.script = SetupScript(std::move(text));
   session.position = session.payloadStart = reader.reader().Position();
   return Failure();
 }
 
-std::int32_t SilentInstall(InstallSession& session) {
-  if (Failure failure = ExtractPayload(session)) return ReportFatal(failure, session.script, session.scriptPath, true);
+// Everything before the first payload byte: the package, the folder, the script, the rights, and
+// the one judgement of the script with the folder's real length.
+Failure Prepare(InstallSession& session) {
+  if (Failure failure = StartUp(session)) return failure;
+  // The 9x family has no tokens, so the check fails there for everybody: only NT refuses.
+  if (IsAdministrator() == 0 && IsNtFamily()) return Fail(kFatalNotAdmin, "administrator rights are needed");
+  return CheckSetupScript(session.script, session.directory.size());
+}
+
+std::int32_t SilentInstall(InstallSession& session, Failure& failure) {
+  if ((failure = ExtractPayload(session))) return -1;
   std::uint32_t status = 0;
-  if (Failure failure = RunFinishingCommand(session, status)) {
-    return ReportFatal(failure, session.script, session.scriptPath, true);
-  }
+  if ((failure = RunFinishingCommand(session, status))) return -1;
   if (status == 0 || status == kRestartNeeded) {
     RemoveExtractedFiles(session);
     return static_cast<std::int32_t>(status);
   }
   // The files stay, so that whoever runs the install can look at what the command left.
+  failure = Fail(kFatalCommand, status == kCommandNotStarted
+                                    ? std::string("the finishing command cannot be started")
+                                    : "the finishing command ended with status " +
+                                          std::to_string(static_cast<std::int32_t>(status)));
   return -1;
 }
 
@@ -141,26 +168,43 @@ std::int32_t ReportFatal(const Failure& failure, const SetupScript& script, cons
   return -1;
 }
 
-void RestartSequence(const InstallSession& session) {
+void RestartSequence(InstallSession& session) {
   if (IsNtFamily()) EnableShutdownPrivilege();
   RemoveExtractedFiles(session);
   RequestRestart();
 }
 
-std::int32_t Installer(std::int32_t silent, void* instance) {
+std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath) {
   InstallSession session;
   session.silent = silent == 1;
-  if (Failure failure = StartUp(session)) return ReportFatal(failure, session.script, session.scriptPath, session.silent);
-  // The 9x family has no tokens, so the check fails there for everybody: only NT refuses.
-  if (IsAdministrator() == 0 && IsNtFamily()) {
-    return ReportFatal(Fail(kFatalNotAdmin, "administrator rights are needed"), session.script, session.scriptPath,
-                       session.silent);
+  InstallLog log;
+  if (session.silent && logPath != nullptr && *logPath != '\0') {
+    if (!log.Open(logPath)) {
+      char ownPath[platform::kPathCapacity];
+      AppendFailureLine(platform::GetOwnPath(ownPath) ? ownPath : "?",
+                        Fail(kFatalFile, std::string("the log file cannot be created: ") + logPath));
+      return -1;
+    }
+    session.log = &log;
   }
-  // Everything the installer will need from the script is judged before the first payload byte.
-  if (Failure failure = CheckSetupScript(session.script, session.directory.size())) {
-    // A refused script leaves nothing behind: the script file is all this run has written.
-    RemoveFileWithRetry(session.scriptPath.c_str());
-    return ReportFatal(failure, session.script, session.scriptPath, session.silent);
+  Failure failure = Prepare(session);
+  if (!session.silent) {
+    if (failure) return ReportFatal(failure, session.script, session.scriptPath, false);
+    return PageInstall(session, instance);
   }
-  return session.silent ? SilentInstall(session) : PageInstall(session, instance);
+  std::int32_t status = failure ? -1 : SilentInstall(session, failure);
+  if (failure) {
+    status = ReportFatal(failure, session.script, session.scriptPath, true);
+    if (log.IsOpen()) {
+      log.Step("failed", "error code " + std::to_string(failure.code) + ": " + failure.reason);
+    } else {
+      AppendFailureLine(session.packagePath, failure);
+    }
+    // A folder left with nothing of this run's in it goes; one with files stays for inspection.
+    if (!session.directory.empty() && session.created.empty()) {
+      platform::RemoveFolder(session.directory.substr(0, session.directory.size() - 1).c_str());
+    }
+  }
+  log.Step("exit status", std::to_string(status));
+  return status;
 }

@@ -9,8 +9,10 @@
 #include "script/failure.h"
 
 // Runs the install silently (silent = 1) or with the page from `instance`; returns 0, 3010 or -1.
-// Every failure ends in ReportFatal and the status -1.
-std::int32_t Installer(std::int32_t silent, void* instance);
+// Every failure ends in ReportFatal and the status -1. A silent run with `logPath` (non-empty)
+// writes its steps and outcome there; a failed silent run without it adds a line to
+// kFailureLogName in the temporary directory.
+std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath);
 
 // The installer's one place where a failure becomes what the user sees: unless the run is silent
 // or the code is 6 (a cancel), the decoder's result box when the failure carries one, then the
@@ -22,4 +24,4 @@ std::int32_t ReportFatal(const Failure& failure, const SetupScript& script, cons
 
 // What follows the answer Yes to the restart question: the shutdown privilege on the NT family, the
 // clean-up, then the restart request, whose answer is not looked at.
-void RestartSequence(const InstallSession& session);
+void RestartSequence(InstallSession& session);

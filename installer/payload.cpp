@@ -1,5 +1,6 @@
-// ExtractPayload, RunFinishingCommand and RemoveExtractedFiles: the payload's way into the
-// extraction folder, the finishing command, and the way out again.
+// ExtractPayload, RunFinishingCommand and RemoveExtractedFiles: the payload's way into the run's
+// private extraction folder, the finishing command (started only from the file this run wrote), and
+// the way out again.
 #include "installer/payload.h"
 
 #include <cstdio>
@@ -18,6 +19,10 @@ bool JoinPath(const char* directory, const std::string& name, char (&path)[platf
   std::memcpy(path, directory, length);
   std::memcpy(path + length, name.c_str(), name.size() + 1);
   return true;
+}
+
+void LogStep(const InstallSession& session, const char* label, const std::string& text) {
+  if (session.log != nullptr) session.log->Step(label, text);
 }
 
 }  // namespace
@@ -40,12 +45,19 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
     PackageFileReader reader(session.package, session.position, session.payloadEnd,
                              progress != nullptr ? progress->extracted : nullptr,
                              progress != nullptr ? progress->context : nullptr);
-    for (const std::string& path : paths) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::string& path = paths[i];
       platform::File output;
-      if (!platform::OpenFile(path.c_str(), platform::OpenMode::CreateAlways, output)) {
+      // Created exclusively: a file that another process planted in the folder is never written
+      // into, taken for ours or deleted by the clean-up.
+      if (!platform::CreateFileExact(path.c_str(), true, output)) {
         return Fail(kFatalFile, "cannot create " + path);
       }
+      session.created.push_back(path);
+      const std::uint32_t segmentStart = reader.reader().Position();
       if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path)) return failure;
+      session.extracted.push_back({entries[i].name, path, segmentStart});
+      LogStep(session, "extracted", entries[i].name);
     }
     session.position = reader.reader().Position();
   }
@@ -56,7 +68,7 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
       platform::VersionBlock::None) {
     return Fail(kFatalFile, paths.front() + " has no version block");
   }
-  session.package.Close();
+  // The package stays open: the finishing command's program is compared with it before it starts.
   return Failure();
 }
 
@@ -71,8 +83,48 @@ bool FinishingCommandLine(const char* directory, const char* fileName, std::stri
   return true;
 }
 
-Failure RunFinishingCommand(const InstallSession& session, std::uint32_t& status,
-                            const InstallProgress* progress) {
+namespace {
+
+// Compares the decoded segment with the bytes of a file, chunk by chunk, in constant memory.
+struct Comparison {
+  platform::File* file;
+  std::vector<std::uint8_t> buffer;
+  bool differs;
+};
+
+bool CompareChunk(void* context, const std::uint8_t* data, std::uint32_t size) {
+  auto& comparison = *static_cast<Comparison*>(context);
+  while (size > 0) {
+    const std::uint32_t chunk = size < comparison.buffer.size() ? size : static_cast<std::uint32_t>(comparison.buffer.size());
+    std::uint32_t got = 0;
+    if (!platform::ReadFile(*comparison.file, comparison.buffer.data(), chunk, got) || got != chunk ||
+        std::memcmp(comparison.buffer.data(), data, chunk) != 0) {
+      comparison.differs = true;
+      return false;
+    }
+    data += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+// True when `locked` holds exactly what the package's segment at `segmentStart` decodes to.
+bool SameAsPackaged(InstallSession& session, std::uint32_t segmentStart, platform::File& locked) {
+  Comparison comparison{&locked, std::vector<std::uint8_t>(64 * 1024), false};
+  PackageFileReader reader(session.package, segmentStart, session.payloadEnd);
+  std::uint64_t fileTime = 0;
+  std::uint32_t decoderResult = 0;
+  if (reader.reader().DecodeSegment(CompareChunk, &comparison, fileTime, decoderResult) != PackageFault::None) {
+    return false;
+  }
+  std::uint8_t extra = 0;
+  std::uint32_t got = 0;
+  return !comparison.differs && platform::ReadFile(locked, &extra, 1, got) && got == 0;
+}
+
+}  // namespace
+
+Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, const InstallProgress* progress) {
   status = kCommandNotStarted;
   std::string fileName;
   switch (session.script.Read("Cmd", "FileName", fileName)) {
@@ -80,18 +132,51 @@ Failure RunFinishingCommand(const InstallSession& session, std::uint32_t& status
     case ScriptValue::Missing: return Fail(kFatalScript, "the script has no FileName");
     case ScriptValue::TooLong: return Fail(kFatalScript, "FileName is longer than 259 characters");
   }
+  std::string program, arguments;
+  if (!SplitFinishingCommand(fileName, program, arguments)) return Fail(kFatalScript, "FileName names no program: " + fileName);
+  const ExtractedFile* extracted = nullptr;
+  for (const ExtractedFile& file : session.extracted) {
+    if (SameFileName(file.name, program)) extracted = &file;
+  }
+  if (extracted == nullptr) return Fail(kFatalScript, "FileName's program " + program + " is none of the payload files");
   std::string commandLine;
-  if (!FinishingCommandLine(session.directory.c_str(), fileName.c_str(), commandLine)) {
+  char programPath[platform::kPathCapacity];
+  if (!FinishingCommandLine(session.directory.c_str(), fileName.c_str(), commandLine) ||
+      !JoinPath(session.directory.c_str(), program, programPath)) {
     return Fail(kFatalTempFile, "the finishing command's program path does not fit 259 characters");
   }
 
+  // The program that starts must be the file this run extracted. Between its extraction and this
+  // point it lay closed in the folder, where another process of the same user could have changed
+  // or replaced it. That window is closed here: the file is opened under the very path the command
+  // line names, with a sharing that keeps every other writer, deleter and renamer out from now on
+  // (an open one makes this open fail), and then compared byte for byte with its segment, decoded
+  // again from the package. A change made in the window shows as a difference and stops the
+  // install; a change after it cannot be made. The file stays locked until the process has started:
+  // starting it only reads it. (On Windows a folder that holds an open file cannot be renamed
+  // either, so the path keeps naming this file.)
+  platform::File locked;
+  if (!platform::OpenLockedForReading(programPath, locked)) {
+    return Fail(kFatalFile, program + " cannot be locked: another process holds it open");
+  }
+  if (!SameAsPackaged(session, extracted->segmentStart, locked)) {
+    return Fail(kFatalFile, program + " was changed by another process after it was extracted");
+  }
+  LogStep(session, "command", commandLine);
   platform::Process process;
-  if (!platform::StartProcess(commandLine.c_str(), process)) return Failure();
+  const bool started = platform::StartProcess(commandLine.c_str(), process);
+  locked.Close();
+  session.package.Close();
+  if (!started) {
+    LogStep(session, "command", "cannot be started");
+    return Failure();
+  }
   // Waiting on the process itself, a second at a time: an exit status of 259 ends the wait like
   // any other, where asking for the status alone would take it for a running program.
   while (!platform::WaitForProcess(process, 1000, status)) {
     if (progress != nullptr && progress->waiting != nullptr) progress->waiting(progress->context);
   }
+  LogStep(session, "command exit status", std::to_string(static_cast<std::int32_t>(status)));
   return Failure();
 }
 
@@ -105,12 +190,21 @@ bool RemoveFileWithRetry(const char* path) {
   return false;
 }
 
-void RemoveExtractedFiles(const InstallSession& session) {
-  for (const PayloadEntry& entry : ReadPayloadList(session.script)) {
-    char path[platform::kPathCapacity];
-    if (entry.problem != EntryProblem::None || !JoinPath(session.directory.c_str(), entry.name, path)) continue;
-    RemoveFileWithRetry(path);
+void RemoveExtractedFiles(InstallSession& session) {
+  // Only what this run created, newest first, then the folder itself: a file someone else put there
+  // keeps the folder (and itself) in place.
+  for (auto path = session.created.rbegin(); path != session.created.rend(); ++path) {
+    RemoveFileWithRetry(path->c_str());
   }
-  // The script is the only list of what was extracted: it goes last.
-  RemoveFileWithRetry(session.scriptPath.c_str());
+  session.created.clear();
+  if (session.directory.empty()) return;
+  const std::string folder = session.directory.substr(0, session.directory.size() - 1);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (platform::RemoveFolder(folder.c_str())) {
+      LogStep(session, "removed", session.directory);
+      return;
+    }
+    platform::Sleep(50);
+  }
+  LogStep(session, "left", session.directory);
 }

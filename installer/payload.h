@@ -17,11 +17,13 @@ struct InstallProgress {
   void (*waiting)(void* context);
 };
 
-// Writes every payload file named by the script's Files entries into the extraction folder, reading
-// the package from session.position up to session.payloadEnd, then checks that the first file has
-// a version block and closes the package. The script has passed CheckSetupScript. Fails with code 8
-// when a path does not fit 259 characters, code 3 when a file cannot be created or the first file
-// has no version block, and as ExtractSegment says for damaged pieces.
+// Writes every payload file named by the script's Files entries into the run's extraction folder,
+// each created exclusively (a file of that name already there is a failure, never overwritten),
+// reading the package from session.position up to session.payloadEnd, then checks that the first
+// file has a version block. Records each file in session.created and session.extracted. The script
+// has passed CheckSetupScript. Fails with code 8 when a path does not fit 259 characters, code 3 when
+// a file cannot be created or the first file has no version block, and as ExtractSegment says for
+// damaged pieces. The package stays open for RunFinishingCommand.
 Failure ExtractPayload(InstallSession& session, const InstallProgress* progress = nullptr);
 
 // What RunFinishingCommand gives when the command cannot be started: a failure status.
@@ -29,9 +31,12 @@ constexpr std::uint32_t kCommandNotStarted = 0xFFFFFFFFu;
 
 // Runs Cmd/FileName from the extraction folder in the current directory, waits for it, and puts
 // its exit status into `status`: 0 success, 3010 success with a restart needed, anything else
-// failure (kCommandNotStarted when it cannot be started). Fails with code 4 when FileName is missing
-// or too long and code 8 when the program path does not fit 259 characters.
-Failure RunFinishingCommand(const InstallSession& session, std::uint32_t& status,
+// failure (kCommandNotStarted when it cannot be started). The program must be one of the files
+// ExtractPayload wrote: it is locked against other writers and compared with its segment in the
+// package before it starts; a difference (another process changed it) is code 3. Fails with code 4
+// when FileName is missing, too long or names no extracted file, and code 8 when the program path
+// does not fit 259 characters. Closes the package.
+Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status,
                             const InstallProgress* progress = nullptr);
 
 // The command line that runs `fileName` (a program name, alone or in double quotes, then its
@@ -39,10 +44,10 @@ Failure RunFinishingCommand(const InstallSession& session, std::uint32_t& status
 // program name is empty or the program path does not fit 259 characters.
 bool FinishingCommandLine(const char* directory, const char* fileName, std::string& commandLine);
 
-// Deletes the extracted payload files and then the script itself, by the script's own list. Entries
-// that name no plain file are skipped; nothing outside the extraction folder is touched. A file that
-// is still busy is tried again for about a second before it is left.
-void RemoveExtractedFiles(const InstallSession& session);
+// Deletes the files this run created in its extraction folder (session.created), newest first, then
+// the folder itself. A file that is still busy is tried again for about a second before it is left;
+// a folder that still holds anything (a file someone else put there) stays.
+void RemoveExtractedFiles(InstallSession& session);
 
 // Deletes `path`, trying again for about a second while it still exists; false when it stays.
 bool RemoveFileWithRetry(const char* path);

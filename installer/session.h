@@ -1,11 +1,13 @@
 // What one run of the installer knows about its package, kept in one record that the steps of the
-// install pass along: the open package and the reading position, the extraction folder, and the
-// setup script as read out of the package.
+// install pass along: the open package and the reading position, the run's private extraction folder
+// and what this run created there, and the setup script as read out of the package.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "installer/install_log.h"
 #include "platform/platform.h"
 #include "script/setup_script.h"
 
@@ -13,13 +15,26 @@
 // written there.
 constexpr char kScriptName[] = "SetupQor.ini";
 
+// A payload file as this run extracted it: where it lies, and where its segment starts in the
+// package (the finishing command's program is compared with it before it starts).
+struct ExtractedFile {
+  std::string name;            // the entry's name, as the script gives it
+  std::string path;            // extraction folder + name
+  std::uint32_t segmentStart;  // package offset of its segment
+};
+
 struct InstallSession {
   bool silent = false;            // /h: nothing is shown, whatever happens
-  platform::File package;         // the running package, open for reading until its payload is out
+  platform::File package;         // the running package, open for reading until the command starts
   std::uint32_t position = 0;     // package offset of the next piece
   std::uint32_t payloadStart = 0; // package offset of the first payload piece (for the progress bar)
   std::uint32_t payloadEnd = 0;   // package offset where the pieces end: the checksum word
-  std::string directory;          // the extraction folder, ending with its separator
+  std::string packagePath;        // the running package's own path
+  std::string directory;          // the run's private extraction folder, ending with its separator;
+                                  // empty until it is created
+  std::vector<std::string> created;      // files this run created there and that still exist
+  std::vector<ExtractedFile> extracted;  // the payload files, in package order
+  InstallLog* log = nullptr;      // the /log record of a silent run, or null
   std::string scriptPath = kScriptName;  // the extracted script's path; its bare name until then
   SetupScript script;             // the script as decoded from the package, the only copy read
 };

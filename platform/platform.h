@@ -214,3 +214,39 @@ void InitCommonControls();
 void RestrictDllSearch();
 
 }  // namespace platform
+
+// ---- Private folders and files that only this process writes ----------------------------------
+// The installer's extraction folder and its files: another process of the same user, or of any user
+// when the temporary directory is shared, must not be able to predict, plant, swap or edit them.
+namespace platform {
+
+// Fills `buffer` with bytes from the system's cryptographic random source.
+bool RandomBytes(void* buffer, std::uint32_t size);
+
+// Creates a new folder in `parent` (which ends with its separator) under an unpredictable name,
+// exclusively: an existing folder of that name is never taken over (another name is tried). Windows
+// gives it an access list of its own, not inherited from the parent, that grants only the current
+// user, the Administrators and SYSTEM (inherited by everything created in it); POSIX gives it mode
+// 0700. `path` receives the folder's path with its separator. False when no folder was created.
+bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]);
+
+// Creates the folder `path` exactly as written (no case matching); true when it was created or is
+// already a folder.
+bool MakeDirectory(const char* path);
+
+// Removes the empty folder `path`.
+bool RemoveFolder(const char* path);
+
+// Creates the file `path` exactly as written: no case matching, and a link is never followed. With
+// `exclusive`, fails when anything of that name exists; else an existing file is emptied. The file is
+// open for reading and writing and nobody else may open it meanwhile.
+bool CreateFileExact(const char* path, bool exclusive, File& file);
+
+// Opens an existing file for reading and keeps it from other writers for as long as it stays open:
+// others may read it (and run it), but not write, delete or rename it.
+bool OpenLockedForReading(const char* path, File& file);
+
+// Opens `path` for appending (creating it when missing); other processes may append at the same time.
+bool OpenForAppend(const char* path, File& file);
+
+}  // namespace platform

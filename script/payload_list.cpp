@@ -19,8 +19,10 @@ bool IsDeviceName(const std::string& name) {
   for (const char* device : kDevices) {
     if (base == device) return true;
   }
+  // The superscript digits 1, 2 and 3 of the ANSI code page (B9, B2, B3) name the same ports.
+  const unsigned char digit = base.size() == 4 ? static_cast<unsigned char>(base[3]) : 0;
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
+         ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 EntryProblem EntryName(const char* value, std::string& name) {

@@ -7,6 +7,12 @@
 #include "script/setup_script.h"
 
 #include <cstddef>
+#include <cstdint>
+
+// The largest decoded setup script that the installer and qorpack accept: 4 MiB, far above any real
+// script (its values hold at most 259 characters each), and small enough that a crafted package
+// cannot make them hold much memory. A larger one is refused with code 4 while it is decoded.
+constexpr std::uint32_t kMaxScriptSize = 4u * 1024u * 1024u;
 
 // No failure when the installer can work with `script`; else code 4 (kFatalScript) and the first
 // reason found: an entry that is not a plain, valid Windows file name of its own (no comma, too

@@ -48,7 +48,7 @@ if [ -f "$target/install.log" ]; then
 else
   echo "   the finishing command left no install.log: the installer is not complete yet."
 fi
-left=$(cd "$temp" 2>/dev/null && ls -A | grep -E -i '^(setup\.exe|readme\.txt|license\.txt|SetupQor\.ini|temp\.exe)$' || true)
+left=$(cd "$temp" 2>/dev/null && ls -A | grep -E -i '^(setup\.exe|readme\.txt|license\.txt|SetupQor\.ini|temp\.exe|Qor[0-9A-F]{16})$' || true)
 echo "   left in the temporary folder: ${left:-nothing}"
 [ "$install_status" = 0 ] || exit 1
 echo

@@ -1,5 +1,6 @@
-// qorpack list, verify and extract: read a package with the installer's own reader and payload list,
-// so a package that passes here reads the same way when it installs.
+// qorpack list, verify and extract: read a package with the installer's own reader, payload list,
+// script bound and validity check, so that verify refuses what the installer refuses, for the same
+// reason and with the same error code. Package texts are shown with their control characters escaped.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -7,6 +8,7 @@
 
 #include "installer/segment.h"
 #include "script/payload_list.h"
+#include "script/printable.h"
 #include "script/script_check.h"
 #include "tools/commands.h"
 
@@ -16,12 +18,21 @@ enum class Walk { List, Verify, Extract };
 
 const char kScriptName[] = "SetupQor.ini";
 
-// The decoded script is held in memory, as the installer holds it.
-constexpr std::uint32_t kMaxScriptSize = 0x7FFFFFFFu;
+// The shortest extraction folder an installer can have: "C:\" and its private folder's name
+// ("Qor" and 16 hex digits) with the separator. A name too long even there is refused as the
+// installer would refuse it anywhere; how long a temporary directory the longest name still fits is
+// shown as a note.
+constexpr std::size_t kShortestFolder = 3 + 19 + 1;
 
 int Fail(const std::string& reason) {
   std::fprintf(stderr, "qorpack: %s\n", reason.c_str());
   return 1;
+}
+
+// verify's verdict on a package the installer would refuse: its error code and reason.
+int Refuse(const Failure& failure) {
+  return Fail("the installer refuses this package: error code " + std::to_string(failure.code) + ": " +
+              EscapeControls(failure.reason));
 }
 
 // "2024-05-01 12:00:00 UTC" for a Windows file time.
@@ -72,48 +83,88 @@ struct Sink {
   std::string* text;
   std::uint64_t bytes;
   std::uint32_t textLimit;
+  bool overLimit;
 };
 
 bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
   auto* sink = static_cast<Sink*>(context);
   sink->bytes += size;
   if (sink->text != nullptr) {
-    if (size > sink->textLimit - sink->text->size()) return false;
+    if (size > sink->textLimit - sink->text->size()) {
+      sink->overLimit = true;
+      return false;
+    }
     sink->text->append(reinterpret_cast<const char*>(data), size);
   }
   return sink->file == nullptr || platform::WriteFile(*sink->file, data, size);
 }
 
-// Decodes the next segment into `sink` (and into the file at `path` when extracting, with its
-// stored time); prints its line; false with a message on any fault.
-bool ReadPiece(PackageReader& reader, Walk walk, const std::string& name, const std::string& path,
-               std::string* text) {
+// Decodes the next segment into `sink` (and into the file at `path` when extracting, or into a
+// scratch file for the version check, with its stored time); prints its line unless verifying. The
+// failure carries the installer's code for the same fault.
+Failure ReadPiece(PackageReader& reader, Walk walk, const std::string& name, const std::string& path,
+                  std::string* text) {
   platform::File file;
-  if (walk == Walk::Extract) {
-    if (path.size() >= platform::kPathCapacity) return Fail(path + ": path longer than 259 characters") == 0;
-    if (!platform::OpenFile(path.c_str(), platform::OpenMode::CreateAlways, file)) {
-      return Fail("cannot create " + path) == 0;
-    }
+  if (!path.empty()) {
+    if (path.size() >= platform::kPathCapacity) return ::Fail(kFatalTempFile, path + ": path longer than 259 characters");
+    // Exactly the stored name, never an existing name that differs only in case, and no link followed.
+    if (!platform::CreateFileExact(path.c_str(), false, file)) return ::Fail(kFatalFile, "cannot create " + path);
   }
-  Sink sink = {walk == Walk::Extract ? &file : nullptr, text, 0, kMaxScriptSize};
+  Sink sink = {path.empty() ? nullptr : &file, text, 0, kMaxScriptSize, false};
   const std::uint32_t start = reader.Position();
   std::uint64_t fileTime = 0;
   std::uint32_t decoderResult = 0;
   const PackageFault fault = reader.DecodeSegment(Store, &sink, fileTime, decoderResult);
+  if (sink.overLimit) {
+    return ::Fail(kFatalScript, name + " is larger than " + std::to_string(kMaxScriptSize) + " bytes");
+  }
   if (fault != PackageFault::None) {
     std::string reason = name + " at offset " + std::to_string(start) + ": " + DescribePackageFault(fault);
     if (decoderResult != 0) reason += " (decoder result " + std::to_string(decoderResult) + ")";
-    return Fail(reason) == 0;
+    const int code = fault == PackageFault::ReadFailed || fault == PackageFault::WriteFailed ? kFatalFile : kFatalCodec;
+    return ::Fail(code, reason);
   }
-  if (walk == Walk::Extract && !platform::SetFileTimes(file, fileTime)) {
-    return Fail("cannot set the time of " + path) == 0;
+  if (file.IsOpen()) {
+    // A time the file system cannot hold (or holds only cut to its range) is reported; the file
+    // itself is what was packed.
+    std::uint64_t kept = 0;
+    if (!platform::SetFileTimes(file, fileTime) || !platform::GetLastWriteTime(file, kept) || kept != fileTime) {
+      std::fprintf(stderr, "qorpack: note: %s keeps another time than the stored %s\n", EscapeControls(path).c_str(),
+                   FormatFileTime(fileTime).c_str());
+    }
   }
   const std::uint32_t packed = reader.Position() - start - kMarkerSize - kFileTimeSize;
   if (walk != Walk::Verify) {
-    std::printf("%-24s %12u %12llu  %s\n", name.c_str(), packed,
+    std::printf("%-24s %12u %12llu  %s\n", EscapeControls(name).c_str(), packed,
                 static_cast<unsigned long long>(sink.bytes), FormatFileTime(fileTime).c_str());
   }
-  return true;
+  return Failure();
+}
+
+// Creates DIR and the folders above it that are missing, as written.
+bool MakeDirectories(const std::string& directory) {
+  for (std::size_t at = directory.find('/', 1); at != std::string::npos; at = directory.find('/', at + 1)) {
+    if (!platform::MakeDirectory(directory.substr(0, at).c_str())) return false;
+  }
+  return platform::MakeDirectory(directory.c_str());
+}
+
+// The installer's check that the first payload file has a version block, on a scratch copy in a
+// private folder of the temporary directory that is removed again.
+Failure CheckFirstFile(PackageReader& reader, const PayloadEntry& entry) {
+  char temp[platform::kPathCapacity], folder[platform::kPathCapacity];
+  if (!platform::TempDirectory(temp) || !platform::CreatePrivateDirectory(temp, folder)) {
+    return ::Fail(kFatalTempFile, "no scratch folder for the version check");
+  }
+  const std::string path = std::string(folder) + entry.name;
+  Failure failure = ReadPiece(reader, Walk::Verify, entry.name, path, nullptr);
+  std::uint32_t versionMS = 0, versionLS = 0;
+  if (!failure && platform::ReadFixedFileVersion(path.c_str(), versionMS, versionLS) == platform::VersionBlock::None) {
+    failure = ::Fail(kFatalFile, entry.name + " has no version block");
+  }
+  platform::RemoveFile(path.c_str());
+  platform::RemoveFolder(folder);
+  return failure;
 }
 
 int WalkPackage(int argc, char** argv, Walk walk) {
@@ -132,15 +183,28 @@ int WalkPackage(int argc, char** argv, Walk walk) {
   if (checksum.code == kFatalFile) return Fail(checksum.reason);
   if (checksum) {
     // The installer refuses such a package before reading it; list still shows what is there.
+    if (walk == Walk::Verify) return Refuse(checksum);
     if (walk != Walk::List) return Fail(DescribeRefusal(extent, walk));
     std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
   }
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   const std::uint32_t end = extent.packageEnd >= 4 ? extent.packageEnd : length;
 
+  std::string directory;
+  if (walk == Walk::Extract) {
+    directory = argv[1];
+    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+    if (!MakeDirectories(directory)) return Fail("cannot create " + directory);
+    directory += "/";
+  }
+  // The walker's own failures: verify gives the installer's verdict, the others the reason alone.
+  const auto stop = [walk](const Failure& failure) {
+    return walk == Walk::Verify ? Refuse(failure) : Fail(EscapeControls(failure.reason));
+  };
+
   PackageFileReader file(package, 0, end - 4);
   PackageReader& reader = file.reader();
-  Sink stub = {nullptr, nullptr, 0, 0};
+  Sink stub = {nullptr, nullptr, 0, 0, false};
   const PackageFault stubFault = reader.CopyStub(Store, &stub);
   if (stubFault != PackageFault::None) return Fail(std::string("stub: ") + DescribePackageFault(stubFault));
   if (walk != Walk::Verify) {
@@ -148,30 +212,41 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     std::printf("%-24s %12s %12llu\n", "(stub)", "", static_cast<unsigned long long>(stub.bytes));
   }
 
-  const std::string directory = walk == Walk::Extract ? std::string(argv[1]) + "/" : std::string();
   std::string text;
-  if (!ReadPiece(reader, walk, kScriptName, directory + kScriptName, &text)) return 1;
+  const std::string scriptPath = walk == Walk::Extract ? directory + kScriptName : std::string();
+  if (Failure failure = ReadPiece(reader, walk, kScriptName, scriptPath, &text)) return stop(failure);
   const SetupScript script(std::move(text));
   // The installer's own judgement, before any payload is read: what it refuses is refused here.
-  if (walk != Walk::List) {
-    if (Failure failure = CheckSetupScript(script)) return Fail("the script is refused: " + failure.reason);
+  if (walk == Walk::Verify) {
+    if (Failure failure = CheckSetupScript(script, kShortestFolder)) return Refuse(failure);
   }
   const std::vector<PayloadEntry> entries = ReadPayloadList(script);
   for (const PayloadEntry& entry : entries) {
-    if (entry.problem != EntryProblem::None) return Fail("the script is refused: " + DescribeEntryProblem(entry));
+    if (entry.problem != EntryProblem::None) {
+      return Fail("the script is refused: " + EscapeControls(DescribeEntryProblem(entry)));
+    }
   }
-  for (const PayloadEntry& entry : entries) {
-    if (!ReadPiece(reader, walk, entry.name, directory + entry.name, nullptr)) return 1;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const PayloadEntry& entry = entries[i];
+    Failure failure = walk == Walk::Verify && i == 0 ? CheckFirstFile(reader, entry)
+                                                    : ReadPiece(reader, walk, entry.name,
+                                                                walk == Walk::Extract ? directory + entry.name : "",
+                                                                nullptr);
+    if (failure) return stop(failure);
   }
 
   const std::uint32_t rest = end - 4 - reader.Position();
   if (walk == Walk::Verify) {
     std::printf("%s: checksum matches, the script and %zu files decode\n", argv[0], entries.size());
+    std::size_t longest = 0;
+    for (const PayloadEntry& entry : entries) longest = entry.name.size() > longest ? entry.name.size() : longest;
+    std::printf("note: the longest name (%zu characters) fits a temporary directory of up to %zu characters\n",
+                longest, static_cast<std::size_t>(kMaxValueLength) - 20 - longest);
   } else if (walk == Walk::List) {
     std::string title, command;
     if (script.Read("Cmd", "Title", title) == ScriptValue::Missing) title = "@";
     if (script.Read("Cmd", "FileName", command) == ScriptValue::Missing) command = "@";
-    std::printf("title: %s\nfinishing command: %s\n", title.c_str(), command.c_str());
+    std::printf("title: %s\nfinishing command: %s\n", EscapeControls(title).c_str(), EscapeControls(command).c_str());
   }
   if (walk != Walk::Extract) std::printf("%s\n", DescribeSignature(extent).c_str());
   if (rest > 3) std::printf("note: %u bytes after the last piece are not read by the installer\n", rest);

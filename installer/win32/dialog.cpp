@@ -46,6 +46,7 @@ struct PageState {
   std::string language;    // the section of the user texts (Cmd/LANG)
   bool qorDllPresent;      // the engine's library was in the system directory when the page opened
   std::uint32_t status;    // the finishing command's status once the install has run
+  bool finished;           // the install has run: the page shows Finished
 };
 
 PageState& StateOf(HWND page) { return *reinterpret_cast<PageState*>(GetWindowLongPtrA(page, DWLP_USER)); }
@@ -331,6 +332,7 @@ void RunInstall(HWND page) {
   // Drops the last clicks and keys of the install before the button can take them.
   PumpWhileInstalling();
   SetLangText(page, kMainButton, "Msg08");
+  state.finished = true;
   EnableWindow(GetDlgItem(page, kMainButton), TRUE);
   SetFocus(GetDlgItem(page, kMainButton));
 }
@@ -365,12 +367,21 @@ INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM 
           return OnMainButton(page);
         case kCancelButton:
           // A close request that slips in while the install runs (the Err07 box's own message loop
-          // delivers Esc and the close box) must not end the page halfway.
-          if (!Installing(page)) EndDialog(page, kEndCancelled);
+          // delivers Esc and the close box) must not end the page halfway. On the Finished page
+          // Esc and the close box (both arrive as this command) end it as Finish does: the install
+          // has succeeded, and its files are cleaned up.
+          if (Installing(page)) return TRUE;
+          EndDialog(page, StateOf(page).finished ? kEndFinished : kEndCancelled);
           return TRUE;
         default:
           return FALSE;
       }
+    case WM_CLOSE:
+      // The close box, handled here rather than left to the dialog manager, which turns it into
+      // the Cancel command only while the Cancel button is enabled: on the Finished page it is
+      // disabled, and the close box must still end the page as Finish does.
+      if (!Installing(page)) EndDialog(page, StateOf(page).finished ? kEndFinished : kEndCancelled);
+      return TRUE;
     case WM_DESTROY:
       ReleaseHeaderFont(page);
       ReleasePicture(page);
@@ -382,7 +393,7 @@ INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM 
 
 PageEnd RunInstallerDialog(void* instance, InstallSession& session, const std::string& language,
                            std::uint32_t& status) {
-  PageState state{&session, language, false, kCommandSucceeded};
+  PageState state{&session, language, false, kCommandSucceeded, false};
   const INT_PTR end = DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(kTemplateId),
                                       GetDesktopWindow(), InstallerDialog, reinterpret_cast<LPARAM>(&state));
   status = state.status;

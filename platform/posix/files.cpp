@@ -161,9 +161,10 @@ bool GetLastWriteTime(File& file, std::uint64_t& fileTime) {
 
 bool SetFileTimes(File& file, std::uint64_t fileTime) {
   timespec times[2];
-  const std::uint64_t seconds = fileTime / 10000000ull;
-  if (seconds < kEpochDifference) return false;  // before 1970: no POSIX time for it
-  times[0].tv_sec = static_cast<time_t>(seconds - kEpochDifference);
+  // Times before 1970 are negative POSIX seconds; the 100-ns remainder stays positive, as timespec
+  // wants it. A time the file system cannot hold makes the call fail.
+  const std::int64_t seconds = static_cast<std::int64_t>(fileTime / 10000000ull);
+  times[0].tv_sec = static_cast<time_t>(seconds - static_cast<std::int64_t>(kEpochDifference));
   times[0].tv_nsec = static_cast<long>((fileTime % 10000000ull) * 100);
   times[1] = times[0];
   return futimens(Fd(file), times) == 0;

@@ -12,6 +12,7 @@ struct Calls {
   std::string builderText;
   std::int32_t installerSilent = -1;
   void* installerInstance = nullptr;
+  std::string installerLog;
 } calls;
 
 void ProbeHelp() { ++calls.help; }
@@ -20,8 +21,9 @@ std::int32_t ProbeBuilder(const char* text) {
   calls.builderText = text;
   return 0;
 }
-std::int32_t ProbeInstaller(std::int32_t silent, void* instance) {
+std::int32_t ProbeInstaller(std::int32_t silent, void* instance, const char* logPath) {
   ++calls.installer;
+  calls.installerLog = logPath;
   calls.installerSilent = silent;
   calls.installerInstance = instance;
   return 3010;
@@ -73,6 +75,35 @@ TEST_F(Dispatch, AnythingElseStartsTheInstallerWithItsDialog) {
     EXPECT_EQ(calls.installer, 1) << "'" << text << "'";
     EXPECT_EQ(calls.installerSilent, 0) << "'" << text << "'";
     }
+}
+
+// "/log FILE" anywhere after the two-character switch, quoted or not, in any case; only for /h.
+TEST_F(Dispatch, SilentInstallerGetsItsLogFile) {
+  const struct {
+    const char* text;
+    const char* log;
+  } cases[] = {
+      {"/h", ""},
+      {"/h /log C:\\setup.log", "C:\\setup.log"},
+      {"/H /LOG setup.log /quiet", "setup.log"},
+      {"/hide /Log \"C:\\My Logs\\setup.log\" x", "C:\\My Logs\\setup.log"},
+      {"/h/log x.log", "x.log"},
+      {"/h extra /log\tx.log", "x.log"},
+      {"/h /log", ""},
+      {"/h /logfile x.log", ""},
+      {"/h log x.log", ""},
+      {"/h /log \"unterminated name", "unterminated name"},
+  };
+  for (const auto& c : cases) {
+    calls = Calls();
+    Run(c.text);
+    EXPECT_EQ(calls.installerSilent, 1) << c.text;
+    EXPECT_EQ(calls.installerLog, c.log) << c.text;
+  }
+  calls = Calls();
+  Run("/x /log page.log");  // the page keeps no record
+  EXPECT_EQ(calls.installerSilent, 0);
+  EXPECT_EQ(calls.installerLog, "");
 }
 
 TEST(ArgumentText, SkipsTheProgramNameQuotedOrNot) {

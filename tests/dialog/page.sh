@@ -109,7 +109,10 @@ drive() {
 }
 
 # What the scenario left in its temporary folder, as a sorted list of names.
-left_behind() { (cd "$temp" && ls -A | sort | tr '\n' ' '); }
+# The installer's private folder ("Qor" and 16 hex digits) shows as <private>.
+left_behind() {
+  (cd "$temp" && find . -mindepth 1 | sed -E 's|^\./||; s|^Qor[0-9A-F]{16}|<private>|' | LC_ALL=C sort | tr '\n' ' ')
+}
 expect_left() {
   local seen
   seen=$(left_behind)
@@ -242,7 +245,7 @@ text 1 Next >
 click 2
 exit -1
 EOF
-    expect_left "SetupQor.ini "
+    expect_left "<private> <private>/SetupQor.ini "
     expect_ran ""
 
     # Esc in Ready is the same close request.
@@ -252,7 +255,26 @@ text 1 Next >
 press 27
 exit -1
 EOF
-    expect_left "SetupQor.ini "
+    expect_left "<private> <private>/SetupQor.ini "
+
+    # Esc and the close box on the Finished page end it as Finish does: exit 0, files cleaned up.
+    drive escape-finished <<'EOF' || true
+dialog
+click 1
+text 1 Finish
+press 27
+exit 0
+EOF
+    expect_left ""
+    expect_ran "0 0"
+    drive close-box-finished <<'EOF' || true
+dialog
+click 1
+text 1 Finish
+close
+exit 0
+EOF
+    expect_left ""
 
     # Msg09 equal to Msg08: the first press closes the page as after an install, installing nothing.
     write_list "0 0" 's/^Msg09=.*/Msg09=Finish/'
@@ -300,7 +322,7 @@ buttons OK
 answer 1
 exit -1
 EOF
-    expect_left "SetupQor.ini "
+    expect_left "<private> <private>/SetupQor.ini "
     expect_ran ""
     ;;
 
@@ -322,7 +344,7 @@ enabled 2 0
 answer 1
 exit -1
 EOF
-    expect_left "SetupQor.ini notes.txt page_finisher.exe "
+    expect_left "<private> <private>/SetupQor.ini <private>/notes.txt <private>/page_finisher.exe "
     expect_ran "0 1"
     ;;
 
@@ -343,7 +365,7 @@ buttons &Yes|&No
 answer 7
 exit 3010
 EOF
-    expect_left "SetupQor.ini notes.txt page_finisher.exe "
+    expect_left "<private> <private>/SetupQor.ini <private>/notes.txt <private>/page_finisher.exe "
 
     # Without a Title the page shows "@", but the restart question has a caption of its own.
     write_list "0 3010" '/^Title=/d'

@@ -1,12 +1,19 @@
 // finisher.exe: the finishing command of the installer tests. Appends its own path, its command line
 // and its current directory to finisher.log in the current directory, then exits with the status
-// written in finisher-exit.txt there (0 when there is none), so one program plays every outcome.
+// written in finisher-exit.txt there (0 when there is none), so one program plays every outcome. It
+// first sleeps the milliseconds written in finisher-sleep.txt, when there is one (a slow command).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  unsigned long sleep = 0;
+  if (FILE* slow = std::fopen("finisher-sleep.txt", "r")) {
+    if (std::fscanf(slow, "%lu", &sleep) != 1) sleep = 0;
+    std::fclose(slow);
+  }
+  Sleep(sleep);
   char own[MAX_PATH] = {};
   char directory[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, own, sizeof own);

@@ -38,24 +38,29 @@ TEST(Privileges, TheWineUserIsAnAdministratorOnTheNtFamily) {
   EXPECT_TRUE(IsNtFamily());
 }
 
-// Yes to the restart question: the privilege is switched on, the files go, the request is made.
+// Yes to the restart question: the privilege is switched on, the files this run created go and then
+// its extraction folder, the request is made.
 TEST(Privileges, RestartSequence) {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  const std::string script = std::string(temp) + "SetupQor.ini";
-  const std::string payload = std::string(temp) + "restart-test.txt";
+  const std::string folder = std::string(temp) + "restart-test\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string script = folder + "SetupQor.ini";
+  const std::string payload = folder + "restart-test.txt";
   const char kScript[] = "[Files]\r\nFile01=restart-test.txt,src\r\n";
   std::ofstream(script) << kScript;
   std::ofstream(payload) << "x";
 
   InstallSession session;
-  session.directory = temp;
+  session.directory = folder;
   session.scriptPath = script;
   session.script = SetupScript(kScript);
+  session.created = {script, payload};
   RestartSequence(session);
   EXPECT_TRUE(ShutdownPrivilegeEnabled());
   EXPECT_EQ(GetFileAttributesA(payload.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesA(script.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -1,12 +1,21 @@
 // The installer end to end under Wine: packages made of the real executable as stub, a setup script
 // and the finisher program as payload, started with /h like an unattended install, and judged by
-// their full exit status and by what they leave in the temporary directory and the current one.
+// their full exit status and by what they leave in the temporary directory and the current one. Each
+// scenario has a temporary directory of its own; the installer extracts into a private folder
+// ("Qor" and 16 hex digits) that it creates there.
 // Packages come from the program's own builder where it can make them, and are composed from the
 // layout where the builder would refuse (no OutputName, no version block) or damage is the subject.
-// Usage: installer_scenarios --stub=EXE --finisher=EXE --not-admin=EXE --fake-dll=DLL --probe=EXE
+// Usage: installer_scenarios --stub=EXE --finisher=EXE --hostile=EXE --not-admin=EXE --fake-dll=DLL
+//        --probe=EXE
 #include <windows.h>
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <set>
+#include <thread>
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/installer/hostile_packages.h"
 #include "tests/installer/test_package.h"
 
 namespace {
@@ -23,6 +33,7 @@ using testpkg::Bytes;
 
 std::string stubPath;
 std::string finisherPath;
+std::string hostilePath;
 std::string notAdminPath;
 std::string fakeDllPath;
 std::string probePath;
@@ -44,10 +55,39 @@ std::string ReadText(const std::string& path) {
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string TempDirectory() {
-  char buffer[MAX_PATH];
-  GetTempPathA(sizeof buffer, buffer);
-  return buffer;
+// Every file and folder below `folder` (ending with "\\"), as paths relative to it.
+void ListTree(const std::string& folder, const std::string& relative, std::set<std::string>& names) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    names.insert(relative + name);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListTree(folder, relative + name + "\\", names);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+std::set<std::string> Tree(const std::string& folder) {
+  std::set<std::string> names;
+  ListTree(folder, "", names);
+  return names;
+}
+
+// Deletes `folder` and everything below it.
+void RemoveTree(const std::string& folder) {
+  for (const std::string& name : Tree(folder + "\\")) SetFileAttributesA((folder + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::set<std::string> names = Tree(folder + "\\");
+  for (auto name = names.rbegin(); name != names.rend(); ++name) {
+    const std::string path = folder + "\\" + *name;
+    if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+// True for the name of an installer's private folder: "Qor" and 16 hex digits.
+bool IsPrivateFolderName(const std::string& name) {
+  return std::regex_match(name, std::regex("Qor[0-9A-F]{16}"));
 }
 
 std::string FullPath(const std::string& path) {
@@ -110,26 +150,52 @@ struct Payload {
   std::uint64_t fileTime;
 };
 
-// One scenario: a work folder (the installer's current directory) and the package in it.
+// One scenario: a work folder (the installer's current directory), the package in it, and a
+// temporary directory of the scenario's own (TEMP and TMP of every install it starts).
 class Scenario : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     work_ = FullPath("work\\" + name);
     CreateDirectoryA("work", nullptr);
+    RemoveTree(work_);
     CreateDirectoryA(work_.c_str(), nullptr);
-    DeleteFileA((work_ + "\\finisher.log").c_str());
-    DeleteFileA((work_ + "\\finisher-exit.txt").c_str());
-    temp_ = TempDirectory();
+    temp_ = work_ + "\\temp\\";
     CleanTemp();
   }
-  void TearDown() override { CleanTemp(); }
 
   void CleanTemp() {
-    for (const char* name : {"SetupQor.ini", "temp.exe", "setup.exe", "data.txt", "a,b", "readme.txt", "notrun.exe"}) {
-      DeleteFileA((temp_ + name).c_str());
+    RemoveTree(temp_.substr(0, temp_.size() - 1));
+    CreateDirectoryA(temp_.c_str(), nullptr);
+  }
+
+  // The private folders the installs left in the temporary directory.
+  std::vector<std::string> PrivateFolders() {
+    std::vector<std::string> folders;
+    for (const std::string& name : Tree(temp_)) {
+      if (IsPrivateFolderName(name)) folders.push_back(temp_ + name + "\\");
     }
-    for (int n = 1; n <= 100; ++n) DeleteFileA((temp_ + "f" + std::to_string(n) + ".bin").c_str());
+    return folders;
+  }
+  // The one private folder left behind (with its separator); a name that exists nowhere when there
+  // is none, so that every file looked for in it is missing.
+  std::string Private() {
+    const std::vector<std::string> folders = PrivateFolders();
+    EXPECT_LE(folders.size(), 1u);
+    return folders.empty() ? temp_ + "no-private-folder\\" : folders.front();
+  }
+  // True when `log` holds the line "<key>=<before><temp>Qor<16 hex digits>\<after>".
+  bool NamesPrivatePath(const std::string& log, const std::string& key, const std::string& before,
+                        const std::string& after, const std::string& temp = "") {
+    std::istringstream lines(log);
+    const std::string head = key + "=" + before + (temp.empty() ? temp_ : temp);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(head, 0) == 0 && line.size() == head.size() + 20 + after.size() &&
+          IsPrivateFolderName(line.substr(head.size(), 19)) && line.substr(head.size() + 19) == "\\" + after) {
+        return true;
+      }
+    }
+    return false;
   }
 
   static std::string Script(const std::string& cmd, const std::vector<std::string>& entries,
@@ -202,9 +268,10 @@ class Scenario : public ::testing::Test {
   void FinisherExits(DWORD status) {
     std::ofstream(work_ + "\\finisher-exit.txt") << status;
   }
+  void FinisherSleeps(DWORD milliseconds) { std::ofstream(work_ + "\\finisher-sleep.txt") << milliseconds; }
   std::string FinisherLog() { return ReadText(work_ + "\\finisher.log"); }
-  DWORD Install(const std::string& package, const std::string& environment = "") {
-    return RunProgram("\"" + package + "\" /h", work_, environment);
+  DWORD Install(const std::string& package, const std::string& environment = "", const std::string& options = "") {
+    return RunProgram("\"" + package + "\" /h" + options, work_, environment.empty() ? EnvironmentWithTemp(temp_) : environment);
   }
 
   std::string work_;
@@ -222,30 +289,32 @@ TEST_F(Scenario, SilentOutcomesFollowTheFinishingStatus) {
 
   EXPECT_EQ(Install(package), 0u);
   // The program path is quoted; the arguments follow unchanged.
-  EXPECT_NE(FinisherLog().find("command=\"" + temp_ + "setup.exe\" /q\n"), std::string::npos) << FinisherLog();
-  EXPECT_NE(FinisherLog().find("module=" + temp_ + "setup.exe\n"), std::string::npos);
+  EXPECT_TRUE(NamesPrivatePath(FinisherLog(), "command", "\"", "setup.exe\" /q")) << FinisherLog();
+  EXPECT_TRUE(NamesPrivatePath(FinisherLog(), "module", "", "setup.exe")) << FinisherLog();
+  EXPECT_TRUE(PrivateFolders().empty());
   EXPECT_NE(FinisherLog().find("cwd=" + work_ + "\n"), std::string::npos);
   for (const char* name : {"SetupQor.ini", "temp.exe", "setup.exe", "data.txt"}) {
-    EXPECT_FALSE(Exists(temp_ + name)) << name;
+    EXPECT_FALSE(Exists(Private() + name)) << name;
   }
 
   FinisherExits(3010);  // success with a restart: deleted, no question, no restart
   EXPECT_EQ(Install(package), 3010u);
-  for (const char* name : {"SetupQor.ini", "setup.exe", "data.txt"}) EXPECT_FALSE(Exists(temp_ + name)) << name;
+  for (const char* name : {"SetupQor.ini", "setup.exe", "data.txt"}) EXPECT_FALSE(Exists(Private() + name)) << name;
 
   // 259 is an exit status like any other, not a program that is still running.
   FinisherExits(259);
   EXPECT_EQ(Install(package), kFailed);
 
+  CleanTemp();
   FinisherExits(1);  // failure: -1, and everything stays, with its stored time
   EXPECT_EQ(Install(package), kFailed);
-  EXPECT_FALSE(Exists(temp_ + "temp.exe"));
-  EXPECT_EQ(ReadBytes(temp_ + "setup.exe"), ReadBytes(finisherPath));
-  EXPECT_EQ(ReadText(temp_ + "data.txt"), "data");
-  EXPECT_EQ(LastWriteTime(temp_ + "setup.exe"), 0x01D6000000000001ull);
-  EXPECT_EQ(LastWriteTime(temp_ + "data.txt"), 0x01D4000000000002ull);
-  EXPECT_EQ(LastWriteTime(temp_ + "SetupQor.ini"), scriptTime);
-  EXPECT_NE(ReadText(temp_ + "SetupQor.ini").find("FileName=setup.exe /q"), std::string::npos);
+  EXPECT_FALSE(Exists(Private() + "temp.exe"));
+  EXPECT_EQ(ReadBytes(Private() + "setup.exe"), ReadBytes(finisherPath));
+  EXPECT_EQ(ReadText(Private() + "data.txt"), "data");
+  EXPECT_EQ(LastWriteTime(Private() + "setup.exe"), 0x01D6000000000001ull);
+  EXPECT_EQ(LastWriteTime(Private() + "data.txt"), 0x01D4000000000002ull);
+  EXPECT_EQ(LastWriteTime(Private() + "SetupQor.ini"), scriptTime);
+  EXPECT_NE(ReadText(Private() + "SetupQor.ini").find("FileName=setup.exe /q"), std::string::npos);
 }
 
 // The list ends at the first gap; an entry's name is the text before its last comma.
@@ -257,9 +326,9 @@ TEST_F(Scenario, ListGapsAndCommas) {
       script,
       {Finisher(), Text("a,b,c", "ab", 3), Text("data.txt,d", "d", 4), Text("readme.txt,r", "r", 5)});
   EXPECT_EQ(Install(package), kFailed);
-  EXPECT_EQ(ReadText(temp_ + "a,b"), "ab");
-  EXPECT_EQ(ReadText(temp_ + "data.txt"), "d");
-  EXPECT_FALSE(Exists(temp_ + "readme.txt"));
+  EXPECT_EQ(ReadText(Private() + "a,b"), "ab");
+  EXPECT_EQ(ReadText(Private() + "data.txt"), "d");
+  EXPECT_FALSE(Exists(Private() + "readme.txt"));
 }
 
 TEST_F(Scenario, NinetyNineEntriesAndNoHundredth) {
@@ -275,14 +344,15 @@ TEST_F(Scenario, NinetyNineEntriesAndNoHundredth) {
   const std::string package = BuildPackage(Script("FileName=setup.exe", entries), payload, "built.exe", scriptTime);
   EXPECT_EQ(Install(package), kFailed);
   for (int n = 2; n <= 99; ++n) {
-    const std::string path = temp_ + "f" + std::to_string(n) + ".bin";
+    const std::string path = Private() + "f" + std::to_string(n) + ".bin";
     ASSERT_EQ(ReadText(path), std::string(static_cast<std::size_t>(n), 'x')) << n;
     EXPECT_EQ(LastWriteTime(path), kScriptTime + n * 10000000ull);
   }
-  EXPECT_FALSE(Exists(temp_ + "f100.bin"));
+  EXPECT_FALSE(Exists(Private() + "f100.bin"));
+  CleanTemp();
   FinisherExits(0);
   EXPECT_EQ(Install(package), 0u);
-  EXPECT_FALSE(Exists(temp_ + "f99.bin"));
+  EXPECT_TRUE(PrivateFolders().empty());
 }
 
 // The version check after the extraction: everything is written, then the install stops before the
@@ -292,8 +362,8 @@ TEST_F(Scenario, ChecksAfterExtractionLeaveTheFilesAndRunNothing) {
       Script("FileName=setup.exe", {"readme.txt,r", "setup.exe,f"}),
       {Text("readme.txt,r", "no version block", 7), Finisher()}, "noversion.exe");
   EXPECT_EQ(Install(noVersion), kFailed);
-  EXPECT_TRUE(Exists(temp_ + "readme.txt"));
-  EXPECT_TRUE(Exists(temp_ + "setup.exe"));
+  EXPECT_TRUE(Exists(Private() + "readme.txt"));
+  EXPECT_TRUE(Exists(Private() + "setup.exe"));
   EXPECT_FALSE(Exists(work_ + "\\finisher.log"));
   CleanTemp();
 
@@ -301,18 +371,19 @@ TEST_F(Scenario, ChecksAfterExtractionLeaveTheFilesAndRunNothing) {
       Script("FileName=setup.exe", {"setup.exe,f", "data.txt,d"}, false),
       {Finisher(), Text("data.txt,d", "d", 8)}, "nooutput.exe");
   EXPECT_EQ(Install(noOutputName), kFailed);
-  EXPECT_FALSE(Exists(temp_ + "data.txt"));
+  EXPECT_FALSE(Exists(Private() + "data.txt"));
   EXPECT_FALSE(Exists(work_ + "\\finisher.log"));
 }
 
 // A name that is not a plain file name refuses the script before anything is extracted.
 TEST_F(Scenario, NamesOutsideTheTemporaryDirectoryAreRefused) {
   for (const char* bad : {"..\\escape.txt,x", "sub/escape.txt,x", "C:escape.txt,x", "\\escape.txt,x", ",x"}) {
+    CleanTemp();
     const std::string package = MakePackage(Script("FileName=setup.exe", {"setup.exe,f", bad}),
                                             {Finisher(), Text(bad, "escaped", 9)});
     EXPECT_EQ(Install(package), kFailed) << bad;
-    EXPECT_FALSE(Exists(temp_ + "setup.exe")) << bad;
-    EXPECT_FALSE(Exists(temp_ + "..\\escape.txt")) << bad;
+    EXPECT_FALSE(Exists(Private() + "setup.exe")) << bad;
+    EXPECT_FALSE(Exists(Private() + "..\\escape.txt") || Exists(Private() + "..\\escape.txt")) << bad;
     EXPECT_FALSE(Exists(work_ + "\\finisher.log")) << bad;
   }
 }
@@ -338,8 +409,8 @@ TEST_F(Scenario, DamagedPackagesEndCleanly) {
   wrongSum[wrongSum.size() - 1] ^= 0x40;
   WriteBytes(work_ + "\\sum.exe", wrongSum);
   EXPECT_EQ(Install(work_ + "\\sum.exe"), kFailed);
-  EXPECT_FALSE(Exists(temp_ + "temp.exe"));
-  EXPECT_FALSE(Exists(temp_ + "SetupQor.ini"));
+  EXPECT_FALSE(Exists(Private() + "temp.exe"));
+  EXPECT_FALSE(Exists(Private() + "SetupQor.ini"));
 
   // Damage behind a correct checksum: the last segment's stream cut short, its marker still there.
   Bytes cut = package;
@@ -358,7 +429,7 @@ TEST_F(Scenario, FinishingCommandFailures) {
   const std::string missing = MakePackage(Script("FileName=notrun.exe /q", {"setup.exe,f", "notrun.exe,t"}),
                                           {Finisher(), Text("notrun.exe,t", "no program", 9)});
   EXPECT_EQ(Install(missing), kFailed);
-  EXPECT_TRUE(Exists(temp_ + "setup.exe"));
+  EXPECT_TRUE(Exists(Private() + "setup.exe"));
   CleanTemp();
 
   // A temporary directory with blanks: the quoted program path cannot be read as "<work>\temp.exe".
@@ -367,7 +438,7 @@ TEST_F(Scenario, FinishingCommandFailures) {
   CopyFileA(finisherPath.c_str(), (work_ + "\\temp.exe").c_str(), FALSE);
   const std::string package = MakePackage(Script("FileName=setup.exe /q", {"setup.exe,f"}), {Finisher()});
   EXPECT_EQ(Install(package, EnvironmentWithTemp(spaced)), 0u);
-  EXPECT_NE(FinisherLog().find("module=" + spaced + "setup.exe\n"), std::string::npos) << FinisherLog();
+  EXPECT_TRUE(NamesPrivatePath(FinisherLog(), "module", "", "setup.exe", spaced)) << FinisherLog();
   EXPECT_FALSE(Exists(spaced + "setup.exe"));
   DeleteFileA((work_ + "\\temp.exe").c_str());
 
@@ -382,7 +453,7 @@ TEST_F(Scenario, AdministratorRightsOnTheNtFamilyOnly) {
   const std::string script = Script("FileName=setup.exe", {"setup.exe,f"});
   const std::string nt = MakePackage(script, {Finisher()}, "notadmin.exe", notAdminPath);
   EXPECT_EQ(Install(nt), kFailed);
-  EXPECT_FALSE(Exists(temp_ + "setup.exe"));
+  EXPECT_FALSE(Exists(Private() + "setup.exe"));
   EXPECT_FALSE(Exists(work_ + "\\finisher.log"));
 
   const std::string nine = MakePackage(script, {Finisher()}, "notadmin98.exe", notAdminPath);
@@ -420,6 +491,224 @@ TEST_F(Scenario, APlantedVersionDllIsNotLoaded) {
   EXPECT_EQ(RunProgram(probe + " version \"" + finisherPath + "\"", work_), 0u);
 }
 
+// The table of hostile packages: the verdict the table names (the one qorpack verify gives natively),
+// read from the /log record, and nothing written anywhere but the private folder (and the record).
+TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
+  const Bytes stub = ReadBytes(stubPath), program = ReadBytes(finisherPath);
+  const std::string log = work_ + "\\hostile.log";
+  for (const hostile::Case& c : hostile::Cases()) {
+    CleanTemp();
+    DeleteFileA(log.c_str());
+    DeleteFileA((work_ + "\\finisher.log").c_str());
+    const std::string package = work_ + "\\hostile.exe";
+    WriteBytes(package, hostile::Package(c, stub, program));
+    const std::set<std::string> before = Tree(work_ + "\\");
+    const DWORD status = Install(package, "", " /log \"" + log + "\"");
+    const std::string record = ReadText(log);
+    std::smatch code;
+    if (c.code == 0) {
+      EXPECT_EQ(status, 0u) << c.name << "\n" << record;
+      EXPECT_EQ(record.find("failed:"), std::string::npos) << c.name << "\n" << record;
+    } else {
+      EXPECT_EQ(status, kFailed) << c.name;
+      ASSERT_TRUE(std::regex_search(record, code, std::regex("failed: error code ([0-9]+): "))) << c.name << "\n" << record;
+      EXPECT_EQ(std::stoi(code[1]), c.code) << c.name << "\n" << record;
+      EXPECT_FALSE(Exists(work_ + "\\finisher.log")) << c.name;
+    }
+    for (const std::string& name : Tree(work_ + "\\")) {
+      if (before.count(name) != 0 || name == "hostile.log" || name == "finisher.log") continue;
+      const bool inPrivate = name.size() > 25 && name.compare(0, 5, "temp\\") == 0 && IsPrivateFolderName(name.substr(5, 19));
+      EXPECT_TRUE(inPrivate || IsPrivateFolderName(name.substr(std::min<std::size_t>(5, name.size()))))
+          << c.name << " wrote " << name;
+    }
+  }
+}
+
+// The private folder's access list, read back. Windows keeps the list as given: protected from
+// inheritance, full access for the installing user, the Administrators and SYSTEM, for nobody else.
+// This Wine keeps only Unix mode bits made from the list given at creation, and reads back a list
+// made from them (the owner and the group, unprotected): there, the list must still grant nothing
+// to everybody, the users or the authenticated users, and the installing user full access.
+TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
+  FinisherExits(1);  // a failed command leaves the folder for inspection
+  const std::string package = MakePackage(Script("FileName=setup.exe", {"setup.exe,f"}), {Finisher()});
+  ASSERT_EQ(Install(package), kFailed);
+  std::string folder = Private();
+  folder.pop_back();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL acl = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                                  nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  ASSERT_NE(acl, nullptr);
+
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+  CloseHandle(token);
+  const PSID self = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+  BYTE admins[SECURITY_MAX_SID_SIZE], system[SECURITY_MAX_SID_SIZE];
+  DWORD adminsSize = sizeof admins, systemSize = sizeof system;
+  CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize);
+  CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize);
+  const PSID wanted[] = {self, admins, system};
+
+  const bool keptAsGiven = (control & SE_DACL_PROTECTED) != 0;
+  if (keptAsGiven) {
+    EXPECT_EQ(acl->AceCount, 3);
+  }
+  bool selfHasAll = false;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    void* entry = nullptr;
+    ASSERT_TRUE(GetAce(acl, i, &entry));
+    auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    const PSID sid = &ace->SidStart;
+    for (const WELL_KNOWN_SID_TYPE outsider : {WinWorldSid, WinBuiltinUsersSid, WinAuthenticatedUserSid}) {
+      EXPECT_FALSE(IsWellKnownSid(sid, outsider)) << "entry " << i << " grants access to others";
+    }
+    if (EqualSid(sid, self) && (ace->Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS) selfHasAll = true;
+    if (keptAsGiven) {
+      EXPECT_TRUE(EqualSid(sid, wanted[i])) << i;
+      EXPECT_EQ(ace->Mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS)) << i;
+    }
+  }
+  EXPECT_TRUE(selfHasAll);
+  LocalFree(descriptor);
+}
+
+// Another process that edits the script or swaps the program in the private folder while the
+// install runs cannot change what runs: the command comes from the package's script, and a changed
+// program stops the install before it starts. A large second payload file keeps the program lying
+// in the folder for a while before the command starts.
+TEST_F(Scenario, AnotherProcessCannotChangeWhatRuns) {
+  const std::string package = MakePackage(
+      Script("FileName=setup.exe /q", {"setup.exe,f", "big.bin,b"}),
+      {Finisher(), {"big.bin,b", Bytes(24u << 20, 'q'), 1}});
+  const std::string hostileScript = work_ + "\\hostile.ini";
+  WriteBytes(hostileScript, testpkg::ToBytes(Script("FileName=hostile.exe", {"setup.exe,f", "hostile.exe,h"})));
+
+  FinisherSleeps(1000);
+  for (const bool swapProgram : {false, true}) {
+    CleanTemp();
+    DeleteFileA((work_ + "\\finisher.log").c_str());
+    std::atomic<bool> stop(false);
+    std::atomic<int> changes(0);
+    std::thread attacker([&] {
+      while (!stop) {
+        for (const std::string& folder : PrivateFolders()) {
+          // Once the program is written and closed and the big file is on its way.
+          if (!Exists(folder + "big.bin")) continue;
+          if (swapProgram) {
+            const std::string program = folder + "setup.exe", aside = folder + "aside.exe";
+            if (CopyFileA(hostilePath.c_str(), program.c_str(), FALSE)) ++changes;
+            if (MoveFileExA(program.c_str(), aside.c_str(), 0) && CopyFileA(hostilePath.c_str(), program.c_str(), FALSE)) {
+              ++changes;
+            }
+          } else if (CopyFileA(hostileScript.c_str(), (folder + "SetupQor.ini").c_str(), FALSE) &&
+                     CopyFileA(hostilePath.c_str(), (folder + "hostile.exe").c_str(), FALSE)) {
+            ++changes;
+          }
+        }
+      }
+    });
+    const std::string log = work_ + "\\race.log";
+    const DWORD status = Install(package, "", " /log " + log);
+    stop = true;
+    attacker.join();
+    EXPECT_FALSE(Exists(work_ + "\\hostile-ran.txt")) << swapProgram;
+    EXPECT_GT(changes.load(), 0) << "the race was never run";
+    if (swapProgram) {
+      EXPECT_EQ(status, kFailed);
+      EXPECT_FALSE(Exists(work_ + "\\finisher.log"));
+      // Caught by the comparison with the package (the planted program has a version block too).
+      EXPECT_TRUE(std::regex_search(ReadText(log), std::regex("failed: error code 3: setup.exe (was changed by another "
+                                                              "process|cannot be locked)")))
+          << ReadText(log);
+    } else {
+      EXPECT_EQ(status, 0u);
+      EXPECT_TRUE(NamesPrivatePath(FinisherLog(), "command", "\"", "setup.exe\" /q")) << FinisherLog();
+      // The clean-up took only what the install made: the planted program keeps the folder.
+      EXPECT_TRUE(Exists(Private() + "hostile.exe"));
+      EXPECT_FALSE(Exists(Private() + "setup.exe"));
+      EXPECT_FALSE(Exists(Private() + "big.bin"));
+    }
+  }
+}
+
+// /log FILE: each step and the outcome, for a success and for a failure. Without /log a failed run
+// adds one line to QorEngineUpdate.log in the temporary directory, and a successful one adds none.
+TEST_F(Scenario, SilentRunsLeaveARecord) {
+  const std::string package = MakePackage(Script("FileName=setup.exe /q", {"setup.exe,f", "data.txt,d"}),
+                                          {Finisher(), Text("data.txt,d", "d", 2)});
+  const std::string log = work_ + "\\my log.txt";
+  const auto expected = [&](const std::string& record, const std::string& end) {
+    std::smatch folder;
+    if (!std::regex_search(record, folder, std::regex("extraction folder: ([^\r]*)\r\n"))) return std::string("?");
+    const std::string f = folder[1];
+    return "package: " + package + "\r\nextraction folder: " + f + "\r\nextracted: SetupQor.ini\r\n" +
+           "extracted: setup.exe\r\nextracted: data.txt\r\ncommand: \"" + f + "setup.exe\" /q\r\n" + end;
+  };
+  EXPECT_EQ(Install(package, "", " /LOG \"" + log + "\""), 0u);
+  std::string record = ReadText(log);
+  EXPECT_EQ(record, expected(record, "command exit status: 0\r\nremoved: " +
+                                         record.substr(record.find("folder: ") + 8, temp_.size() + 20) +
+                                         "\r\nexit status: 0\r\n"));
+  EXPECT_FALSE(Exists(temp_ + "QorEngineUpdate.log"));
+
+  FinisherExits(1);
+  EXPECT_EQ(Install(package, "", " /log \"" + log + "\""), kFailed);
+  record = ReadText(log);
+  EXPECT_EQ(record, expected(record, "command exit status: 1\r\nfailed: error code 7: the finishing command ended "
+                                     "with status 1\r\nexit status: -1\r\n"));
+  EXPECT_FALSE(Exists(temp_ + "QorEngineUpdate.log"));
+
+  const std::string refused = MakePackage(Script("FileName=other.exe", {"setup.exe,f"}), {Finisher()}, "refused.exe");
+  EXPECT_EQ(Install(refused), kFailed);
+  EXPECT_EQ(Install(refused), kFailed);
+  const std::string lines = ReadText(temp_ + "QorEngineUpdate.log");
+  const std::string line = "\t" + refused + "\terror code 4: FileName's program other.exe is none of the payload files\r\n";
+  EXPECT_TRUE(std::regex_match(lines, std::regex("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC" +
+                                                 std::regex_replace(line, std::regex("[\\\\.^$|()\\[\\]{}*+?]"), "\\$&") +
+                                                 "){2}")))
+      << lines;
+}
+
+// Two packages installed at the same time in one temporary directory: each keeps to its own folder.
+TEST_F(Scenario, TwoPackagesAtOnce) {
+  const std::string package = MakePackage(Script("FileName=setup.exe", {"setup.exe,f", "data.txt,d"}),
+                                          {Finisher(), Text("data.txt,d", "d", 2)});
+  std::vector<PROCESS_INFORMATION> runs;
+  const std::string environment = EnvironmentWithTemp(temp_);
+  for (const char* name : {"\\one", "\\two"}) {
+    const std::string folder = work_ + name;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::ofstream(folder + "\\finisher-sleep.txt") << 2000;
+    std::string line = "\"" + package + "\" /h";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, const_cast<char*>(environment.c_str()),
+                               folder.c_str(), &startup, &info));
+    runs.push_back(info);
+  }
+  for (PROCESS_INFORMATION& info : runs) {
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 0;
+    GetExitCodeProcess(info.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+  EXPECT_NE(ReadText(work_ + "\\one\\finisher.log"), ReadText(work_ + "\\two\\finisher.log"));
+  EXPECT_TRUE(PrivateFolders().empty());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -428,13 +717,14 @@ int main(int argc, char** argv) {
     const std::string argument = argv[i];
     if (argument.rfind("--stub=", 0) == 0) stubPath = FullPath(argument.substr(7));
     if (argument.rfind("--finisher=", 0) == 0) finisherPath = FullPath(argument.substr(11));
+    if (argument.rfind("--hostile=", 0) == 0) hostilePath = FullPath(argument.substr(10));
     if (argument.rfind("--not-admin=", 0) == 0) notAdminPath = FullPath(argument.substr(12));
     if (argument.rfind("--fake-dll=", 0) == 0) fakeDllPath = FullPath(argument.substr(11));
     if (argument.rfind("--probe=", 0) == 0) probePath = FullPath(argument.substr(8));
   }
-  if (stubPath.empty() || finisherPath.empty() || notAdminPath.empty() || fakeDllPath.empty() ||
+  if (stubPath.empty() || finisherPath.empty() || hostilePath.empty() || notAdminPath.empty() || fakeDllPath.empty() ||
       probePath.empty()) {
-    std::fprintf(stderr, "usage: installer_scenarios --stub=EXE --finisher=EXE --not-admin=EXE "
+    std::fprintf(stderr, "usage: installer_scenarios --stub=EXE --finisher=EXE --hostile=EXE --not-admin=EXE "
                          "--fake-dll=DLL --probe=EXE\n");
     return 2;
   }

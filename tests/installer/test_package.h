@@ -21,6 +21,12 @@ struct Piece {
   std::uint64_t fileTime;
 };
 
+// "File01" ... "File99".
+inline std::string PayloadKeyFor(std::size_t number) {
+  const char digits[] = {static_cast<char>('0' + number / 10 % 10), static_cast<char>('0' + number % 10), '\0'};
+  return std::string("File") + digits;
+}
+
 inline Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 inline Bytes Implode(const Bytes& data) {

@@ -85,7 +85,7 @@ TEST_F(Verdicts, CheckVerifyAndBuildAgree) {
       EXPECT_EQ(status, 0) << errors;
     } else {
       EXPECT_EQ(status, 1);
-      EXPECT_EQ(errors, std::string("qorpack: the script is refused: ") + c.reason + "\n");
+      EXPECT_EQ(errors, std::string("qorpack: the installer refuses this package: error code 4: ") + c.reason + "\n");
     }
 
     // The builder on the packing list: refused before the output exists.

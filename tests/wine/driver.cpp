@@ -13,6 +13,7 @@
 //                          (each edge at (desktop - window) / 2, rounded toward zero)
 //   click ID               post a click to button ID once it is enabled and visible
 //   key ID                 post WM_COMMAND ID to the page without checking a button (Enter, Esc)
+//   close                  post the close box's request (WM_SYSCOMMAND SC_CLOSE) to the page
 //   press VK               post a key press (virtual-key code, e.g. 13 Enter, 27 Esc) to the page's
 //                          focused control, through the page's message loop as a typed key goes
 //   env NAME=VALUE         set an environment variable for programs started afterwards
@@ -241,6 +242,9 @@ void Run(const std::string& command, const std::string& rest) {
   } else if (command == "key") {
     if (page == nullptr) Fail("no page");
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(std::atoi(rest.c_str()), 0), 0);
+  } else if (command == "close") {
+    if (page == nullptr) Fail("no page");
+    PostMessageA(page, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else if (command == "press") {
     if (page == nullptr) Fail("no page");
     const WPARAM key = static_cast<WPARAM>(std::atoi(rest.c_str()));

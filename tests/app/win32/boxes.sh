@@ -27,7 +27,7 @@ printf '[Cmd]\r\nTitle=Product Y\r\n[ENU]\r\nErr04=Script incomplete\r\n' >"$wor
 
 scenario help <<EOT
 start $(winpath "$exe") /?
-msgbox \nValid Command line options:\n\n  QorEngineUpdate /h [silent install]\n  QorEngineUpdate [UI Install]\n
+msgbox \nValid Command line options:\n\n  QorEngineUpdate /h [silent install]\n  QorEngineUpdate /h /log FILE [silent install, steps and outcome written to FILE]\n  QorEngineUpdate [UI Install]\n\nA failed silent install without /log adds a line to QorEngineUpdate.log in %TEMP%.\n
 boxcaption Tessaly Help
 buttons OK
 answer 1

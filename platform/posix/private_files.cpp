@@ -1,0 +1,104 @@
+// Private folders and exactly named files on POSIX: mode 0700, exclusive creation, no links followed
+// and no case matching (these paths are never packing-list paths).
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kNameAttempts = 16;
+
+std::string Slashes(const char* path) {
+  std::string p(path);
+  for (char& c : p) {
+    if (c == '\\') c = '/';
+  }
+  return p;
+}
+
+bool Adopt(int fd, File& file) {
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  file.Adopt(fd);
+  return true;
+}
+
+}  // namespace
+
+bool RandomBytes(void* buffer, std::uint32_t size) {
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ssize_t n = getrandom(p, size, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::uint32_t>(n);
+  }
+  return true;
+}
+
+bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    unsigned char random[8];
+    if (!RandomBytes(random, sizeof random)) return false;
+    char name[24];
+    std::snprintf(name, sizeof name, "Qor%02X%02X%02X%02X%02X%02X%02X%02X", random[0], random[1], random[2],
+                  random[3], random[4], random[5], random[6], random[7]);
+    const std::string folder = Slashes(parent) + name;
+    if (folder.size() + 1 >= kPathCapacity) return false;
+    // mkdir never opens an existing folder; the mode is set again because the umask may take bits.
+    if (mkdir(folder.c_str(), 0700) == 0) {
+      if (chmod(folder.c_str(), 0700) != 0) {
+        rmdir(folder.c_str());
+        return false;
+      }
+      std::memcpy(path, folder.c_str(), folder.size());
+      path[folder.size()] = '/';
+      path[folder.size() + 1] = '\0';
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool MakeDirectory(const char* path) {
+  const std::string p = Slashes(path);
+  if (mkdir(p.c_str(), 0777) == 0) return true;
+  struct stat st;
+  return errno == EEXIST && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveFolder(const char* path) { return rmdir(Slashes(path).c_str()) == 0; }
+
+bool CreateFileExact(const char* path, bool exclusive, File& file) {
+  const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
+  return Adopt(open(Slashes(path).c_str(), flags, 0644), file);
+}
+
+bool OpenLockedForReading(const char* path, File& file) {
+  // POSIX has no share modes: the native side only reads the file without following a link.
+  return Adopt(open(Slashes(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC), file);
+}
+
+bool OpenForAppend(const char* path, File& file) {
+  return Adopt(open(Slashes(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644), file);
+}
+
+}  // namespace platform

@@ -1,0 +1,141 @@
+// qorpack list, verify and extract on crafted packages: verify's verdict on the table of hostile
+// packages (the installer's /h gives the same one under Wine), and nothing written outside its
+// scratch folder; list's escaping of control characters; extract's folder, exact names and times.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "tests/builder/pe_image.h"
+#include "tests/installer/hostile_packages.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testpkg::Bytes;
+
+const fs::path kScratch = fs::path(QOR_TOOL_SCRATCH) / "package-commands";
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+// Runs qorpack with `arguments` (already quoted for the shell) and TMPDIR set to `temp`.
+Outcome Qorpack(const std::string& arguments, const fs::path& temp) {
+  const fs::path out = kScratch / "qorpack.stdout", err = kScratch / "qorpack.stderr";
+  const std::string command = "TMPDIR='" + temp.string() + "' '" + QORPACK_PATH + "' " + arguments + " >'" +
+                              out.string() + "' 2>'" + err.string() + "'";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
+}
+
+Bytes Program() {
+  pe_test::ImageSpec image;
+  image.languages[0].versionMS = 0x00010002;
+  return pe_test::MakeImage(image);
+}
+
+class PackageCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::remove_all(kScratch);
+    fs::create_directories(kScratch / "temp");
+  }
+  fs::path Write(const std::string& name, const Bytes& bytes) {
+    WriteBytes(kScratch / name, bytes);
+    return kScratch / name;
+  }
+};
+
+TEST_F(PackageCommands, VerifyGivesTheInstallersVerdictOnEveryHostilePackage) {
+  const Bytes stub = testpkg::FakeStub(512, 100);
+  const Bytes program = Program();
+  for (const hostile::Case& c : hostile::Cases()) {
+    const fs::path package = Write("hostile.exe", hostile::Package(c, stub, program));
+    const Outcome run = Qorpack("verify '" + package.string() + "'", kScratch / "temp");
+    std::smatch code;
+    if (c.code == 0) {
+      EXPECT_EQ(run.status, 0) << c.name << ": " << run.err;
+    } else if (std::regex_search(run.err, code, std::regex("refuses this package: error code ([0-9]+): "))) {
+      EXPECT_EQ(run.status, 1) << c.name;
+      EXPECT_EQ(std::stoi(code[1]), c.code) << c.name << ": " << run.err;
+    } else {
+      ADD_FAILURE() << c.name << ": no error code in '" << run.err << "'";
+    }
+    // No control character of the package reaches the terminal.
+    for (const char ch : run.err) EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20) << c.name;
+    // The version check's scratch copy is gone again; nothing else was written.
+    EXPECT_TRUE(fs::is_empty(kScratch / "temp")) << c.name;
+  }
+}
+
+TEST_F(PackageCommands, ListShowsControlCharactersEscaped) {
+  const std::string script = "[Cmd]\r\nTitle=T\x1b[2J\x07itle\r\nFileName=setup.exe\x08\x08" "forged\r\n[Files]\r\n"
+                             "File01=setup.exe,s\r\n";
+  const fs::path package = Write("list.exe", testpkg::Compose(testpkg::FakeStub(64), {testpkg::ToBytes(script), 0},
+                                                              {{Program(), 0x01D5000000000000ull}}));
+  const Outcome run = Qorpack("list '" + package.string() + "'", kScratch / "temp");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("title: T\\x1B[2J\\x07itle\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("finishing command: setup.exe\\x08\\x08forged\n"), std::string::npos) << run.out;
+}
+
+TEST_F(PackageCommands, ListVerifyAndExtractKeepToTheScriptBound) {
+  hostile::Case big = hostile::Cases()[0];
+  big.extra = "; " + std::string(4u << 20, 'x') + "\r\n";
+  const fs::path package = Write("big.exe", hostile::Package(big, testpkg::FakeStub(64), Program()));
+  for (const std::string command : {"list", "verify", "extract"}) {
+    const std::string target = command == "extract" ? " '" + (kScratch / "big").string() + "'" : "";
+    const Outcome run = Qorpack(command + " '" + package.string() + "'" + target, kScratch / "temp");
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_NE(run.err.find("SetupQor.ini is larger than 4194304 bytes"), std::string::npos) << command << run.err;
+  }
+}
+
+// DIR is created; names are kept exactly as stored, next to names that differ only in case; a time
+// before 1970 is set; one the file system cannot hold is a note, not a failure.
+TEST_F(PackageCommands, ExtractCreatesTheFolderAndKeepsNamesAndTimes) {
+  const std::string script = "[Cmd]\r\nFileName=Setup.exe\r\n[Files]\r\nFile01=Setup.exe,s\r\nFile02=Old.txt,o\r\n"
+                             "File03=Far.txt,f\r\n";
+  constexpr std::uint64_t k1960 = 0x01930F0FC3E6C000ull;       // 1960-07-07, before the POSIX epoch
+  constexpr std::uint64_t kFarFuture = 0x7FFFFFFFFFFFFFFFull;  // year 30828
+  const fs::path package =
+      Write("names.exe", testpkg::Compose(testpkg::FakeStub(64), {testpkg::ToBytes(script), 0x01D5000000000000ull},
+                                          {{Program(), 0x01D5000000000000ull},
+                                           {testpkg::ToBytes("old"), k1960},
+                                           {testpkg::ToBytes("far"), kFarFuture}}));
+  fs::create_directories(kScratch / "OUT");
+  WriteBytes(kScratch / "OUT" / "old.txt", testpkg::ToBytes("someone else's"));
+  const fs::path target = kScratch / "out" / "deeper";
+  const Outcome run = Qorpack("extract '" + package.string() + "' '" + target.string() + "'", kScratch / "temp");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadText(target / "Old.txt"), "old");
+  EXPECT_EQ(ReadText(kScratch / "OUT" / "old.txt"), "someone else's");
+  EXPECT_FALSE(fs::exists(target / "old.txt"));
+  struct stat st = {};
+  ASSERT_EQ(stat((target / "Old.txt").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<long long>(st.st_mtim.tv_sec), -299376000ll);
+  EXPECT_EQ(ReadText(target / "Far.txt"), "far");
+  if (run.err.find("Far.txt keeps another time") == std::string::npos) {
+    ASSERT_EQ(stat((target / "Far.txt").c_str(), &st), 0);  // a file system that holds it: it is set
+    EXPECT_EQ(static_cast<long long>(st.st_mtim.tv_sec), 910692730085ll);
+  }
+}
+
+}  // namespace
