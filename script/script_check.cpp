@@ -11,6 +11,11 @@ const char kScriptName[] = "SetupQor.ini";
 }  // namespace
 
 Failure CheckSetupScript(const SetupScript& script, std::size_t folderLength) {
+  // The installer holds the script in memory and refuses a larger one while decoding it; a packing
+  // list of that size would build a package that cannot install.
+  if (script.text().size() > kMaxScriptSize) {
+    return Fail(kFatalScript, std::string(kScriptName) + " is larger than " + std::to_string(kMaxScriptSize) + " bytes");
+  }
   const std::vector<PayloadEntry> entries = ReadPayloadList(script);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const PayloadEntry& entry = entries[i];

@@ -16,6 +16,41 @@ namespace {
 
 enum class Walk { List, Verify, Extract };
 
+// list --json: the rows and facts that list prints, kept for one JSON object at the end instead.
+struct JsonListing {
+  struct Row {
+    std::string name;
+    std::uint32_t packed;
+    std::uint64_t size;
+    std::string time;
+  };
+  std::vector<Row> rows;
+};
+JsonListing* json = nullptr;  // set while list --json runs (qorpack has one thread)
+
+// What list prints as text: not with --json.
+bool PrintsText(Walk walk) { return walk != Walk::Verify && json == nullptr; }
+
+// A JSON string of script bytes: quotes, backslashes and control characters escaped, and the bytes
+// above 127 (the script's own code page, which JSON cannot name) as \u00XX of their value.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
 const char kScriptName[] = "SetupQor.ini";
 
 // The shortest extraction folder an installer can have: "C:\" and its private folder's name
@@ -134,7 +169,8 @@ Failure ReadPiece(PackageReader& reader, Walk walk, const std::string& name, con
     }
   }
   const std::uint32_t packed = reader.Position() - start - kMarkerSize - kFileTimeSize;
-  if (walk != Walk::Verify) {
+  if (json != nullptr && walk == Walk::List) json->rows.push_back({name, packed, sink.bytes, FormatFileTime(fileTime)});
+  if (PrintsText(walk)) {
     std::printf("%-24s %12u %12llu  %s\n", EscapeControls(name).c_str(), packed,
                 static_cast<unsigned long long>(sink.bytes), FormatFileTime(fileTime).c_str());
   }
@@ -170,7 +206,9 @@ Failure CheckFirstFile(PackageReader& reader, const PayloadEntry& entry) {
 int WalkPackage(int argc, char** argv, Walk walk) {
   const int wanted = walk == Walk::Extract ? 2 : 1;
   if (argc != wanted) {
-    return Fail(walk == Walk::Extract ? "usage: qorpack extract PKG DIR" : "usage: qorpack list|verify PKG");
+    std::fprintf(stderr, "usage: qorpack %s\n", walk == Walk::Extract ? "extract PKG DIR"
+                                               : walk == Walk::Verify ? "verify PKG" : "list [--json] PKG");
+    return 2;
   }
   platform::File package;
   if (!platform::OpenFile(argv[0], platform::OpenMode::ReadShared, package)) {
@@ -185,7 +223,7 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     // The installer refuses such a package before reading it; list still shows what is there.
     if (walk == Walk::Verify) return Refuse(checksum);
     if (walk != Walk::List) return Fail(DescribeRefusal(extent, walk));
-    std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
+    if (PrintsText(walk)) std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
   }
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   const std::uint32_t end = extent.packageEnd >= 4 ? extent.packageEnd : length;
@@ -207,7 +245,7 @@ int WalkPackage(int argc, char** argv, Walk walk) {
   Sink stub = {nullptr, nullptr, 0, 0, false};
   const PackageFault stubFault = reader.CopyStub(Store, &stub);
   if (stubFault != PackageFault::None) return Fail(std::string("stub: ") + DescribePackageFault(stubFault));
-  if (walk != Walk::Verify) {
+  if (PrintsText(walk)) {
     std::printf("%-24s %12s %12s  %s\n", "piece", "packed", "size", "stored time");
     std::printf("%-24s %12s %12llu\n", "(stub)", "", static_cast<unsigned long long>(stub.bytes));
   }
@@ -246,6 +284,23 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     std::string title, command;
     if (script.Read("Cmd", "Title", title) == ScriptValue::Missing) title = "@";
     if (script.Read("Cmd", "FileName", command) == ScriptValue::Missing) command = "@";
+    if (json != nullptr) {
+      std::printf("{\"package\": %s, \"checksum\": \"%s\", \"signed\": %s, \"certificateTable\": %u,\n",
+                  JsonString(argv[0]).c_str(), checksum ? "does not match" : "matches",
+                  extent.seal == PackageSeal::Signed ? "true" : "false",
+                  extent.seal == PackageSeal::Signed ? extent.fields.tableSize : 0u);
+      std::printf(" \"stub\": %llu, \"title\": %s, \"finishingCommand\": %s, \"unreadBytes\": %u,\n \"pieces\": [",
+                  static_cast<unsigned long long>(stub.bytes), JsonString(title).c_str(), JsonString(command).c_str(),
+                  rest > 3 ? rest : 0u);
+      for (std::size_t i = 0; i < json->rows.size(); ++i) {
+        const JsonListing::Row& row = json->rows[i];
+        std::printf("%s\n  {\"name\": %s, \"packed\": %u, \"size\": %llu, \"time\": %s}", i == 0 ? "" : ",",
+                    JsonString(row.name).c_str(), row.packed, static_cast<unsigned long long>(row.size),
+                    JsonString(row.time).c_str());
+      }
+      std::printf("]}\n");
+      return 0;
+    }
     std::printf("title: %s\nfinishing command: %s\n", EscapeControls(title).c_str(), EscapeControls(command).c_str());
   }
   if (walk != Walk::Extract) std::printf("%s\n", DescribeSignature(extent).c_str());
@@ -255,6 +310,15 @@ int WalkPackage(int argc, char** argv, Walk walk) {
 
 }  // namespace
 
-int CommandList(int argc, char** argv) { return WalkPackage(argc, argv, Walk::List); }
+int CommandList(int argc, char** argv) {
+  if (argc >= 1 && std::strcmp(argv[0], "--json") == 0) {
+    JsonListing listing;
+    json = &listing;
+    const int status = WalkPackage(argc - 1, argv + 1, Walk::List);
+    json = nullptr;
+    return status;
+  }
+  return WalkPackage(argc, argv, Walk::List);
+}
 int CommandVerify(int argc, char** argv) { return WalkPackage(argc, argv, Walk::Verify); }
 int CommandExtract(int argc, char** argv) { return WalkPackage(argc, argv, Walk::Extract); }

@@ -82,6 +82,14 @@ for piece in "${pieces[@]}"; do
   cmp -s "$scratch/extracted/$name" "$source" || fail "$name is not what was packed"
 done
 
+# list --json: one object with the pieces in order and the script's texts.
+listing=$("$qorpack" list --json "$package")
+for expected in '"checksum": "matches"' '"signed": false' '"finishingCommand": "setup.exe /quiet"' \
+                '"name": "SetupQor.ini"' '"name": "license.txt"'; do
+  grep -qF "$expected" <<<"$listing" || fail "list --json lacks $expected"
+done
+[ "$(grep -c '"name"' <<<"$listing")" = 4 ] || fail "list --json shows $(grep -c '"name"' <<<"$listing") pieces, not 4"
+
 # One thread or four: the same bytes.
 for jobs in 1 4; do
   (cd "$stage" && "$qorpack" build -j "$jobs" list.ini 2>/dev/null) || fail "the example does not build with -j $jobs"
