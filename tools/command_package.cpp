@@ -1,6 +1,9 @@
 // qorpack list, verify and extract: read a package with the installer's own reader, payload list,
 // script bound and validity check, so that verify refuses what the installer refuses, for the same
 // reason and with the same error code. Package texts are shown with their control characters escaped.
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -27,6 +30,32 @@ struct JsonListing {
   std::vector<Row> rows;
 };
 JsonListing* json = nullptr;  // set while list --json runs (qorpack has one thread)
+
+// Extraction progress on a terminal: shown only after a few seconds, so short runs print nothing,
+// and cleared before the listing's lines go on.
+struct ExtractProgress {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point shown;
+  bool visible = false;
+};
+
+void ShowExtractProgress(void* context, std::uint32_t done, std::uint32_t total) {
+  auto& progress = *static_cast<ExtractProgress*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - progress.start < std::chrono::seconds(3) || now - progress.shown < std::chrono::milliseconds(250)) return;
+  progress.shown = now;
+  progress.visible = true;
+  std::fprintf(stderr, "\r\033[Kextracting: %u of %u bytes", done, total);
+  std::fflush(stderr);
+}
+
+ExtractProgress* extractProgress = nullptr;  // the walk's, while extract runs on a terminal
+
+void ClearExtractProgress(ExtractProgress& progress) {
+  if (!progress.visible) return;
+  std::fputs("\r\033[K", stderr);
+  progress.visible = false;
+}
 
 // What list prints as text: not with --json.
 bool PrintsText(Walk walk) { return walk != Walk::Verify && json == nullptr; }
@@ -171,6 +200,7 @@ Failure ReadPiece(PackageReader& reader, Walk walk, const std::string& name, con
   const std::uint32_t packed = reader.Position() - start - kMarkerSize - kFileTimeSize;
   if (json != nullptr && walk == Walk::List) json->rows.push_back({name, packed, sink.bytes, FormatFileTime(fileTime)});
   if (PrintsText(walk)) {
+    if (extractProgress != nullptr) ClearExtractProgress(*extractProgress);
     std::printf("%-24s %12u %12llu  %s\n", EscapeControls(name).c_str(), packed,
                 static_cast<unsigned long long>(sink.bytes), FormatFileTime(fileTime).c_str());
   }
@@ -240,7 +270,18 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     return walk == Walk::Verify ? Refuse(failure) : Fail(EscapeControls(failure.reason));
   };
 
-  PackageFileReader file(package, 0, end - 4);
+  ExtractProgress progress;
+  const bool showProgress = walk == Walk::Extract && isatty(STDERR_FILENO) == 1;
+  PackageFileReader file(package, 0, end - 4, showProgress ? ShowExtractProgress : nullptr, &progress);
+  // Whatever ends the walk, the terminal's line is left clean.
+  if (showProgress) extractProgress = &progress;
+  struct Clear {
+    ExtractProgress& progress;
+    ~Clear() {
+      ClearExtractProgress(progress);
+      extractProgress = nullptr;
+    }
+  } clear{progress};
   PackageReader& reader = file.reader();
   Sink stub = {nullptr, nullptr, 0, 0, false};
   const PackageFault stubFault = reader.CopyStub(Store, &stub);
