@@ -34,23 +34,25 @@ head -c 25000000 /dev/urandom >payload/random1.bin
 head -c 5000000 /dev/urandom >payload/random2.bin
 payload_bytes=$(du -cb payload/* | tail -1 | cut -f1)
 
-# The version file that stamps nothing here but must carry a version block.
-cp "$dlls/kernel32.dll" version.dll
+# The first payload file, which must carry a version block.
+cp "$dlls/kernel32.dll" payload/00kernel32.dll
 if [ -n "$stub" ]; then
   cp "$stub" stub.exe
 else
   # A stand-in stub: the bytes of an executable do not change the build's work.
-  { head -c 100000 /dev/zero; printf '<iiiiiiiiiii>'; } >stub.exe
+  # A stand-in stub: a Windows executable holding the marker once; its bytes do not change the work.
+  { cat "$dlls/kernel32.dll"; printf '<iiiiiiiiiii>'; } >stub.exe
 fi
 {
-  # The finishing command must name one of the payload files.
-  printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=%s\r\n[Files]\r\n' "$(basename "$(ls payload/* | head -n 1)")"
+  # The finishing command must name one of the payload files, and the first must carry a version
+  # block: payload/00kernel32.dll is both.
+  printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=00kernel32.dll\r\n[Files]\r\n'
   n=1
   for f in payload/*; do
     printf 'File%02d=%s, payload\\%s\r\n' "$n" "$(basename "$f")" "$(basename "$f")"
     n=$((n + 1))
   done
-  printf '[Out]\r\nOutputName=bench.qor.exe\r\nVersionFile=v, version.dll\r\n[In]\r\nQorFileName=stub.exe\r\n'
+  printf '[Out]\r\nOutputName=bench.qor.exe\r\n[In]\r\nQorFileName=stub.exe\r\n'
 } >list.ini
 {
   echo 'SetCompressor zlib'

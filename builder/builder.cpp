@@ -245,6 +245,25 @@ bool ReadListText(const char* path, std::string& text) {
   return true;
 }
 
+// Appends a segment that a thread compressed into a temporary file, and deletes the file.
+Failure CopySpilled(Build& build, HeldSegment& held, const SegmentTexts& texts) {
+  constexpr std::uint32_t kChunk = 64 * 1024;
+  std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
+  if (!chunk) return BuildFailure(texts.compressCode, texts.compressFailed);
+  if (!platform::Seek(held.spill->file, 0)) return BuildFailure(texts.readCode, texts.readFailed);
+  for (std::uint32_t left = held.spilledLength; left != 0;) {
+    std::uint32_t got = 0;
+    const std::uint32_t want = left < kChunk ? left : kChunk;
+    if (!platform::ReadFile(held.spill->file, chunk.get(), want, got) || got != want) {
+      return BuildFailure(texts.readCode, texts.readFailed);
+    }
+    if (Failure failure = AppendBytes(build, chunk.get(), got)) return failure;
+    left -= got;
+  }
+  held.spill->Abandon();
+  return Failure();
+}
+
 // The padding to a multiple of 4 and a placeholder word (so the size limit counts it), then the
 // checksum over everything before it in the placeholder's place.
 Failure CloseWithChecksum(Build& build) {
@@ -415,7 +434,8 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
     sources.emplace_back(source);
   }
-  SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs());
+  SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs(),
+                           build.outputPath);
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const char* source = sources[i].c_str();
     HeldSegment held = pipeline.Take(i);
@@ -428,7 +448,9 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     if (!held.opened) return BuildFailure(kFatalScript, kOpenFailed);
     if (Failure failure = SegmentFailure(held.result, source, kFileTexts)) return failure;
     if (!held.timeRead) return BuildFailure(kFileTexts.readCode, kFileTexts.readFailed);
-    if (Failure failure = AppendBytes(build, held.stream.data(), static_cast<std::uint32_t>(held.stream.size()))) {
+    if (held.spill) {
+      if (Failure failure = CopySpilled(build, held, kFileTexts)) return failure;
+    } else if (Failure failure = AppendBytes(build, held.stream.data(), static_cast<std::uint32_t>(held.stream.size()))) {
       return failure;
     }
     if (build.check.progress != nullptr) {

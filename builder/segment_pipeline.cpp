@@ -7,9 +7,11 @@
 
 #include "builder/package_writer.h"
 
-SegmentPipeline::SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs)
+SegmentPipeline::SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs,
+                                 std::string packagePath)
     : sources_(std::move(sources)),
       check_(check),
+      packagePath_(std::move(packagePath)),
       window_(2 * static_cast<std::size_t>(jobs)),
       held_(sources_.size()),
       ready_(sources_.size(), false),
@@ -75,8 +77,14 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   const bool sized = segment.opened && platform::SeekEnd(input, size);
   lock.lock();
   if (!segment.opened) return segment;
-  if (!sized || size > kMaxHeldSource) {
+  if (!sized) {
     segment.streamed = true;
+    return segment;
+  }
+  if (size > kMaxHeldSource) {
+    lock.unlock();
+    Spill(index, input, segment);
+    lock.lock();
     return segment;
   }
   // The source the writer waits for never waits for the budget: the sources in hand all come after
@@ -92,6 +100,21 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   lock.lock();
   return segment;
+}
+
+void SegmentPipeline::Spill(std::size_t index, platform::File& input, HeldSegment& segment) const {
+  auto spill = std::make_unique<platform::Replacement>();
+  PackageWriter writer;
+  // No room beside the package: the writer streams the source itself in turn.
+  if (!spill->Begin(packagePath_.c_str()) || !StartPackage(writer, spill->file, kMaxPackageSize)) {
+    segment.streamed = true;
+    return;
+  }
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str());
+  if (segment.result == SegmentResult::Ok && !FlushPackage(writer)) segment.result = SegmentResult::WriteFailed;
+  segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
+  segment.spilledLength = writer.length;
+  segment.spill = std::move(spill);
 }
 
 unsigned DefaultBuildJobs() {

@@ -1,14 +1,16 @@
 // The payload's segments compressed on several threads ahead of the package writer. Each segment's
 // stream depends on its source alone, so a segment compressed early is the same bytes as one
 // compressed in turn: the package is identical whatever the number of threads. Memory stays
-// bounded: a segment is held only while it waits for its turn; the sources being compressed or held
-// add up to kHeldBudget at most, and to kHeldBudget + kMaxHeldSource only for the one the writer
-// waits for (a stream is at most 9/8 of its source, so held streams stay below 54 MiB); a source
-// larger than kMaxHeldSource is left to the writer, which streams it in turn.
+// bounded: a segment is held in memory only while it waits for its turn; the sources being
+// compressed or held add up to kHeldBudget at most, and to kHeldBudget + kMaxHeldSource only for the
+// one the writer waits for (a stream is at most 9/8 of its source, so held streams stay below
+// 36 MiB). A larger source is compressed ahead into a temporary file beside the package, which the
+// writer copies in turn and deletes; at most `2 x jobs` segments wait at once.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,18 +19,21 @@
 #include "builder/compress_segment.h"
 
 // The largest source compressed ahead of its turn: its stream is held in memory until then.
-constexpr std::uint32_t kMaxHeldSource = 24u << 20;
+constexpr std::uint32_t kMaxHeldSource = 8u << 20;
 // The source bytes that the threads may have in hand at once.
 constexpr std::uint64_t kHeldBudget = 24u << 20;
 
 // One source's segment as a worker left it.
 struct HeldSegment {
-  bool streamed = false;   // not compressed ahead (too large, or its size unknown): the writer's
+  bool streamed = false;   // not compressed ahead (its size unknown, or no room for a temporary file)
   bool opened = false;     // the source could be opened (a failure is reported in turn)
   SegmentResult result = SegmentResult::Ok;
   bool timeRead = false;   // the source's last-write time could be read
   std::uint64_t fileTime = 0;
   std::vector<std::uint8_t> stream;  // the compressed stream, with its extra zero byte when short
+  // A large source's stream, in a temporary file beside the package (deleted with it), and its length.
+  std::unique_ptr<platform::Replacement> spill;
+  std::uint32_t spilledLength = 0;
 };
 
 class SegmentPipeline {
@@ -36,7 +41,9 @@ class SegmentPipeline {
   // Starts `jobs` threads (none when `jobs` is 1 or less: every source is then the writer's) over
   // `sources`, taken in order. `check` names the pattern no segment may hold; progress is reported
   // by the writer, never from the threads.
-  SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs);
+  // Large sources go to temporary files in the folder of `packagePath`.
+  SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs,
+                  std::string packagePath);
   ~SegmentPipeline();
   SegmentPipeline(const SegmentPipeline&) = delete;
   SegmentPipeline& operator=(const SegmentPipeline&) = delete;
@@ -49,9 +56,12 @@ class SegmentPipeline {
   void Work();
   // Compresses source `index` once the budget allows; `lock` is held on entry and on return.
   HeldSegment Compress(std::size_t index, std::unique_lock<std::mutex>& lock);
+  // Compresses source `index` from `input` into a temporary file.
+  void Spill(std::size_t index, platform::File& input, HeldSegment& segment) const;
 
   std::vector<std::string> sources_;
   SegmentCheck check_;
+  std::string packagePath_;
   std::size_t window_;
   std::vector<HeldSegment> held_;
   std::vector<bool> ready_;

@@ -29,7 +29,8 @@ const Command kCommands[] = {
      "directory and to standard error. Paths in LIST are relative to the current directory; '\\' is a\n"
      "separator and the case of a name need not match. The same as QorEngineUpdate.exe /m LIST.\n"
      "-j N compresses on N threads (default: one per core); the package is the same bytes for any N,\n"
-     "and each thread holds at most two compressed files of up to 8 MiB (larger ones are streamed).\n"
+     "and memory stays below about 36 MiB of waiting compressed files (larger files wait in temporary\n"
+     "files beside the package).\n"
      "Also: qorpack /m LIST.\n"},
     {"/m", CommandBuild, kOwnCheck, nullptr, nullptr, nullptr},
     {"init", CommandInit, 1, "init DIR", "write a starter packing list DIR/list.ini",
