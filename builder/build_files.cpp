@@ -55,7 +55,7 @@ const char kOverlap[] = "Refused: %s. A build never writes over the files it rea
 
 void AddSource(std::vector<BuildInput>& inputs, const std::string& value, const std::string& role) {
   const char* source = EntrySourcePath(value.c_str());
-  if (source != nullptr) inputs.push_back(BuildInput{source, role});
+  if (source != nullptr) inputs.push_back(BuildInput{platform::FromScriptText(source), role});
 }
 
 }  // namespace
@@ -76,7 +76,7 @@ std::vector<BuildInput> NamedInputs(const char* listPath, const SetupScript& lis
   inputs.push_back(BuildInput{listPath, "the packing list"});
   std::string value;
   if (list.Read("In", "QorFileName", value) == ScriptValue::Present) {
-    inputs.push_back(BuildInput{value, "the Installer file (QorFileName)"});
+    inputs.push_back(BuildInput{platform::FromScriptText(value), "the Installer file (QorFileName)"});
   }
   if (list.Read("Out", "VersionFile", value) == ScriptValue::Present && !value.empty()) {
     AddSource(inputs, value, "the version file (VersionFile)");

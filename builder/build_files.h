@@ -18,7 +18,7 @@ platform::FileKind KindOfPath(const char* path);
 
 // A file the build reads, and what it is to the build ("the packing list", "the source of File02").
 struct BuildInput {
-  std::string path;
+  std::string path;  // platform text
   std::string role;
 };
 

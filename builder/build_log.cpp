@@ -8,7 +8,15 @@ namespace {
 constexpr char kEllipsis[] = "...";
 
 // The longest log line: 259 characters, as every text of the system.
-constexpr std::size_t kLineCapacity = platform::kPathCapacity - 1;
+constexpr std::size_t kLineCapacity = platform::kMaxPathLength;
+
+// Moves a cut at `at` in `text` back to the start of the UTF-8 sequence it falls in, so that no
+// character of a path is shown halved.
+std::size_t CharacterStart(const char* text, std::size_t at) {
+  std::size_t back = 0;
+  while (back < 3 && at > back && (static_cast<unsigned char>(text[at - back]) & 0xC0) == 0x80) ++back;
+  return (static_cast<unsigned char>(text[at - back]) & 0xC0) == 0xC0 ? at - back : at;
+}
 
 }  // namespace
 
@@ -39,10 +47,15 @@ std::string FormatLogLine(const char* format, const char* argument) {
   } else {
     // The start of a path names its place, the end its file: keep both.
     const std::size_t room = capacity - fixed - (sizeof kEllipsis - 1);
-    const std::size_t head = room / 2;
+    const std::size_t head = CharacterStart(argument, room / 2);
+    // A tail that would begin inside a character begins after it instead.
+    std::size_t from = argumentLength - (room - room / 2);
+    if (CharacterStart(argument, from) != from) {
+      while (from < argumentLength && (static_cast<unsigned char>(argument[from]) & 0xC0) == 0x80) ++from;
+    }
     put(argument, head);
     put(kEllipsis, sizeof kEllipsis - 1);
-    put(argument + argumentLength - (room - head), room - head);
+    put(argument + from, argumentLength - from);
   }
   put(rest, after);
   return std::string(line, length);
@@ -54,8 +67,11 @@ const char kBuildLogName[] = "logfile.txt";
 const char kRefusedBuildLogName[] = "logfile.refused.txt";
 
 bool SaveBuildLog(const BuildLog& log, const char* path) {
-  const auto write = [&log](platform::File& file) {
-    return log.text.empty() || platform::WriteFile(file, log.text.data(), static_cast<std::uint32_t>(log.text.size()));
+  // In the packing list's code page, as its names were: a path the code page cannot spell shows
+  // "?" for the characters it lacks.
+  const std::string text = platform::ToScriptText(log.text);
+  const auto write = [&text](platform::File& file) {
+    return text.empty() || platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()));
   };
   // Moved into place whole, so the old log's file is never written into. Where that cannot be (a
   // disk too full for a second copy, an old log held open by a viewer), the log is written over.

@@ -16,7 +16,7 @@ extern const char kBuildLogName[];
 extern const char kRefusedBuildLogName[];
 
 struct BuildLog {
-  std::string text;  // every line so far
+  std::string text;  // every line so far, as platform text
   // Called with every line as written (qorpack echoes the log to standard error); may be null.
   void (*echo)(void* context, const char* line) = nullptr;
   void* echoContext = nullptr;

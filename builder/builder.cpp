@@ -114,19 +114,20 @@ Failure AppendSegment(Build& build, platform::File& source, const char* name, co
 
 const char kNoVersion[] = "Unable to get build number from first file in list.\r\n";
 
-// The path the version reader gets for a source: a relative one joined to the current directory,
-// since Windows looks for a bare name along the DLL search path instead.
-Failure VersionPath(const char* source, char (&versionPath)[platform::kPathCapacity]) {
-  if (IsAbsolutePath(source)) {
-    std::snprintf(versionPath, sizeof versionPath, "%s", source);
-    return Failure();
+// The path the version reader gets for a source (platform text): a relative one joined to the
+// current directory, since Windows looks for a bare name along the DLL search path instead.
+Failure VersionPath(const std::string& source, char (&versionPath)[platform::kPathCapacity]) {
+  std::string path = source;
+  if (!IsAbsolutePath(source.c_str())) {
+    char current[platform::kPathCapacity];
+    if (!platform::CurrentDirectory(current)) return BuildFailure(kFatalFile, kNoVersion);
+    path = std::string(current) + "\\" + source;
   }
-  char current[platform::kPathCapacity];
-  if (!platform::CurrentDirectory(current)) return BuildFailure(kFatalFile, kNoVersion);
-  const int length = std::snprintf(versionPath, sizeof versionPath, "%s\\%s", current, source);
-  if (length < 0 || static_cast<std::size_t>(length) >= sizeof versionPath) {
-    return BuildFailure(kFatalFile, "Path of the version file too long (259 characters at most): %s\r\n", source);
+  if (!platform::PathFits(path)) {
+    return BuildFailure(kFatalFile, "Path of the version file too long (259 characters at most): %s\r\n",
+                        source.c_str());
   }
+  std::memcpy(versionPath, path.c_str(), path.size() + 1);
   return Failure();
 }
 
@@ -151,12 +152,13 @@ Failure ReadBuildVersion(const Build& build, FileVersion& version) {
       return failure;
     }
   }
+  const std::string sourcePath = platform::FromScriptText(source);
   char versionPath[platform::kPathCapacity];
-  if (Failure failure = VersionPath(source, versionPath)) return failure;
+  if (Failure failure = VersionPath(sourcePath, versionPath)) return failure;
   // The version reader opens the file: a pipe there would hold the build forever.
   const platform::FileKind kind = KindOfPath(versionPath);
-  if (*source != '\0' && (kind == platform::FileKind::Folder || kind == platform::FileKind::Other)) {
-    return NotAFile(kFatalFile, std::string("The version file ") + source, kind);
+  if (!sourcePath.empty() && (kind == platform::FileKind::Folder || kind == platform::FileKind::Other)) {
+    return NotAFile(kFatalFile, "The version file " + sourcePath, kind);
   }
   // Preset: a version block without a fixed part stores nothing, and its tag then reads 0_00_00a.
   version = FileVersion{0, 0, 0, 0};
@@ -331,13 +333,14 @@ Failure CheckFirstFileVersion(const SetupScript& script) {
   if (script.Read("Files", "File01", value) != ScriptValue::Present) return Failure();
   const char* source = EntrySourcePath(value.c_str());
   if (source == nullptr) return Failure();
+  const std::string sourcePath = platform::FromScriptText(source);
   char versionPath[platform::kPathCapacity];
-  if (Failure failure = VersionPath(source, versionPath)) return failure;
+  if (Failure failure = VersionPath(sourcePath, versionPath)) return failure;
   if (ReadFileVersion(versionPath, nullptr, nullptr, nullptr, nullptr) != 0) return Failure();
   return BuildFailure(kFatalFile,
                       "The package would not install: the first file, %s, has no version block. List a file with "
                       "one as File01.\r\n",
-                      source);
+                      sourcePath.c_str());
 }
 
 Failure Run(Build& build, const char* argumentText, const BuildOptions& options) {
@@ -365,8 +368,8 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   bool present = false;
   if (Failure failure = ReadListValue(build.list, "Out", "OutputName", outputName, present)) return failure;
   if (!present) return BuildFailure(kFatalScript, "Output filename directive missing. Check the packing list syntax.\r\n");
-  char outputPath[platform::kPathCapacity];
-  switch (StampOutputName(outputName.c_str(), version, outputPath)) {
+  char stamped[platform::kPathCapacity];
+  switch (StampOutputName(outputName.c_str(), version, stamped)) {
     case StampResult::Ok: break;
     case StampResult::BadPercent:
       return BuildFailure(kFatalScript,
@@ -376,12 +379,19 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
       return BuildFailure(kFatalScript,
                           "Output filename too long with the build number (259 characters at most).\r\n");
   }
-  std::memcpy(build.outputPath, outputPath, sizeof outputPath);
+  // The packing list's names become paths here, and stay platform text from now on.
+  const std::string outputText = platform::FromScriptText(stamped);
+  if (!platform::PathFits(outputText)) {
+    return BuildFailure(kFatalScript, "Output filename too long with the build number (259 characters at most).\r\n");
+  }
+  std::memcpy(build.outputPath, outputText.c_str(), outputText.size() + 1);
+  const char* outputPath = build.outputPath;
   std::string stubPath;
   if (Failure failure = ReadListValue(build.list, "In", "QorFileName", stubPath, present)) return failure;
   if (!present) {
     return BuildFailure(kFatalScript, "'In' executable filename directive missing. Check the packing list syntax.\r\n");
   }
+  stubPath = platform::FromScriptText(stubPath);
 
   // The setup script the package will carry: the list without its missing sources, judged as the
   // installer will judge it, all before the first byte is written.
@@ -397,7 +407,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   }
   if (Failure failure = CheckSetupScript(script)) {
     return BuildFailure(kFatalScript, "The package would not install: %s. Check the packing list.\r\n",
-                        failure.reason.c_str());
+                        platform::FromScriptText(failure.reason).c_str());
   }
   if (Failure failure = CheckFirstFileVersion(script)) return failure;
   if (Failure failure = OpenStub(build, stubPath.c_str())) return failure;
@@ -432,7 +442,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     if (Failure failure = ReadFilesEntry(script, k, value, present)) return failure;
     const char* source = nullptr;
     if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
-    sources.emplace_back(source);
+    sources.emplace_back(platform::FromScriptText(source));
   }
   SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs(),
                            build.outputPath);

@@ -37,7 +37,7 @@ ListPathResult PackingListPath(const char* argumentText, char (&path)[platform::
     while (end > p && IsBlank(end[-1])) --end;
   }
   const std::size_t length = static_cast<std::size_t>(end - p);
-  if (length >= sizeof path) return ListPathResult::TooLong;
+  if (length >= sizeof path || !platform::PathFits(std::string(p, length))) return ListPathResult::TooLong;
   std::memcpy(path, p, length);
   path[length] = '\0';
   return ListPathResult::Ok;
@@ -86,15 +86,16 @@ Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript&
     const char* source = nullptr;
     if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
     values.push_back(value);
-    const platform::FileKind kind = KindOfPath(source);
+    const std::string path = platform::FromScriptText(source);
+    const platform::FileKind kind = KindOfPath(path.c_str());
     if (kind == platform::FileKind::Folder || kind == platform::FileKind::Other) {
-      return NotAFile(kFatalScript, "The source of " + PayloadKey(k) + " (" + source + ")", kind);
+      return NotAFile(kFatalScript, "The source of " + PayloadKey(k) + " (" + path + ")", kind);
     }
     if (kind == platform::FileKind::Regular) {
       kept.push_back(value);
       continue;
     }
-    WriteLogLine(log, FormatLogLine("Warning: %s not found, removing from .ini file\r\n", source));
+    WriteLogLine(log, FormatLogLine("Warning: %s not found, removing from .ini file\r\n", path.c_str()));
     if (firstDropped == 0) firstDropped = values.size();
   }
   if (firstDropped == 0) return Failure();

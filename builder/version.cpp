@@ -40,7 +40,9 @@ StampResult StampOutputName(const char* outputName, const FileVersion& version,
   std::size_t length = 0;
   bool tagUsed = false;
   auto append = [&](const char* text, std::size_t size) {
-    if (length + size >= sizeof stamped) return false;
+    // Counted in the packing list's bytes, each at least one character: as platform text the name
+    // then still fits the buffer (a byte takes at most three bytes of UTF-8).
+    if (length + size > platform::kMaxPathLength) return false;
     std::memcpy(stamped + length, text, size);
     length += size;
     return true;

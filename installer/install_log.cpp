@@ -20,7 +20,7 @@ void AppendFailureLine(const std::string& package, const Failure& failure) {
   if (!platform::TempDirectory(directory)) return;
   const std::string path = std::string(directory) + kFailureLogName;
   platform::File file;
-  if (path.size() >= platform::kPathCapacity || !platform::OpenForAppend(path.c_str(), file)) return;
+  if (!platform::PathFits(path) || !platform::OpenForAppend(path.c_str(), file)) return;
   const std::time_t now = std::time(nullptr);
   char stamp[32] = "(no time)";
   if (const std::tm* parts = std::gmtime(&now)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S UTC", parts);

@@ -56,7 +56,7 @@ Failure StartUp(InstallSession& session) {
   LogStep(session, "extraction folder", session.directory);
   const std::string stubPath = session.directory + kStubName;
   const std::string scriptPath = session.directory + kScriptName;
-  if (stubPath.size() >= platform::kPathCapacity || scriptPath.size() >= platform::kPathCapacity) {
+  if (!platform::PathFits(stubPath) || !platform::PathFits(scriptPath)) {
     return Fail(kFatalTempFile, "the temporary directory's path is too long");
   }
   session.scriptPath = scriptPath;
@@ -92,7 +92,10 @@ Failure Prepare(InstallSession& session) {
   if (Failure failure = StartUp(session)) return failure;
   // The 9x family has no tokens, so the check fails there for everybody: only NT refuses.
   if (IsAdministrator() == 0 && IsNtFamily()) return Fail(kFatalNotAdmin, "administrator rights are needed");
-  return CheckSetupScript(session.script, session.directory.size());
+  Failure failure = CheckSetupScript(session.script, platform::PathLength(session.directory));
+  // Its reason quotes the script's names, in the script's code page.
+  failure.reason = platform::FromScriptText(failure.reason);
+  return failure;
 }
 
 std::int32_t SilentInstall(InstallSession& session, Failure& failure) {
@@ -134,8 +137,8 @@ std::int32_t PageInstall(InstallSession& session, void* instance) {
     RemoveExtractedFiles(session);
     return 0;
   }
-  const std::string question = session.script.Text(language.c_str(), "Msg12");
-  const std::string caption = session.script.Text("Cmd", "Title", "<No title>");
+  const std::string question = platform::FromScriptText(session.script.Text(language.c_str(), "Msg12"));
+  const std::string caption = platform::FromScriptText(session.script.Text("Cmd", "Title", "<No title>"));
   const int answer = platform::ShowMessageBox(
       question.c_str(), caption.c_str(), platform::kMbSetForeground | platform::kMbIconQuestion | platform::kMbYesNo);
   if (answer == platform::kIdYes) RestartSequence(session);
@@ -156,9 +159,9 @@ std::int32_t ReportFatal(const Failure& failure, const SetupScript& script, cons
   std::snprintf(key, sizeof key, "Err%02d", failure.code);
   std::string language;
   language = script.Read("Cmd", "LANG", language) == ScriptValue::Missing ? "ENU" : script.Text("Cmd", "LANG");
-  const std::string text = script.Text(language.c_str(), key);
+  const std::string text = platform::FromScriptText(script.Text(language.c_str(), key));
   if (text.empty() || text[0] != '@') {
-    const std::string caption = script.Text("Cmd", "Title");
+    const std::string caption = platform::FromScriptText(script.Text("Cmd", "Title"));
     platform::ShowMessageBox(text.c_str(), caption.c_str(), platform::kMbSetForeground | platform::kMbIconWarning);
   } else {
     // No script, no language section or no text for the code: still tell the user something.

@@ -12,14 +12,17 @@
 
 namespace {
 
-// `directory` + `name` into `path`; false when it does not fit 259 characters.
+// `directory` + the script's `name` into `path`, as platform text; false when it does not fit 259
+// characters.
 bool JoinPath(const char* directory, const std::string& name, char (&path)[platform::kPathCapacity]) {
-  const std::size_t length = std::strlen(directory);
-  if (length + name.size() >= platform::kPathCapacity) return false;
-  std::memcpy(path, directory, length);
-  std::memcpy(path + length, name.c_str(), name.size() + 1);
+  const std::string joined = directory + platform::FromScriptText(name);
+  if (!platform::PathFits(joined)) return false;
+  std::memcpy(path, joined.c_str(), joined.size() + 1);
   return true;
 }
+
+// A name or text of the script inside a failure's reason or a log line.
+std::string Shown(const std::string& scriptText) { return platform::FromScriptText(scriptText); }
 
 void LogStep(const InstallSession& session, const char* label, const std::string& text) {
   if (session.log != nullptr) session.log->Step(label, text);
@@ -35,7 +38,7 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
   for (const PayloadEntry& entry : entries) {
     char path[platform::kPathCapacity];
     if (!JoinPath(session.directory.c_str(), entry.name, path)) {
-      return Fail(kFatalTempFile, "the path of " + entry.name + " is longer than 259 characters");
+      return Fail(kFatalTempFile, "the path of " + Shown(entry.name) + " is longer than 259 characters");
     }
     paths.emplace_back(path);
   }
@@ -57,7 +60,7 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
       const std::uint32_t segmentStart = reader.reader().Position();
       if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path)) return failure;
       session.extracted.push_back({entries[i].name, path, segmentStart});
-      LogStep(session, "extracted", entries[i].name);
+      LogStep(session, "extracted", Shown(entries[i].name));
     }
     session.position = reader.reader().Position();
   }
@@ -79,7 +82,7 @@ bool FinishingCommandLine(const char* directory, const char* fileName, std::stri
   if (!JoinPath(directory, program, path)) return false;
   // Quoted, so that a temporary directory with blanks ("C:\Documents and Settings\...") can never
   // be read as a shorter program path ("C:\Documents.exe").
-  commandLine = std::string("\"") + path + "\"" + arguments;
+  commandLine = std::string("\"") + path + "\"" + platform::FromScriptText(arguments);
   return true;
 }
 
@@ -133,12 +136,16 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
     case ScriptValue::TooLong: return Fail(kFatalScript, "FileName is longer than 259 characters");
   }
   std::string program, arguments;
-  if (!SplitFinishingCommand(fileName, program, arguments)) return Fail(kFatalScript, "FileName names no program: " + fileName);
+  if (!SplitFinishingCommand(fileName, program, arguments)) {
+    return Fail(kFatalScript, "FileName names no program: " + Shown(fileName));
+  }
   const ExtractedFile* extracted = nullptr;
   for (const ExtractedFile& file : session.extracted) {
     if (SameFileName(file.name, program)) extracted = &file;
   }
-  if (extracted == nullptr) return Fail(kFatalScript, "FileName's program " + program + " is none of the payload files");
+  if (extracted == nullptr) {
+    return Fail(kFatalScript, "FileName's program " + Shown(program) + " is none of the payload files");
+  }
   std::string commandLine;
   char programPath[platform::kPathCapacity];
   if (!FinishingCommandLine(session.directory.c_str(), fileName.c_str(), commandLine) ||
@@ -157,10 +164,10 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   // either, so the path keeps naming this file.)
   platform::File locked;
   if (!platform::OpenLockedForReading(programPath, locked)) {
-    return Fail(kFatalFile, program + " cannot be locked: another process holds it open");
+    return Fail(kFatalFile, Shown(program) + " cannot be locked: another process holds it open");
   }
   if (!SameAsPackaged(session, extracted->segmentStart, locked)) {
-    return Fail(kFatalFile, program + " was changed by another process after it was extracted");
+    return Fail(kFatalFile, Shown(program) + " was changed by another process after it was extracted");
   }
   LogStep(session, "command", commandLine);
   platform::Process process;

@@ -1,8 +1,13 @@
 // The one door to the operating system: files and their times, directories, message boxes and
-// processes. platform/win32 implements it with the Windows ANSI calls, platform/posix for the native
+// processes. platform/win32 implements it with the Windows wide calls, platform/posix for the native
 // build (where "\" in a path is a separator and a name that does not exist with its exact case is
 // looked up per component without regard to case, as Windows would find it).
 // Everything above this header is portable: it includes no OS header.
+//
+// Paths and texts cross this header as "platform text": UTF-8 on Windows, so that any name the file
+// system allows reaches it whole; plain bytes natively, as the file system takes them. The setup
+// script's texts are bytes in the system's ANSI code page instead (packages and packing lists keep
+// them so): FromScriptText turns them into platform text where they become paths or are shown.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +16,22 @@
 
 namespace platform {
 
-// Every path and text buffer of the system holds at most 259 characters and a terminator.
-constexpr std::size_t kPathCapacity = 260;
+// Every path of the system has at most 259 characters, counted as Windows counts them (UTF-16
+// units), so that the Windows calls take it without a long-path prefix. A path buffer holds that
+// many characters as UTF-8 (at most three bytes each) and a terminator.
+constexpr std::size_t kMaxPathLength = 259;
+constexpr std::size_t kPathCapacity = 3 * kMaxPathLength + 1;
+
+// How many characters Windows counts in the platform text `path`: UTF-16 units of its UTF-8, and one
+// for each byte that is not part of a valid UTF-8 sequence (natively a name may hold any bytes).
+std::size_t PathLength(const std::string& path);
+// True when `path` has at most kMaxPathLength characters and fits a kPathCapacity buffer.
+bool PathFits(const std::string& path);
+
+// The setup script's bytes (ANSI code page) as platform text, and back (a character the code page
+// lacks becomes "?"). Natively both hand the bytes on as they are.
+std::string FromScriptText(const std::string& text);
+std::string ToScriptText(const std::string& text);
 
 // An open file; closes itself. Move-only.
 class File {
@@ -144,8 +163,9 @@ class Replacement {
   std::string target_;
 };
 
-// Directory queries. Each writes a terminated text into a kPathCapacity buffer and fails
-// (returning false) rather than truncate. The temporary directory ends with the separator.
+// Directory queries. Each writes a terminated path into a kPathCapacity buffer and fails (returning
+// false) rather than truncate, or when the path has more than kMaxPathLength characters. The
+// temporary directory ends with the separator.
 bool TempDirectory(char (&buffer)[kPathCapacity]);
 bool SystemDirectory(char (&buffer)[kPathCapacity]);
 bool CurrentDirectory(char (&buffer)[kPathCapacity]);
@@ -160,8 +180,8 @@ constexpr unsigned kMbIconQuestion = 0x20;
 constexpr unsigned kMbIconInformation = 0x40;
 constexpr unsigned kMbSetForeground = 0x10000;
 constexpr int kIdYes = 6;
-// Shows a box with no owner window and returns the answer. On POSIX the caption and the text go
-// to standard error and the answer is 0.
+// Shows a box with no owner window and returns the answer; both texts are platform text. On POSIX
+// the caption and the text go to standard error and the answer is 0.
 int ShowMessageBox(const char* text, const char* caption, unsigned style);
 
 // A started process. Move-only; closes its handles.
@@ -222,6 +242,10 @@ namespace platform {
 
 // Fills `buffer` with bytes from the system's cryptographic random source.
 bool RandomBytes(void* buffer, std::uint32_t size);
+
+// A fresh name for a private folder: "Qor" and 16 hexadecimal digits from the random source. False
+// when the source fails.
+bool PrivateFolderName(std::string& name);
 
 // Creates a new folder in `parent` (which ends with its separator) under an unpredictable name,
 // exclusively: an existing folder of that name is never taken over (another name is tried). Windows

@@ -170,7 +170,7 @@ Failure ReadPiece(PackageReader& reader, Walk walk, const std::string& name, con
                   std::string* text) {
   platform::File file;
   if (!path.empty()) {
-    if (path.size() >= platform::kPathCapacity) return ::Fail(kFatalTempFile, path + ": path longer than 259 characters");
+    if (!platform::PathFits(path)) return ::Fail(kFatalTempFile, path + ": path longer than 259 characters");
     // Exactly the stored name, never an existing name that differs only in case, and no link followed.
     if (!platform::CreateFileExact(path.c_str(), false, file)) return ::Fail(kFatalFile, "cannot create " + path);
   }

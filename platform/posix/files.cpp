@@ -74,7 +74,7 @@ std::string Resolve(const char* path) {
 int Fd(File& file) { return static_cast<int>(file.Handle()); }
 
 bool CopyOut(const std::string& text, char (&buffer)[kPathCapacity]) {
-  if (text.empty() || text.size() >= kPathCapacity) return false;
+  if (text.empty() || !PathFits(text)) return false;
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return true;
 }
@@ -198,14 +198,15 @@ bool TempDirectory(char (&buffer)[kPathCapacity]) {
 bool SystemDirectory(char (&)[kPathCapacity]) { return false; }
 
 bool CurrentDirectory(char (&buffer)[kPathCapacity]) {
-  return getcwd(buffer, kPathCapacity) != nullptr;
+  char found[kPathCapacity];
+  return getcwd(found, sizeof found) != nullptr && CopyOut(found, buffer);
 }
 
 bool GetOwnPath(char (&buffer)[kPathCapacity]) {
-  const ssize_t n = readlink("/proc/self/exe", buffer, kPathCapacity);
-  if (n <= 0 || n >= static_cast<ssize_t>(kPathCapacity)) return false;
-  buffer[n] = '\0';
-  return true;
+  char found[kPathCapacity];
+  const ssize_t n = readlink("/proc/self/exe", found, sizeof found);
+  if (n <= 0 || n >= static_cast<ssize_t>(sizeof found)) return false;
+  return CopyOut(std::string(found, static_cast<std::size_t>(n)), buffer);
 }
 
 }  // namespace platform

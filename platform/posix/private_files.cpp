@@ -55,13 +55,10 @@ bool RandomBytes(void* buffer, std::uint32_t size) {
 
 bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    unsigned char random[8];
-    if (!RandomBytes(random, sizeof random)) return false;
-    char name[24];
-    std::snprintf(name, sizeof name, "Qor%02X%02X%02X%02X%02X%02X%02X%02X", random[0], random[1], random[2],
-                  random[3], random[4], random[5], random[6], random[7]);
+    std::string name;
+    if (!PrivateFolderName(name)) return false;
     const std::string folder = Slashes(parent) + name;
-    if (folder.size() + 1 >= kPathCapacity) return false;
+    if (!PathFits(folder + "/")) return false;
     // mkdir never opens an existing folder; the mode is set again because the umask may take bits.
     if (mkdir(folder.c_str(), 0700) == 0) {
       if (chmod(folder.c_str(), 0700) != 0) {

@@ -1,4 +1,4 @@
-// What a path names, file identities and whole-file replacement with the Windows ANSI calls.
+// What a path names, file identities and whole-file replacement with the Windows wide calls.
 #include <windows.h>
 // After windows.h: RtlGenRandom (advapi32's SystemFunction036) needs its types.
 #include <ntsecapi.h>
@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
@@ -38,12 +39,14 @@ std::string FolderPrefix(const std::string& path) {
 FileKind KindOfFile(const char* path) {
   // Attributes, not a directory search: a search reads "*" and "?" (and "<", ">", """) as wildcards
   // and would report a file for a name that no file has.
-  const DWORD attributes = GetFileAttributesA(path);
+  std::wstring wide;
+  if (!Widen(path, wide)) return FileKind::Missing;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileKind::Folder;
   // Devices ("nul", "com1") report plain attributes; only the handle's type tells them apart. No
   // access is asked, so nothing is read from the device.
-  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return FileKind::Regular;  // there, but closed to us: the read will tell
   const DWORD type = GetFileType(h);
   CloseHandle(h);
@@ -52,7 +55,9 @@ FileKind KindOfFile(const char* path) {
 
 bool IdentifyFile(const char* path, FileIdentity& identity) {
   // Backup semantics let the call open folders too; no access is asked.
-  HANDLE h = CreateFileA(path, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  HANDLE h = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   const BOOL ok = GetFileInformationByHandle(h, &info);
@@ -64,13 +69,17 @@ bool IdentifyFile(const char* path, FileIdentity& identity) {
 }
 
 bool IsReadOnly(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 bool OpenRegularFile(const char* path, File& file) {
-  if ((GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;  // INVALID has it set too
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  if ((GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;  // INVALID has it set too
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
@@ -88,7 +97,9 @@ bool Replacement::Begin(const char* target) {
     char name[40];
     std::snprintf(name, sizeof name, "~qor%016llx.tmp", RandomNumber());
     const std::string candidate = folder + name;
-    HANDLE h = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    std::wstring wide;
+    if (!PathFits(candidate) || !Widen(candidate, wide)) return false;
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
@@ -105,8 +116,9 @@ bool Replacement::Commit() {
   if (temporary_.empty() || !file.IsOpen()) return false;
   const bool written = FlushFileBuffers(reinterpret_cast<HANDLE>(file.Handle())) != FALSE;
   file.Close();
-  if (!written ||
-      !MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  std::wstring from, to;
+  if (!written || !Widen(temporary_, from) || !Widen(target_, to) ||
+      !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     Abandon();
     return false;
   }
@@ -116,7 +128,8 @@ bool Replacement::Commit() {
 
 void Replacement::Abandon() {
   file.Close();
-  if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
+  std::wstring wide;
+  if (!temporary_.empty() && Widen(temporary_, wide)) DeleteFileW(wide.c_str());
   temporary_.clear();
 }
 

@@ -1,9 +1,10 @@
-// Files, times and directories with the Windows ANSI calls.
+// Files, times and directories with the Windows wide calls.
 #include <windows.h>
 
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
@@ -11,9 +12,14 @@ namespace {
 
 HANDLE H(File& file) { return reinterpret_cast<HANDLE>(file.Handle()); }
 
-// Copies a system answer of `length` characters into a kPathCapacity buffer, refusing answers that
-// the call could not complete (0) or that would not fit with a terminator.
-bool Fits(DWORD length, DWORD capacity) { return length != 0 && length < capacity; }
+// A system answer of `length` units in `wide` (of `capacity` units) copied out as a path; false when
+// the call failed or the answer does not fit.
+bool CopyOut(const wchar_t* wide, DWORD length, DWORD capacity, char (&buffer)[kPathCapacity]) {
+  std::string path;
+  if (!PathFromSystem(wide, length, capacity, path)) return false;
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return true;
+}
 
 }  // namespace
 
@@ -31,7 +37,9 @@ bool OpenFile(const char* path, OpenMode mode, File& file) {
     case OpenMode::ReadWrite: access |= GENERIC_WRITE; break;
     case OpenMode::CreateAlways: access |= GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
   }
-  HANDLE h = CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   file.Adopt(reinterpret_cast<std::intptr_t>(h));
   return true;
@@ -89,35 +97,46 @@ bool Truncate(File& file, std::uint32_t length) {
 }
 
 bool FileExists(const char* path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path, &found);
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wide.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
 }
 
 bool SetNormalAttributes(const char* path) {
-  return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != FALSE;
+  std::wstring wide;
+  return Widen(path, wide) && SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
 
-bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+bool RemoveFile(const char* path) {
+  std::wstring wide;
+  return Widen(path, wide) && DeleteFileW(wide.c_str()) != FALSE;
+}
 
 bool TempDirectory(char (&buffer)[kPathCapacity]) {
-  return Fits(GetTempPathA(kPathCapacity, buffer), kPathCapacity);
+  wchar_t wide[MAX_PATH + 1];
+  return CopyOut(wide, GetTempPathW(MAX_PATH + 1, wide), MAX_PATH + 1, buffer);
 }
 
 bool SystemDirectory(char (&buffer)[kPathCapacity]) {
-  return Fits(GetSystemDirectoryA(buffer, kPathCapacity), kPathCapacity);
+  wchar_t wide[MAX_PATH];
+  return CopyOut(wide, GetSystemDirectoryW(wide, MAX_PATH), MAX_PATH, buffer);
 }
 
 bool CurrentDirectory(char (&buffer)[kPathCapacity]) {
-  return Fits(GetCurrentDirectoryA(kPathCapacity, buffer), kPathCapacity);
+  wchar_t wide[MAX_PATH];
+  return CopyOut(wide, GetCurrentDirectoryW(MAX_PATH, wide), MAX_PATH, buffer);
 }
 
 bool GetOwnPath(char (&buffer)[kPathCapacity]) {
-  // GetModuleFileNameA cuts a long path and still reports success with the full count.
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, kPathCapacity);
-  return Fits(length, kPathCapacity) && GetLastError() != ERROR_INSUFFICIENT_BUFFER;
+  // GetModuleFileNameW cuts a long path and still reports success with the full count.
+  wchar_t wide[MAX_PATH];
+  SetLastError(ERROR_SUCCESS);
+  const DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH);
+  return GetLastError() != ERROR_INSUFFICIENT_BUFFER && CopyOut(wide, length, MAX_PATH, buffer);
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
@@ -55,7 +56,11 @@ class PrivateAccess {
   SECURITY_DESCRIPTOR descriptor_ = {};
 };
 
-bool Adopt(HANDLE h, File& file) {
+// Opens `path` with CreateFileW and the given access, sharing and disposition into `file`.
+bool Open(const char* path, DWORD access, DWORD share, DWORD disposition, File& file) {
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   file.Adopt(reinterpret_cast<std::intptr_t>(h));
   return true;
@@ -70,17 +75,14 @@ bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
   if (!access.Build()) return false;
   SECURITY_ATTRIBUTES attributes = access.Attributes();
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    unsigned char random[8];
-    if (!RandomBytes(random, sizeof random)) return false;
-    char name[24];
-    std::snprintf(name, sizeof name, "Qor%02X%02X%02X%02X%02X%02X%02X%02X", random[0], random[1], random[2],
-                  random[3], random[4], random[5], random[6], random[7]);
-    const std::size_t length = std::strlen(parent) + std::strlen(name) + 1;
-    if (length >= kPathCapacity) return false;
-    std::snprintf(path, kPathCapacity, "%s%s", parent, name);
+    std::string name;
+    if (!PrivateFolderName(name)) return false;
+    const std::string folder = parent + name;
+    std::wstring wide;
+    if (!PathFits(folder + "\\") || !Widen(folder, wide)) return false;
     // CreateDirectory never opens an existing folder: a name taken by anyone else fails here.
-    if (CreateDirectoryA(path, &attributes)) {
-      std::strcat(path, "\\");
+    if (CreateDirectoryW(wide.c_str(), &attributes)) {
+      std::snprintf(path, kPathCapacity, "%s\\", folder.c_str());
       return true;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
@@ -89,32 +91,32 @@ bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
 }
 
 bool MakeDirectory(const char* path) {
-  if (CreateDirectoryA(path, nullptr)) return true;
-  const DWORD attributes = GetFileAttributesA(path);
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool RemoveFolder(const char* path) { return RemoveDirectoryA(path) != FALSE; }
+bool RemoveFolder(const char* path) {
+  std::wstring wide;
+  return Widen(path, wide) && RemoveDirectoryW(wide.c_str()) != FALSE;
+}
 
 bool CreateFileExact(const char* path, bool exclusive, File& file) {
-  return Adopt(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, exclusive ? CREATE_NEW : CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr),
-               file);
+  return Open(path, GENERIC_READ | GENERIC_WRITE, 0, exclusive ? CREATE_NEW : CREATE_ALWAYS, file);
 }
 
 bool OpenLockedForReading(const char* path, File& file) {
   // Sharing reading only: while this handle is open, no other open for writing or deleting (which
   // renaming needs) succeeds, and one that is already open makes this call fail. Starting the file
   // as a program opens it for reading and executing, which this sharing allows.
-  return Adopt(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-               file);
+  return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
 }
 
 bool OpenForAppend(const char* path, File& file) {
   // Append access alone: every write lands at the end, also when two installers write at once.
-  return Adopt(CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
-               file);
+  return Open(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, file);
 }
 
 }  // namespace platform

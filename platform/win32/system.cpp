@@ -3,11 +3,12 @@
 #include <commctrl.h>
 
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
 int ShowMessageBox(const char* text, const char* caption, unsigned style) {
-  return MessageBoxA(nullptr, text, caption, style);
+  return MessageBoxW(nullptr, WidenForDisplay(text).c_str(), WidenForDisplay(caption).c_str(), style);
 }
 
 void InitCommonControls() { ::InitCommonControls(); }
@@ -23,15 +24,14 @@ void Process::Release() {
 }
 
 bool StartProcess(const char* commandLine, Process& process) {
-  // CreateProcessA may write into the command line, so it gets a copy.
-  char line[32768];
-  const std::size_t length = lstrlenA(commandLine);
-  if (length >= sizeof line) return false;
-  lstrcpyA(line, commandLine);
-  STARTUPINFOA startup = {};
+  // CreateProcessW may write into the command line, so it gets a copy of its own; the system takes
+  // at most 32767 characters.
+  std::wstring line;
+  if (!Widen(commandLine, line) || line.size() >= 32768) return false;
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                       nullptr, &startup, &info)) {
     return false;
   }

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
 namespace {
 
-using SizeFunction = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-using InfoFunction = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-using QueryFunction = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+using SizeFunction = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+using InfoFunction = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+using QueryFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 constexpr UINT kFixedInfoSize = 52;  // VS_FIXEDFILEINFO
 constexpr DWORD kFixedInfoSignature = 0xFEEF04BDu;
@@ -36,29 +37,29 @@ Function Procedure(HMODULE module, const char* name) {
 }  // namespace
 
 VersionBlock ReadFixedFileVersion(const char* path, std::uint32_t& versionMS, std::uint32_t& versionLS) {
-  char dllPath[kPathCapacity];
-  static const char kDll[] = "\\version.dll";
-  if (!SystemDirectory(dllPath) || std::strlen(dllPath) + sizeof kDll > sizeof dllPath) {
+  char systemPath[kPathCapacity];
+  std::wstring dllPath, filePath;
+  if (!SystemDirectory(systemPath) || !Widen(systemPath, dllPath) || !Widen(path, filePath)) {
     return VersionBlock::None;
   }
-  std::strcat(dllPath, kDll);
+  dllPath += L"\\version.dll";
   Library version;
-  version.module = LoadLibraryA(dllPath);
+  version.module = LoadLibraryW(dllPath.c_str());
   if (version.module == nullptr) return VersionBlock::None;
-  const auto getSize = Procedure<SizeFunction>(version.module, "GetFileVersionInfoSizeA");
-  const auto getInfo = Procedure<InfoFunction>(version.module, "GetFileVersionInfoA");
-  const auto query = Procedure<QueryFunction>(version.module, "VerQueryValueA");
+  const auto getSize = Procedure<SizeFunction>(version.module, "GetFileVersionInfoSizeW");
+  const auto getInfo = Procedure<InfoFunction>(version.module, "GetFileVersionInfoW");
+  const auto query = Procedure<QueryFunction>(version.module, "VerQueryValueW");
   if (getSize == nullptr || getInfo == nullptr || query == nullptr) return VersionBlock::None;
 
   DWORD ignored = 0;
-  const DWORD size = getSize(path, &ignored);
+  const DWORD size = getSize(filePath.c_str(), &ignored);
   if (size == 0) return VersionBlock::None;
   // A buffer of the size asked for: a fixed 4096 bytes would be overrun by a larger block.
   std::vector<char> block(size, 0);
-  if (!getInfo(path, 0, size, block.data())) return VersionBlock::None;
+  if (!getInfo(filePath.c_str(), 0, size, block.data())) return VersionBlock::None;
   void* value = nullptr;
   UINT valueSize = 0;
-  if (!query(block.data(), "\\", &value, &valueSize) || value == nullptr || valueSize < kFixedInfoSize) {
+  if (!query(block.data(), L"\\", &value, &valueSize) || value == nullptr || valueSize < kFixedInfoSize) {
     return VersionBlock::NoFixedPart;
   }
   const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
