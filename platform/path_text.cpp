@@ -6,11 +6,6 @@
 
 namespace platform {
 
-namespace {
-
-// The length of the UTF-8 sequence that starts at `p` (at most `left` bytes are there), or 0 when
-// no valid sequence starts there: a stray continuation byte, an overlong form, a surrogate, a value
-// past U+10FFFF or a cut sequence.
 std::size_t SequenceLength(const unsigned char* p, std::size_t left) {
   const unsigned char lead = p[0];
   std::size_t length = 0;
@@ -34,8 +29,6 @@ std::size_t SequenceLength(const unsigned char* p, std::size_t left) {
   }
   return length;
 }
-
-}  // namespace
 
 std::size_t PathLength(const std::string& path) {
   const auto* p = reinterpret_cast<const unsigned char*>(path.data());

@@ -27,6 +27,10 @@ constexpr std::size_t kPathCapacity = 3 * kMaxPathLength + 1;
 std::size_t PathLength(const std::string& path);
 // True when `path` has at most kMaxPathLength characters and fits a kPathCapacity buffer.
 bool PathFits(const std::string& path);
+// The length of the UTF-8 sequence of two to four bytes that starts at `p` (`left` bytes are
+// there), or 0 when none does: an ASCII byte, a stray continuation byte, an overlong form, a
+// surrogate, a value past U+10FFFF or a cut sequence.
+std::size_t SequenceLength(const unsigned char* p, std::size_t left);
 
 // The setup script's bytes (ANSI code page) as platform text, and back (a character the code page
 // lacks becomes "?"). Natively both hand the bytes on as they are.

@@ -4,6 +4,7 @@
 
 #include <string>
 
-// `text` with every control character (00-1F, 7F, and the C1 range 80-9F that some terminals obey)
-// written as \xNN; everything else as it is.
+// `text` with every control character (00-1F, 7F, and the C1 range 80-9F that some terminals obey,
+// as single bytes or as UTF-8) written as \xNN per byte; everything else, UTF-8 characters whose
+// bytes fall in 80-9F included, as it is.
 std::string EscapeControls(const std::string& text);

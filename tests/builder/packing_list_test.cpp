@@ -3,6 +3,7 @@
 #include "builder/packing_list.h"
 
 #include "builder/build_files.h"
+#include "builder/build_log.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,25 @@ TEST(PackingListPathTest, RefusesPathsLongerThan259Characters) {
   EXPECT_EQ(ListPath("/m " + std::string(259, 'p')).size(), 259u);
   EXPECT_EQ(ListPath("/m " + std::string(260, 'p'), ListPathResult::TooLong), "");
   EXPECT_EQ(ListPath("/m \"" + std::string(260, 'p') + "\"", ListPathResult::TooLong), "");
+  // Characters, not bytes: 259 Cyrillic ones take 518 bytes and fit.
+  std::string cyrillic;
+  for (int i = 0; i < 259; ++i) cyrillic += "п";
+  EXPECT_EQ(ListPath("/m " + cyrillic), cyrillic);
+  EXPECT_EQ(ListPath("/m " + cyrillic + "p", ListPathResult::TooLong), "");
+}
+
+// A shortened log line halves no character of a UTF-8 path, whichever byte the cut falls on.
+TEST(BuildLogTest, ShortenedLinesKeepWholeCharacters) {
+  for (const std::string prefix : {"", "a", "ab"}) {
+    std::string path = prefix;
+    for (int i = 0; i < 200; ++i) path += "包";
+    const std::string line = FormatLogLine("Warning: %s not found\r\n", path.c_str());
+    EXPECT_LE(line.size(), 259u);
+    EXPECT_NE(line.find("..."), std::string::npos);
+    std::string rest = line;  // without its whole characters, only ASCII may be left
+    for (std::size_t at; (at = rest.find("包")) != std::string::npos;) rest.erase(at, 3);
+    for (const char c : rest) EXPECT_LT(static_cast<unsigned char>(c), 0x80u) << line;
+  }
 }
 
 TEST(EntrySourcePathTest, SplitsAtTheLastCommaAndSkipsSeparators) {

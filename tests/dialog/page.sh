@@ -4,7 +4,8 @@
 # buttons, keys, message boxes, full exit status); then checks what stayed in the temporary folder.
 # Usage (from inside the build folder):
 #   page.sh GROUP QorEngineUpdate.exe driver.exe page_finisher.exe
-# GROUP: install | closing | failure | restart | shots (shots: Ready and Finished pictures as PNG)
+# GROUP: install | closing | failure | restart | unicode | shots (shots: Ready and Finished pictures
+# as PNG)
 set -euo pipefail
 group=$1
 exe=$2
@@ -86,23 +87,29 @@ build_package() {
   fi
 }
 
-# Runs one driver script (standard input) against package.exe with a temporary folder of the
-# scenario's own, so that scenarios and other tests of the prefix never share SetupQor.ini.
-# Usage: drive NAME <<'EOF' ... EOF
+# The package that drive starts.
+package=$work/package.exe
+
+# Runs one driver script (standard input) against $package (with ARGUMENTS) and a temporary folder of
+# the scenario's own, so that scenarios and other tests of the prefix never share SetupQor.ini.
+# Usage: drive NAME [ARGUMENTS] <<'EOF' ... EOF
 drive() {
   scenario=$1
   temp="$work/temp-$scenario"
   rm -rf "$temp" page-finisher.ran
   mkdir -p "$temp"
+  # The driver opens its script by an ASCII name.
+  local script
+  script=$(LC_ALL=C tr -c 'A-Za-z0-9-' _ <<<"$scenario")
   {
     echo "env TMP=$(winpath "$temp")\\"
     echo "env TEMP=$(winpath "$temp")\\"
-    echo "start $(winpath "$work")\\package.exe"
+    echo "start \"$(winpath "$package")\"${2:+ $2}"
     cat
-  } >"$scenario.txt"
+  } >"$script.txt"
   # Into a file, not a pipe: a Wine service started by this run may keep a pipe open long after.
-  if ! bash "$wine_run" "$driver" "$scenario.txt" >"$scenario.log" 2>&1; then
-    fail "driver: $(tr -d '\r' <"$scenario.log")"
+  if ! bash "$wine_run" "$driver" "$script.txt" >"$script.log" 2>&1; then
+    fail "driver: $(tr -d '\r' <"$script.log")"
     return 1
   fi
   echo "ok [$scenario]"
@@ -421,6 +428,50 @@ click 1
 exit 0
 EOF
     to_png ready.bmp finished.bmp
+    ;;
+
+  unicode)
+    # Folders whose names the ANSI code page cannot spell: the package's (where it is built with /m
+    # and started from) and the temporary ones. A payload name with an ANSI character checks the
+    # conversion of the script's names.
+    folder="$work/Пакет 包"
+    mkdir -p "$folder"
+    cp QorEngineUpdate.exe page_finisher.exe "$folder/"
+    (cd "$folder" && write_list "0 0" 's/notes\.txt/not\xe9s.txt/g' && mv notes.txt notés.txt)
+    scenario=build
+    (cd "$folder" && bash "$wine_run" QorEngineUpdate.exe /m "$(winpath "$folder")\\list.ini" >/dev/null 2>&1) ||
+      fail "/m failed: $(cat "$folder/logfile.txt" 2>/dev/null)"
+    [ -f "$folder/package.exe" ] && echo "ok [build]" || fail "no package.exe in $folder"
+    package=$folder/package.exe
+
+    drive "silent-Жtemp-漢字" /h <<'EOF' || true
+exit 0
+EOF
+    expect_left ""
+    expect_ran "0 0"
+
+    drive "page-Жtemp-漢字" <<'EOF' || true
+dialog
+text 1012 Welcome to Page Test
+click 1
+text 1 Finish
+press 13
+exit 0
+EOF
+    expect_left ""
+    expect_ran "0 0"
+
+    # A failed silent install leaves its files, under their names, and says why in the log of the
+    # temporary folder, with the package's path spelt right.
+    (cd "$folder" && write_list "0 7" 's/notes\.txt/not\xe9s.txt/g' && mv notes.txt notés.txt &&
+      rm -f package.exe && bash "$wine_run" QorEngineUpdate.exe /m '.\list.ini' >/dev/null 2>&1) ||
+      fail "/m of the failing package failed"
+    drive "failed-Жtemp-漢字" /h <<'EOF' || true
+exit -1
+EOF
+    expect_left "<private> <private>/SetupQor.ini <private>/notés.txt <private>/page_finisher.exe QorEngineUpdate.log "
+    grep -qF "Пакет 包\package.exe	error code 7" "$temp/QorEngineUpdate.log" ||
+      fail "failure line: $(cat "$temp/QorEngineUpdate.log" 2>/dev/null)"
     ;;
 
   *)

@@ -1,9 +1,10 @@
 // The one validity check of the setup script: its reasons, the path limit, and every device name;
-// and the escaping of package texts for terminals and logs.
+// the escaping of package texts for terminals and logs; and path lengths as Windows counts them.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "platform/platform.h"
 #include "script/payload_list.h"
 #include "script/printable.h"
 #include "script/script_check.h"
@@ -56,6 +57,35 @@ TEST(ScriptCheck, DeviceNamesWithAnyExtension) {
 TEST(Printable, ControlCharactersBecomeEscapes) {
   EXPECT_EQ(EscapeControls("plain C:\\x.exe"), "plain C:\\x.exe");
   EXPECT_EQ(EscapeControls(std::string("a\x1b[2J\r\n\x7f\x9b\xe9", 10)), "a\\x1B[2J\\x0D\\x0A\\x7F\\x9B\xe9");
+  // UTF-8 paths keep their characters, though their bytes pass through 80-9F; C1 controls written
+  // in UTF-8 are escaped all the same.
+  EXPECT_EQ(EscapeControls("C:\\Пакет 包\\п.exe"), "C:\\Пакет 包\\п.exe");
+  EXPECT_EQ(EscapeControls("a\xC2\x9B" "2J\xC2\xA0"), "a\\xC2\\x9B" "2J\xC2\xA0");
+}
+
+// UTF-16 units of UTF-8, one per byte that is not UTF-8; what fits a path is decided by them.
+TEST(PathLength, CountsAsWindowsDoes) {
+  const struct {
+    std::string path;
+    std::size_t length;
+  } cases[] = {
+      {"", 0},
+      {"C:\\temp\\", 8},
+      {"Жtemp", 5},                   // two bytes, one unit
+      {"漢字", 2},                     // three bytes, one unit
+      {"\xF0\x9F\x93\xA6", 2},         // past U+FFFF: a surrogate pair
+      {"not\xe9s", 5},                // an ANSI byte, not UTF-8
+      {"\xC0\xAF\xED\xA0\x80", 5},     // an overlong form and a surrogate: bytes
+      {"\xE6\xBC", 2},                 // a cut sequence
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::PathLength(c.path), c.length) << c.path;
+  std::string cyrillic;
+  for (int i = 0; i < 259; ++i) cyrillic += "Ж";
+  EXPECT_TRUE(platform::PathFits(cyrillic));
+  EXPECT_FALSE(platform::PathFits(cyrillic + "a"));
+  std::string cjk;
+  for (int i = 0; i < 259; ++i) cjk += "漢";
+  EXPECT_TRUE(platform::PathFits(cjk));  // 777 bytes, the whole buffer
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // driver.exe: drives a Windows program under test through window messages, from a script of one
 // command per line (from the file named on the command line, or standard input). It stops with a
-// message and exit status 1 at the first mismatch, ending the program under test.
+// message and exit status 1 at the first mismatch, ending the program under test. The script is
+// UTF-8, so command lines, folders and variables may name anything the file system allows.
 //
-//   start CMDLINE          start the program (CreateProcessA) and keep its handle
+//   start CMDLINE          start the program (CreateProcessW) and keep its handle
+//   dir PATH               the working folder of programs started afterwards (else the driver's)
 //   dialog                 wait for its visible top-level dialog ("#32770") and take it as the page
 //   text ID TEXT           wait until control ID of the page shows TEXT ("\n" for a line break)
 //   enabled ID 0|1         wait until control ID is disabled/enabled
@@ -45,6 +47,14 @@ HWND box = nullptr;
 int lineNumber = 0;
 std::string currentLine;
 DWORD timeoutMs = 10000;
+std::wstring workingFolder;
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size() + 1, L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<std::size_t>(n) - 1 : 0);
+  return wide;
+}
 
 [[noreturn]] void Fail(const std::string& why) {
   std::printf("driver: line %d (%s): %s\n", lineNumber, currentLine.c_str(), why.c_str());
@@ -186,12 +196,11 @@ void SaveShot(HWND window, const std::string& file) {
 
 void Run(const std::string& command, const std::string& rest) {
   if (command == "start") {
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    std::vector<char> line(rest.begin(), rest.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &target)) {
+    std::wstring line = Wide(rest);
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &target)) {
       Fail("cannot start");
     }
   } else if (command == "dialog") {
@@ -256,7 +265,11 @@ void Run(const std::string& command, const std::string& rest) {
   } else if (command == "env") {
     const std::size_t equals = rest.find('=');
     if (equals == std::string::npos) Fail("env needs NAME=VALUE");
-    if (!SetEnvironmentVariableA(rest.substr(0, equals).c_str(), rest.substr(equals + 1).c_str())) Fail("cannot set");
+    if (!SetEnvironmentVariableW(Wide(rest.substr(0, equals)).c_str(), Wide(rest.substr(equals + 1)).c_str())) {
+      Fail("cannot set");
+    }
+  } else if (command == "dir") {
+    workingFolder = Wide(rest);
   } else if (command == "msgbox") {
     const std::string want = Unescape(rest);
     WaitFor([&] { return (box = FindTopDialog(page)) != nullptr && BoxText(box) == want; },
