@@ -232,21 +232,6 @@ Failure AppendStub(Build& build, const char* stubPath) {
   return AppendBytes(build, SegmentMarker, kMarkerSize);
 }
 
-// Reads the whole packing list, which must be a regular file; false when it cannot be read.
-bool ReadListText(const char* path, std::string& text) {
-  platform::File file;
-  std::uint32_t length = 0;
-  if (!platform::OpenRegularFile(path, file) || !platform::SeekEnd(file, length) ||
-      !platform::Seek(file, 0)) {
-    return false;
-  }
-  text.resize(length);
-  std::uint32_t got = 0;
-  if (length != 0 && !platform::ReadFile(file, &text[0], length, got)) return false;
-  text.resize(got);
-  return true;
-}
-
 // Appends a segment that a thread compressed into a temporary file, and deletes the file.
 Failure CopySpilled(Build& build, HeldSegment& held, const SegmentTexts& texts) {
   constexpr std::uint32_t kChunk = 64 * 1024;
@@ -299,7 +284,7 @@ Failure CloseWithChecksum(Build& build) {
 Failure StorePrunedList(Build& build, const std::string& prunedText) {
   if (prunedText == build.list.text()) return Failure();
   std::string now;
-  if (!ReadListText(build.listPath, now) || now != build.list.text()) {
+  if (!ReadProfileText(build.listPath, now) || now != build.list.text()) {
     return BuildFailure(kFatalFile, "The packing list %s changed during the build. Run the build again.\r\n",
                         build.listPath);
   }
@@ -357,7 +342,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     return NotAFile(kFatalFile, std::string("The packing list ") + build.listPath, listKind);
   }
   std::string text;
-  if (!ReadListText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
+  if (!ReadProfileText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
   build.list = SetupScript(std::move(text));
   WarnAboutLateEntries(build);
 

@@ -186,7 +186,8 @@ bool CanWrite(const std::string& section, const std::string& key, const char* va
 bool ReadWholeFile(const char* path, std::string& text, bool& exists) {
   exists = platform::FileExists(path);
   platform::File file;
-  if (!platform::OpenFile(path, platform::OpenMode::ReadShared, file)) return false;
+  // A plain file only: a pipe or a device named as the file could hold the reader forever.
+  if (!platform::OpenRegularFile(path, file)) return false;
   exists = true;
   std::uint32_t length = 0;
   if (!platform::SeekEnd(file, length) || !platform::Seek(file, 0)) return false;

@@ -34,7 +34,8 @@ std::uint32_t ReadProfileValue(const char* section, const char* key, const char*
 // line break anywhere, an empty key, a key holding "=" or starting with "[".
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);
 
-// Reads the whole file at `path` as it is, bytes unchanged; false when it cannot be read.
+// Reads the whole plain file at `path` as it is, bytes unchanged; false when it cannot be read or is
+// no plain file (a folder, a pipe, a device).
 bool ReadProfileText(const char* path, std::string& text);
 
 // Replaces the text of the existing file at `path`, which holds `old`, by `text`, writing only from

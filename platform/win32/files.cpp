@@ -37,12 +37,7 @@ bool OpenFile(const char* path, OpenMode mode, File& file) {
     case OpenMode::ReadWrite: access |= GENERIC_WRITE; break;
     case OpenMode::CreateAlways: access |= GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
   }
-  std::wstring wide;
-  if (!Widen(path, wide)) return false;
-  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  file.Adopt(reinterpret_cast<std::intptr_t>(h));
-  return true;
+  return OpenWide(path, access, share, disposition, file);
 }
 
 bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got) {

@@ -56,16 +56,6 @@ class PrivateAccess {
   SECURITY_DESCRIPTOR descriptor_ = {};
 };
 
-// Opens `path` with CreateFileW and the given access, sharing and disposition into `file`.
-bool Open(const char* path, DWORD access, DWORD share, DWORD disposition, File& file) {
-  std::wstring wide;
-  if (!Widen(path, wide)) return false;
-  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  file.Adopt(reinterpret_cast<std::intptr_t>(h));
-  return true;
-}
-
 }  // namespace
 
 bool RandomBytes(void* buffer, std::uint32_t size) { return RtlGenRandom(buffer, size) != FALSE; }
@@ -104,19 +94,19 @@ bool RemoveFolder(const char* path) {
 }
 
 bool CreateFileExact(const char* path, bool exclusive, File& file) {
-  return Open(path, GENERIC_READ | GENERIC_WRITE, 0, exclusive ? CREATE_NEW : CREATE_ALWAYS, file);
+  return OpenWide(path, GENERIC_READ | GENERIC_WRITE, 0, exclusive ? CREATE_NEW : CREATE_ALWAYS, file);
 }
 
 bool OpenLockedForReading(const char* path, File& file) {
   // Sharing reading only: while this handle is open, no other open for writing or deleting (which
   // renaming needs) succeeds, and one that is already open makes this call fail. Starting the file
   // as a program opens it for reading and executing, which this sharing allows.
-  return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
+  return OpenWide(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
 }
 
 bool OpenForAppend(const char* path, File& file) {
   // Append access alone: every write lands at the end, also when two installers write at once.
-  return Open(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, file);
+  return OpenWide(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, file);
 }
 
 }  // namespace platform

@@ -58,6 +58,15 @@ bool PathFromSystem(const wchar_t* wide, unsigned long length, unsigned long cap
   return PathFits(path);
 }
 
+bool OpenWide(const char* path, unsigned long access, unsigned long share, unsigned long disposition, File& file) {
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  file.Adopt(reinterpret_cast<std::intptr_t>(h));
+  return true;
+}
+
 std::string FromScriptText(const std::string& text) {
   bool ok = false;
   // GetACP, not CP_ACP: the comparison with CP_UTF8 below must see a system whose ANSI code page is

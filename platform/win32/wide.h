@@ -1,8 +1,10 @@
 // Platform text (UTF-8) to and from the UTF-16 of the Windows wide calls, for the Windows sides of
-// the platform, the roles and the process entry.
+// the platform, the roles and the process entry; and opening a file by such a path.
 #pragma once
 
 #include <string>
+
+#include "platform/platform.h"
 
 namespace platform {
 
@@ -18,5 +20,9 @@ std::string Narrow(const std::wstring& wide);
 // A system answer of `length` units in `wide` (a buffer of `capacity` units) as a path: false when
 // the call failed (0), its answer did not fit the buffer, or the path is longer than a path may be.
 bool PathFromSystem(const wchar_t* wide, unsigned long length, unsigned long capacity, std::string& path);
+
+// CreateFileW on `path` with the given access, sharing and disposition (normal attributes), the
+// handle going to `file`. False when the path is no valid UTF-8 or the call fails.
+bool OpenWide(const char* path, unsigned long access, unsigned long share, unsigned long disposition, File& file);
 
 }  // namespace platform

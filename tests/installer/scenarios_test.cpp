@@ -26,10 +26,12 @@
 
 #include "tests/installer/hostile_packages.h"
 #include "tests/installer/test_package.h"
+#include "tests/installer/wine_helpers.h"
 
 namespace {
 
 using testpkg::Bytes;
+using namespace wine_test;
 
 std::string stubPath;
 std::string finisherPath;
@@ -38,46 +40,12 @@ std::string notAdminPath;
 std::string fakeDllPath;
 std::string probePath;
 
-Bytes ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadText(const std::string& path) {
-  const Bytes bytes = ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Every file and folder below `folder` (ending with "\\"), as paths relative to it.
-void ListTree(const std::string& folder, const std::string& relative, std::set<std::string>& names) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + relative + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    names.insert(relative + name);
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListTree(folder, relative + name + "\\", names);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
-std::set<std::string> Tree(const std::string& folder) {
-  std::set<std::string> names;
-  ListTree(folder, "", names);
-  return names;
-}
 
 // Deletes `folder` and everything below it.
 void RemoveTree(const std::string& folder) {
-  for (const std::string& name : Tree(folder + "\\")) SetFileAttributesA((folder + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-  std::set<std::string> names = Tree(folder + "\\");
+  for (const std::string& name : Snapshot(folder + "\\")) SetFileAttributesA((folder + "\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::set<std::string> names = Snapshot(folder + "\\");
   for (auto name = names.rbegin(); name != names.rend(); ++name) {
     const std::string path = folder + "\\" + *name;
     if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
@@ -90,42 +58,10 @@ bool IsPrivateFolderName(const std::string& name) {
   return std::regex_match(name, std::regex("Qor[0-9A-F]{16}"));
 }
 
-std::string FullPath(const std::string& path) {
-  char buffer[MAX_PATH];
-  GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-  return buffer;
-}
-
 std::uint64_t LastWriteTime(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
   return static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
-}
-
-// Runs a command line in `directory` and returns its full 32-bit exit status; `environment` (a
-// block of "NAME=value\0" strings, or empty) replaces the inherited environment.
-DWORD RunProgram(const std::string& commandLine, const std::string& directory, const std::string& environment = "") {
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
-                      environment.empty() ? nullptr : const_cast<char*>(environment.c_str()),
-                      directory.c_str(), &startup, &info)) {
-    ADD_FAILURE() << "cannot start " << commandLine;
-    return 0xDEADBEEF;
-  }
-  // A hung installer fails the test instead of the whole run.
-  if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(info.hProcess, 0xDEAD);
-    ADD_FAILURE() << commandLine << " did not end within a minute";
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  return code;
 }
 
 // The current environment with TEMP and TMP replaced, as a block for CreateProcessA.
@@ -172,7 +108,7 @@ class Scenario : public ::testing::Test {
   // The private folders the installs left in the temporary directory.
   std::vector<std::string> PrivateFolders() {
     std::vector<std::string> folders;
-    for (const std::string& name : Tree(temp_)) {
+    for (const std::string& name : Snapshot(temp_)) {
       if (IsPrivateFolderName(name)) folders.push_back(temp_ + name + "\\");
     }
     return folders;
@@ -502,7 +438,7 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
     DeleteFileA((work_ + "\\finisher.log").c_str());
     const std::string package = work_ + "\\hostile.exe";
     WriteBytes(package, hostile::Package(c, stub, program));
-    const std::set<std::string> before = Tree(work_ + "\\");
+    const std::set<std::string> before = Snapshot(work_ + "\\");
     const DWORD status = Install(package, "", " /log \"" + log + "\"");
     const std::string record = ReadText(log);
     std::smatch code;
@@ -515,7 +451,7 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
       EXPECT_EQ(std::stoi(code[1]), c.code) << c.name << "\n" << record;
       EXPECT_FALSE(Exists(work_ + "\\finisher.log")) << c.name;
     }
-    for (const std::string& name : Tree(work_ + "\\")) {
+    for (const std::string& name : Snapshot(work_ + "\\")) {
       if (before.count(name) != 0 || name == "hostile.log" || name == "finisher.log") continue;
       const bool inPrivate = name.size() > 25 && name.compare(0, 5, "temp\\") == 0 && IsPrivateFolderName(name.substr(5, 19));
       EXPECT_TRUE(inPrivate || IsPrivateFolderName(name.substr(std::min<std::size_t>(5, name.size()))))
@@ -715,12 +651,12 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    if (argument.rfind("--stub=", 0) == 0) stubPath = FullPath(argument.substr(7));
-    if (argument.rfind("--finisher=", 0) == 0) finisherPath = FullPath(argument.substr(11));
-    if (argument.rfind("--hostile=", 0) == 0) hostilePath = FullPath(argument.substr(10));
-    if (argument.rfind("--not-admin=", 0) == 0) notAdminPath = FullPath(argument.substr(12));
-    if (argument.rfind("--fake-dll=", 0) == 0) fakeDllPath = FullPath(argument.substr(11));
-    if (argument.rfind("--probe=", 0) == 0) probePath = FullPath(argument.substr(8));
+    TakePathOption(argument, "stub", stubPath);
+    TakePathOption(argument, "finisher", finisherPath);
+    TakePathOption(argument, "hostile", hostilePath);
+    TakePathOption(argument, "not-admin", notAdminPath);
+    TakePathOption(argument, "fake-dll", fakeDllPath);
+    TakePathOption(argument, "probe", probePath);
   }
   if (stubPath.empty() || finisherPath.empty() || hostilePath.empty() || notAdminPath.empty() || fakeDllPath.empty() ||
       probePath.empty()) {

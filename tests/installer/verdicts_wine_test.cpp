@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    if (argument.rfind("--stub=", 0) == 0) stubPath = FullPath(argument.substr(7));
-    if (argument.rfind("--finisher=", 0) == 0) finisherPath = FullPath(argument.substr(11));
+    TakePathOption(argument, "stub", stubPath);
+    TakePathOption(argument, "finisher", finisherPath);
   }
   return RUN_ALL_TESTS();
 }

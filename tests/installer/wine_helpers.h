@@ -1,8 +1,11 @@
 // Files and processes for the Windows end-to-end tests that run under Wine: whole-file reads and
-// writes, a snapshot of a folder tree, and running a program to its full 32-bit exit status.
+// writes, a snapshot of a folder tree, running a program to its full 32-bit exit status, and the
+// tests' path options.
 #pragma once
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
@@ -61,24 +64,37 @@ inline std::set<std::string> Snapshot(const std::string& folder) {
   return names;
 }
 
-// Runs a command line in `directory` and returns its full exit status (0xDEADBEEF when it cannot
-// start); a program that hangs for a minute is ended and fails the test.
-inline DWORD RunProgram(const std::string& commandLine, const std::string& directory) {
+// Runs a command line in `directory` and returns its full 32-bit exit status; `environment` (a block
+// of "NAME=value\0" strings, or empty) replaces the inherited environment. A program that cannot
+// start (0xDEADBEEF) or hangs for a minute (ended) fails the test instead of the whole run.
+inline DWORD RunProgram(const std::string& commandLine, const std::string& directory,
+                        const std::string& environment = "") {
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
-                      &info)) {
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
+                      environment.empty() ? nullptr : const_cast<char*>(environment.c_str()), directory.c_str(),
+                      &startup, &info)) {
+    ADD_FAILURE() << "cannot start " << commandLine;
     return 0xDEADBEEF;
   }
-  if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, 0xDEAD);
+  if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(info.hProcess, 0xDEAD);
+    ADD_FAILURE() << commandLine << " did not end within a minute";
+  }
   DWORD code = 0;
   GetExitCodeProcess(info.hProcess, &code);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   return code;
+}
+
+// Takes the value of "--NAME=value" into `value` (as a full path) when `argument` is that option.
+inline void TakePathOption(const std::string& argument, const std::string& name, std::string& value) {
+  const std::string prefix = "--" + name + "=";
+  if (argument.rfind(prefix, 0) == 0) value = FullPath(argument.substr(prefix.size()));
 }
 
 }  // namespace wine_test
