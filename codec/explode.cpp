@@ -14,6 +14,27 @@ namespace {
 // run out of input, so it is decoded without checks.
 constexpr std::uint32_t kSafeTokenBits = 1 + 7 + 8 + 8 + 6 + 8;
 
+// The code tables of the decoder, the same for every stream: built once per process and shared
+// read-only by all decoders, so that a stream costs no table set-up however short it is.
+struct DecoderTables {
+  std::uint8_t distanceTable[256];   // next 8 bits -> distance high part
+  std::uint8_t lengthTable[256];     // next 8 bits -> length code
+  std::uint8_t asciiFirst[256];      // next 8 bits -> byte of a code of at most 8 bits, or 255: look further
+  std::uint8_t asciiSecond[256];     // after dropping 4 bits: next 8 bits -> byte
+  std::uint8_t asciiThird[128];      // after dropping 6 bits: next 7 bits -> byte
+  std::uint8_t asciiFourth[256];     // after dropping 8 zero bits: next 8 bits -> byte
+  std::uint8_t asciiRemaining[256];  // per byte: code bits still to drop after the final lookup
+  std::uint8_t distanceBitLengths[kDistanceCodeCount];
+  std::uint8_t lengthBitLengths[kLengthCodeCount];
+  std::uint8_t extraBitCounts[kLengthCodeCount];
+  std::uint16_t lengthBases[kLengthCodeCount];
+  // The same codes for the binary-mode fast path, one lookup each: the 8 bits after a match flag ->
+  // length base << 16 | extra-bit count << 8 | bits of flag and code; the next 8 bits at the
+  // distance -> high part << 8 | bits of its code.
+  std::uint32_t lengthEntries[256];
+  std::uint16_t distanceEntries[256];
+};
+
 // Enters a prefix code into a lookup table indexed by the next stream bits: every index whose low
 // `bits` bits are the code.
 void FillTable(std::uint8_t* table, std::uint32_t tableSize, std::uint32_t bits, std::uint32_t code,
@@ -21,30 +42,30 @@ void FillTable(std::uint8_t* table, std::uint32_t tableSize, std::uint32_t bits,
   for (std::uint32_t i = code; i < tableSize; i += 1u << bits) table[i] = symbol;
 }
 
-void BuildLengthAndDistanceTables(ExplodeState& state) {
+void BuildLengthAndDistanceTables(DecoderTables& tables) {
   for (std::uint32_t code = 0; code < kLengthCodeCount; ++code) {
-    state.lengthBitLengths[code] = LengthCodes[code].bits;
-    state.extraBitCounts[code] = LengthCodes[code].extraBits;
-    state.lengthBases[code] = LengthCodes[code].base;
+    tables.lengthBitLengths[code] = LengthCodes[code].bits;
+    tables.extraBitCounts[code] = LengthCodes[code].extraBits;
+    tables.lengthBases[code] = LengthCodes[code].base;
   }
   for (std::uint32_t part = 0; part < kDistanceCodeCount; ++part) {
-    state.distanceBitLengths[part] = DistanceCodes[part].bits;
+    tables.distanceBitLengths[part] = DistanceCodes[part].bits;
   }
   // Every length and distance code has at most 8 bits, so one lookup of the look-ahead finds it.
   for (std::uint32_t code = kLengthCodeCount; code-- > 0;) {
-    FillTable(state.lengthTable, 256, LengthCodes[code].bits, LengthCodes[code].value,
+    FillTable(tables.lengthTable, 256, LengthCodes[code].bits, LengthCodes[code].value,
               static_cast<std::uint8_t>(code));
   }
   for (std::uint32_t part = kDistanceCodeCount; part-- > 0;) {
-    FillTable(state.distanceTable, 256, DistanceCodes[part].bits, DistanceCodes[part].value,
+    FillTable(tables.distanceTable, 256, DistanceCodes[part].bits, DistanceCodes[part].value,
               static_cast<std::uint8_t>(part));
   }
   for (std::uint32_t next = 0; next < 256; ++next) {
-    const LengthCode& length = LengthCodes[state.lengthTable[next]];
-    state.lengthEntries[next] = (std::uint32_t{length.base} << 16) | (std::uint32_t{length.extraBits} << 8) |
-                                (1u + length.bits);
-    const std::uint32_t part = state.distanceTable[next];
-    state.distanceEntries[next] = static_cast<std::uint16_t>((part << 8) | DistanceCodes[part].bits);
+    const LengthCode& length = LengthCodes[tables.lengthTable[next]];
+    tables.lengthEntries[next] = (std::uint32_t{length.base} << 16) | (std::uint32_t{length.extraBits} << 8) |
+                                 (1u + length.bits);
+    const std::uint32_t part = tables.distanceTable[next];
+    tables.distanceEntries[next] = static_cast<std::uint16_t>((part << 8) | DistanceCodes[part].bits);
   }
 }
 
@@ -52,28 +73,39 @@ void BuildLengthAndDistanceTables(ExplodeState& state) {
 // at once; a longer one is found after dropping the bits that the first lookup already identified
 // as its start: 4 bits (low 6 code bits not all zero), 6 bits (low 8 not all zero) or 8 zero bits.
 // The code table is arranged so that what remains always fits the next lookup.
-void BuildAsciiTables(ExplodeState& state) {
+void BuildAsciiTables(DecoderTables& tables) {
   for (std::uint32_t symbol = kAsciiCodeCount; symbol-- > 0;) {
     const std::uint32_t bits = AsciiLiteralCodes[symbol].bits;
     const std::uint32_t code = AsciiLiteralCodes[symbol].value;
     const auto byte = static_cast<std::uint8_t>(symbol);
     if (bits <= 8) {
-      FillTable(state.asciiFirst, 256, bits, code, byte);
-      state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits);
+      FillTable(tables.asciiFirst, 256, bits, code, byte);
+      tables.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits);
     } else if ((code & 0xFF) != 0) {
-      state.asciiFirst[code & 0xFF] = 255;
+      tables.asciiFirst[code & 0xFF] = 255;
       if ((code & 0x3F) != 0) {
-        state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 4);
-        FillTable(state.asciiSecond, 256, bits - 4, code >> 4, byte);
+        tables.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 4);
+        FillTable(tables.asciiSecond, 256, bits - 4, code >> 4, byte);
       } else {
-        state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 6);
-        FillTable(state.asciiThird, 128, bits - 6, code >> 6, byte);
+        tables.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 6);
+        FillTable(tables.asciiThird, 128, bits - 6, code >> 6, byte);
       }
     } else {
-      state.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 8);
-      FillTable(state.asciiFourth, 256, bits - 8, code >> 8, byte);
+      tables.asciiRemaining[symbol] = static_cast<std::uint8_t>(bits - 8);
+      FillTable(tables.asciiFourth, 256, bits - 8, code >> 8, byte);
     }
   }
+}
+
+// Built on first use; the initialisation of a function's static is thread-safe.
+const DecoderTables& Tables() {
+  static const DecoderTables tables = [] {
+    DecoderTables built{};
+    BuildLengthAndDistanceTables(built);
+    BuildAsciiTables(built);
+    return built;
+  }();
+  return tables;
 }
 
 // Every host the system builds for is little-endian, so the next 8 stream bytes are one plain load.
@@ -150,7 +182,7 @@ struct Token {
 // followed by the 8 bits of look-ahead is still delivered, and an end code may end exactly on the
 // last bit of the input.
 template <bool kChecked>
-inline Token DecodeToken(BitReader& reader, const ExplodeState& state) {
+inline Token DecodeToken(BitReader& reader, const ExplodeState& state, const DecoderTables& tables) {
   const Token ended{TokenKind::kInputEnded, 0, 0};
   if ((reader.bits & 1) == 0) {
     if (!reader.Drop<kChecked>(1)) return ended;
@@ -162,37 +194,37 @@ inline Token DecodeToken(BitReader& reader, const ExplodeState& state) {
       const auto lookAhead = static_cast<std::uint32_t>(reader.bits & 0xFF);
       if (lookAhead == 0) {
         if (!reader.Drop<kChecked>(8)) return ended;
-        byte = state.asciiFourth[reader.bits & 0xFF];
+        byte = tables.asciiFourth[reader.bits & 0xFF];
       } else {
-        byte = state.asciiFirst[lookAhead];
+        byte = tables.asciiFirst[lookAhead];
         if (byte == 255) {
           if ((lookAhead & 0x3F) != 0) {
             if (!reader.Drop<kChecked>(4)) return ended;
-            byte = state.asciiSecond[reader.bits & 0xFF];
+            byte = tables.asciiSecond[reader.bits & 0xFF];
           } else {
             if (!reader.Drop<kChecked>(6)) return ended;
-            byte = state.asciiThird[reader.bits & 0x7F];
+            byte = tables.asciiThird[reader.bits & 0x7F];
           }
         }
       }
-      if (!reader.Drop<kChecked>(state.asciiRemaining[byte])) return ended;
+      if (!reader.Drop<kChecked>(tables.asciiRemaining[byte])) return ended;
     }
     return {TokenKind::kLiteral, byte, 0};
   }
 
   if (!reader.Drop<kChecked>(1)) return ended;
-  const std::uint32_t code = state.lengthTable[reader.bits & 0xFF];
-  if (!reader.Drop<kChecked>(state.lengthBitLengths[code])) return ended;
-  const std::uint32_t extraBits = state.extraBitCounts[code];
+  const std::uint32_t code = tables.lengthTable[reader.bits & 0xFF];
+  if (!reader.Drop<kChecked>(tables.lengthBitLengths[code])) return ended;
+  const std::uint32_t extraBits = tables.extraBitCounts[code];
   const auto extra = static_cast<std::uint32_t>(reader.bits & ((1u << extraBits) - 1));
   // The end code's extra bits may be the last bits of the input: it needs no look-ahead after it.
-  if (!reader.Drop<kChecked>(extraBits) && state.lengthBases[code] + extra != kEndCodeValue) return ended;
-  const std::uint32_t value = state.lengthBases[code] + extra;
+  if (!reader.Drop<kChecked>(extraBits) && tables.lengthBases[code] + extra != kEndCodeValue) return ended;
+  const std::uint32_t value = tables.lengthBases[code] + extra;
   if (value == kEndCodeValue) return {TokenKind::kEnd, 0, 0};
   const std::uint32_t length = value + 2;
 
-  const std::uint32_t highPart = state.distanceTable[reader.bits & 0xFF];
-  if (!reader.Drop<kChecked>(state.distanceBitLengths[highPart])) return ended;
+  const std::uint32_t highPart = tables.distanceTable[reader.bits & 0xFF];
+  if (!reader.Drop<kChecked>(tables.distanceBitLengths[highPart])) return ended;
   std::uint32_t distance;
   if (length == 2) {
     distance = (highPart << 2) + static_cast<std::uint32_t>(reader.bits & 3);
@@ -204,35 +236,74 @@ inline Token DecodeToken(BitReader& reader, const ExplodeState& state) {
   return {TokenKind::kMatch, length, distance + 1};
 }
 
-// Copies a match oldest byte first, so a copy may repeat bytes it has just produced. Sources at
-// least 8 bytes back move 8 or 16 bytes at a time; a nearer source repeats a pattern of `distance`
-// bytes, which after its first 8 bytes is copied 8 at a time from the nearest multiple of
-// `distance` that is at least 8 back. Copies may write up to 15 bytes past the match (the
-// window's slack takes them).
+inline void Copy8(std::uint8_t* destination, const std::uint8_t* source) { std::memcpy(destination, source, 8); }
+inline void Copy16(std::uint8_t* destination, const std::uint8_t* source) { std::memcpy(destination, source, 16); }
+
+// Copies a match oldest byte first, so a copy may repeat bytes it has just produced. Copies may
+// write up to 15 bytes past the match (the window's slack takes them); they never read a byte that
+// is not yet in place:
+// - a source at least 16 (8) bytes back moves 16 (8) bytes at a time: each piece is read wholly
+//   before the place it is written to, so every byte read is final;
+// - distances 1, 2 and 4 repeat the first `distance` bytes, spread over one 8-byte word (8 is a
+//   multiple of each, so every word starts at the pattern's start);
+// - distances 3, 5, 6 and 7 copy their first 8 bytes one at a time, then 8 at a time from the
+//   nearest multiple of `distance` that is at least 8 back, which holds the same pattern.
 inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::uint32_t length) {
   const std::uint8_t* source = destination - distance;
   if (distance >= 16) {
-    for (std::uint32_t i = 0; i < length; i += 16) std::memcpy(destination + i, source + i, 16);
+    Copy16(destination, source);
+    for (std::uint32_t i = 16; i < length; i += 16) Copy16(destination + i, source + i);
   } else if (distance >= 8) {
-    for (std::uint32_t i = 0; i < length; i += 8) std::memcpy(destination + i, source + i, 8);
-  } else if (distance == 1) {
-    std::memset(destination, *source, length);
+    Copy8(destination, source);
+    for (std::uint32_t i = 8; i < length; i += 8) Copy8(destination + i, source + i);
+  } else if ((distance & (distance - 1)) == 0) {
+    std::uint64_t word;
+    if (distance == 1) {
+      word = source[0] * 0x0101010101010101ull;
+    } else if (distance == 2) {
+      std::uint16_t pair;
+      std::memcpy(&pair, source, sizeof pair);
+      word = pair * 0x0001000100010001ull;
+    } else {
+      std::uint32_t quad;
+      std::memcpy(&quad, source, sizeof quad);
+      word = quad * 0x0000000100000001ull;
+    }
+    for (std::uint32_t i = 0; i < length; i += 8) std::memcpy(destination + i, &word, sizeof word);
   } else {
     for (std::uint32_t i = 0; i < 8; ++i) destination[i] = source[i];
-    // step < 8 + distance, so the first chunk reads no farther back than the source itself.
+    // step < 8 + distance, so the first piece reads no farther back than the source itself.
     const std::uint32_t step = distance * ((8 + distance - 1) / distance);
-    for (std::uint32_t i = 8; i < length; i += 8) std::memcpy(destination + i, destination + i - step, 8);
+    for (std::uint32_t i = 8; i < length; i += 8) Copy8(destination + i, destination + i - step);
   }
 }
 
-// The tokens of binary streams while whole words of input are at hand: the buffer is topped up
-// from the input a word at a time, a literal is the flag and 8 bits, and a match's fields are found
-// by shifting the one word, each code with one lookup. Literals taken together may carry the output
-// three bytes past the chunk, as a match may carry it further; the window has room for that. Stops at the end
-// code (true), or (false) when the chunk is full or fewer than 8 delivered bytes remain, leaving at
-// least kSafeTokenBits or every delivered bit in the buffer.
-inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std::uint8_t* window,
-                               std::uint32_t& output) {
+// Match flags of three literals in a row (9 bits each), and a stop bit right behind them.
+constexpr std::uint64_t kThreeLiteralFlags = 1ull | 1ull << 9 | 1ull << 18;
+constexpr std::uint64_t kThreeLiteralStop = 1ull << 27;
+// The longest match: flag, 7-bit length code, 8 extra bits, 8-bit distance code, 6 low bits.
+constexpr std::uint32_t kLongestMatchBits = 1 + 7 + 8 + 8 + 6;
+
+// The tokens of binary streams while at least 16 delivered bytes are at hand, so that two top-ups
+// of the bit buffer (each takes at most 7 bytes, and reads 8) need no check. A top-up leaves at
+// least 56 bits in the buffer.
+//
+// Each round takes the literals in front of the next match flag, up to three, without a branch
+// per literal: the lowest set bit among the next three tokens' flag positions, with a stop bit
+// behind them, is the number of bits they take (0, 9, 18 or 27). Their three bytes are stored
+// whether they are literals or not; what lies past the literals is overwritten by the match that
+// follows or by the next round. When fewer than three were literals the next token is a match; at
+// least 29 bits are left, and the buffer is topped up only for the rare match that takes 30.
+//
+// The decoding keeps the chain of dependent steps from one round's bits to the next short: each
+// table entry gives the number of bits to drop at once, and the token's values are worked out
+// beside that chain.
+//
+// Stops at the end code (true), or (false) when the batch is full or fewer than 16 delivered bytes
+// remain. Output can reach past the batch by at most two literals and a longest match, which the
+// window's overshoot takes.
+inline bool DecodeBinaryTokens(const ExplodeState& state, const DecoderTables& tables, BitReader& reader,
+                               std::uint8_t* window, std::uint32_t& output) {
   std::uint64_t bits = reader.bits;
   std::uint32_t count = reader.count;
   std::uint32_t input = reader.position;
@@ -242,60 +313,49 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, BitReader& reader, std
   std::uint32_t position = output;
   bool ended = false;
   for (;;) {
-    if (count < kSafeTokenBits) {
-      if (inputEnd - input < 8) break;
+    if (inputEnd - input < 16 || position >= kExplodeHistory + kExplodeBatch) break;
+    bits |= LoadLittleEndian64(inputBuffer + input) << count;
+    input += (63 - count) >> 3;
+    count |= 56;
+
+    const auto literalBits = static_cast<std::uint32_t>(__builtin_ctzll((bits & kThreeLiteralFlags) | kThreeLiteralStop));
+    std::uint8_t* const out = window + position;
+    out[0] = static_cast<std::uint8_t>(bits >> 1);
+    out[1] = static_cast<std::uint8_t>(bits >> 10);
+    out[2] = static_cast<std::uint8_t>(bits >> 19);
+    // literalBits / 9 for the four values it can take.
+    position += (literalBits * 57) >> 9;
+    bits >>= literalBits;
+    count -= literalBits;
+    if (literalBits == 27) continue;
+
+    if (count < kLongestMatchBits) {
       bits |= LoadLittleEndian64(inputBuffer + input) << count;
       input += (63 - count) >> 3;
       count |= 56;
     }
-    if (position >= kExplodeHistory + kExplodeChunk) break;
-    // Literals come in runs (incompressible stretches are nothing else): four or two at once when
-    // they can, four only while the look-ahead stays in hand behind them.
-    if ((bits & 0x8040201) == 0 && count >= 4 * 9 + 8) {
-      window[position] = static_cast<std::uint8_t>(bits >> 1);
-      window[position + 1] = static_cast<std::uint8_t>(bits >> 10);
-      window[position + 2] = static_cast<std::uint8_t>(bits >> 19);
-      window[position + 3] = static_cast<std::uint8_t>(bits >> 28);
-      position += 4;
-      bits >>= 36;
-      count -= 36;
-      continue;
-    }
-    if ((bits & 0x201) == 0) {
-      window[position] = static_cast<std::uint8_t>(bits >> 1);
-      window[position + 1] = static_cast<std::uint8_t>(bits >> 10);
-      position += 2;
-      bits >>= 18;
-      count -= 18;
-      continue;
-    }
-    if ((bits & 1) == 0) {
-      window[position++] = static_cast<std::uint8_t>(bits >> 1);
-      bits >>= 9;
-      count -= 9;
-      continue;
-    }
-    const std::uint32_t lengthEntry = state.lengthEntries[(bits >> 1) & 0xFF];
-    std::uint32_t used = lengthEntry & 0xFF;
+    const std::uint32_t lengthEntry = tables.lengthEntries[(bits >> 1) & 0xFF];
+    const std::uint32_t codeBits = lengthEntry & 0xFF;
     const std::uint32_t extraBits = (lengthEntry >> 8) & 0xFF;
-    const auto extra = static_cast<std::uint32_t>((bits >> used) & ((1u << extraBits) - 1));
+    const std::uint32_t headBits = codeBits + extraBits;
+    const std::uint64_t afterLength = bits >> headBits;
+    const auto extra = static_cast<std::uint32_t>((bits >> codeBits) & ((1u << extraBits) - 1));
     const std::uint32_t value = (lengthEntry >> 16) + extra;
-    used += extraBits;
     if (value == kEndCodeValue) {
-      bits >>= used;
-      count -= used;
+      bits = afterLength;
+      count -= headBits;
       ended = true;
       break;
     }
     const std::uint32_t length = value + 2;
-    const std::uint32_t distanceEntry = state.distanceEntries[(bits >> used) & 0xFF];
-    used += distanceEntry & 0xFF;
     const std::uint32_t lowBits = length == 2 ? 2 : dictionaryBits;
-    const auto low = static_cast<std::uint32_t>((bits >> used) & ((1u << lowBits) - 1));
+    const std::uint32_t distanceEntry = tables.distanceEntries[afterLength & 0xFF];
+    const std::uint32_t partBits = distanceEntry & 0xFF;
+    const std::uint32_t distanceBits = partBits + lowBits;
+    const auto low = static_cast<std::uint32_t>((afterLength >> partBits) & ((1u << lowBits) - 1));
     const std::uint32_t distance = ((distanceEntry >> 8) << lowBits) + low + 1;
-    used += lowBits;
-    bits >>= used;
-    count -= used;
+    bits = afterLength >> distanceBits;
+    count -= headBits + distanceBits;
     // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in the
     // window; distances reaching before the first output byte read the zero history.
     CopyMatch(window + position, distance, length);
@@ -324,9 +384,21 @@ inline bool StoreToken(const Token& token, std::uint8_t* window, std::uint32_t& 
   return true;
 }
 
+// Hands the decoded bytes from the history's end up to `end` to the write callback in chunks of
+// 4096 bytes; returns how many bytes it handed over.
+std::uint32_t WriteChunks(ExplodeState& state, std::uint32_t end) {
+  std::uint32_t from = kExplodeHistory;
+  for (; end - from >= kExplodeChunk; from += kExplodeChunk) {
+    std::uint32_t size = kExplodeChunk;
+    state.write(state.window + from, &size, state.parameter);
+  }
+  return from - kExplodeHistory;
+}
+
 // Decodes tokens until the end code (true) or the end of the input (false), handing every full
-// 4096-byte chunk to the write callback. The final partial chunk is left to the caller.
+// batch to the write callback. What follows the last full batch is left to the caller.
 bool DecodeTokens(ExplodeState& state, BitReader& reader) {
+  const DecoderTables& tables = Tables();
   std::uint8_t* const window = state.window;
   std::uint32_t output = state.outputPosition;
   bool complete = false;
@@ -335,32 +407,31 @@ bool DecodeTokens(ExplodeState& state, BitReader& reader) {
     // Tokens that cannot run out of input are decoded without checks, several per refill.
     const bool safe = reader.count >= kSafeTokenBits;
     if (state.literalMode == kLiteralBinary) {
-      if (DecodeBinaryTokens(state, reader, window, output)) {
+      if (DecodeBinaryTokens(state, tables, reader, window, output)) {
         complete = true;
         break;
       }
     }
-    while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeChunk) {
-      if (!StoreToken(DecodeToken<false>(reader, state), window, output)) {
+    while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeBatch) {
+      if (!StoreToken(DecodeToken<false>(reader, state, tables), window, output)) {
         complete = true;  // unchecked decoding cannot run out: this is the end code
         break;
       }
     }
     if (complete) break;
-    if (!safe) {
+    if (!safe && output < kExplodeHistory + kExplodeBatch) {
       // Near the end of the delivered input: every drop checks, and may ask for more.
-      const Token token = DecodeToken<true>(reader, state);
+      const Token token = DecodeToken<true>(reader, state, tables);
       if (!StoreToken(token, window, output)) {
         complete = token.kind == TokenKind::kEnd;
         break;
       }
     }
-    if (output >= kExplodeHistory + kExplodeChunk) {
-      std::uint32_t size = kExplodeChunk;
-      state.write(window + kExplodeHistory, &size, state.parameter);
-      // The chunk just written becomes the history, the overshoot of the last match its successor.
-      std::memmove(window, window + kExplodeChunk, output - kExplodeChunk);
-      output -= kExplodeChunk;
+    if (output >= kExplodeHistory + kExplodeBatch) {
+      WriteChunks(state, kExplodeHistory + kExplodeBatch);
+      // The batch's last 4096 bytes become the history, the overshoot of the last tokens follows.
+      std::memmove(window, window + kExplodeBatch, output - kExplodeBatch);
+      output -= kExplodeBatch;
     }
   }
   state.outputPosition = output;
@@ -389,12 +460,7 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
     return kExplodeBadDictionary;
   }
   state->dictionaryMask = 0xFFFFu >> (16 - state->dictionaryBits);
-  if (state->literalMode == kLiteralAscii) {
-    BuildAsciiTables(*state);
-  } else if (state->literalMode != kLiteralBinary) {
-    return kExplodeBadLiteralMode;
-  }
-  BuildLengthAndDistanceTables(*state);
+  if (state->literalMode != kLiteralBinary && state->literalMode != kLiteralAscii) return kExplodeBadLiteralMode;
 
   state->outputPosition = kExplodeHistory;
   BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount};
@@ -404,9 +470,11 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
   state->inputPosition = reader.position;
   state->inputCount = reader.available;
 
-  // Whatever was decoded reaches the caller, also when the input ran out.
-  std::uint32_t finalSize = state->outputPosition - kExplodeHistory;
-  write(state->window + kExplodeHistory, &finalSize, parameter);
+  // Whatever was decoded reaches the caller, also when the input ran out: the full chunks, then the
+  // rest as the final one.
+  const std::uint32_t written = WriteChunks(*state, state->outputPosition);
+  std::uint32_t finalSize = state->outputPosition - kExplodeHistory - written;
+  write(state->window + kExplodeHistory + written, &finalSize, parameter);
   return complete ? kExplodeOk : kExplodeInputEnded;
 }
 
@@ -414,9 +482,11 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
                            std::uint32_t sourceLength, ExplodeResult* result) {
   MemoryTransfer transfer{source, sourceLength, destination, 0, capacity, 0};
   if (result != nullptr) *result = kExplodeOk;
-  // Value-initialised, so the history starts as zeros.
-  std::unique_ptr<ExplodeState> state(new (std::nothrow) ExplodeState());
+  // Only the history needs zeros; clearing the whole record would cost more than decoding a short
+  // stream.
+  std::unique_ptr<ExplodeState> state(new (std::nothrow) ExplodeState);
   if (!state) return -1;
+  std::memset(state->window, 0, kExplodeHistory);
   const ExplodeResult decoded = ExplodeStream(ReadFromMemory, WriteToMemory, state.get(), &transfer);
   state.reset();
   if (result != nullptr) *result = decoded;

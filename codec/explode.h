@@ -16,18 +16,23 @@ enum ExplodeResult : std::uint32_t {
   kExplodeInputEnded = 4,         // the input ended before the end code
 };
 
-// Window geometry: 4096 bytes of history (the farthest a distance reaches), 4096 bytes being
-// produced, and room for a longest match that starts at the last position before a flush.
+// Window geometry: 4096 bytes of history (the farthest a distance reaches), then a batch of chunks
+// being produced, which leave together so that the history moves once per batch, not once per chunk.
+// Past the batch there is room for what the last token before the limit may carry the output on:
+// two literals and a longest match.
 constexpr std::uint32_t kExplodeHistory = 4096;
 constexpr std::uint32_t kExplodeChunk = 4096;
-constexpr std::uint32_t kExplodeWindowSize = kExplodeHistory + kExplodeChunk + kMaxMatchLength - 1;
-// Match copies move 8 bytes at a time and may write up to this many bytes past the match.
+constexpr std::uint32_t kExplodeBatch = 8 * kExplodeChunk;
+constexpr std::uint32_t kExplodeOvershoot = 2 + kMaxMatchLength - 1;
+constexpr std::uint32_t kExplodeWindowSize = kExplodeHistory + kExplodeBatch + kExplodeOvershoot;
+// Match copies move 8 or 16 bytes at a time and may write up to this many bytes past the match.
 constexpr std::uint32_t kExplodeCopySlack = 16;
 constexpr std::uint32_t kExplodeInputSize = 2048;
 
 // The decoder's whole working state, one per decoding. The caller provides it with the history part
-// of the window zero (ExplodeBuffer zero-fills the whole record), so distances reaching before the
-// first decoded byte copy zeros.
+// of the window zero (window[0] to window[kExplodeHistory - 1]), so distances reaching before the
+// first decoded byte copy zeros; nothing else needs clearing. The code tables are shared, read-only
+// and built once per process.
 struct ExplodeState {
   std::uint32_t literalMode;      // header byte 0
   std::uint32_t outputPosition;   // window index of the next decoded byte
@@ -42,28 +47,13 @@ struct ExplodeState {
   CodecWrite write;
   std::uint8_t window[kExplodeWindowSize + kExplodeCopySlack];
   std::uint8_t inputBuffer[kExplodeInputSize];
-  std::uint8_t distanceTable[256];   // next 8 bits -> distance high part
-  std::uint8_t lengthTable[256];     // next 8 bits -> length code
-  std::uint8_t asciiFirst[256];      // next 8 bits -> byte of a code of at most 8 bits, or 255: look further
-  std::uint8_t asciiSecond[256];     // after dropping 4 bits: next 8 bits -> byte
-  std::uint8_t asciiThird[128];      // after dropping 6 bits: next 7 bits -> byte
-  std::uint8_t asciiFourth[256];     // after dropping 8 zero bits: next 8 bits -> byte
-  std::uint8_t asciiRemaining[256];  // per byte: code bits still to drop after the final lookup
-  std::uint8_t distanceBitLengths[kDistanceCodeCount];
-  std::uint8_t lengthBitLengths[kLengthCodeCount];
-  std::uint8_t extraBitCounts[kLengthCodeCount];
-  std::uint16_t lengthBases[kLengthCodeCount];
-  // The same codes for the binary-mode fast path, one lookup each: the 8 bits after a match flag ->
-  // length base << 16 | extra-bit count << 8 | bits of flag and code; the next 8 bits at the
-  // distance -> high part << 8 | bits of its code.
-  std::uint32_t lengthEntries[256];
-  std::uint16_t distanceEntries[256];
 };
 
-// Decodes one stream. `state` must have a zero history (a zero-filled record does); `parameter` goes
+// Decodes one stream. `state` must have a zero history (a zero-filled record has); `parameter` goes
 // unchanged to every callback call. Reads ask for up to 2048 bytes at a time; writes hand over chunks
-// of exactly 4096 bytes and, once decoding stops (also after result 4), one final chunk of 0 to 4095
-// bytes. Results 1, 2 and 3 come back before any write. Allocates nothing.
+// of exactly 4096 bytes (several in a row, once per batch) and, once decoding stops (also after
+// result 4), one final chunk of 0 to 4095 bytes. Results 1, 2 and 3 come back before any write.
+// Allocates nothing.
 ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* state, void* parameter);
 
 // Decodes the stream of `sourceLength` bytes at `source` into `destination`, which takes at most
