@@ -33,7 +33,20 @@ struct DecoderTables {
   // distance -> high part << 8 | bits of its code.
   std::uint32_t lengthEntries[256];
   std::uint16_t distanceEntries[256];
+  // Whole match heads in one lookup, per dictionary size (4, 5, 6 low bits): the 12 bits after a
+  // match flag -> the length code, its extra bits and the distance code when they fit those 12 bits
+  // (most matches), else 0. Fields: kMatchEntry* below.
+  std::uint32_t matchEntries[kMaxDictionaryBits - kMinDictionaryBits + 1][1u << 12];
 };
+
+// A match entry: the bits of the whole token (flag, codes, extra and low bits), where the low bits
+// start, how many there are, the distance high part, and the length - 2.
+constexpr std::uint32_t kMatchEntryTotalMask = 0x3F;
+constexpr std::uint32_t kMatchEntryLowShift = 6;     // 5 bits
+constexpr std::uint32_t kMatchEntryLowCount = 11;    // 3 bits
+constexpr std::uint32_t kMatchEntryPart = 14;        // 6 bits
+constexpr std::uint32_t kMatchEntryValue = 20;       // 10 bits
+constexpr std::uint32_t kMatchEntryIndexBits = 12;
 
 // Enters a prefix code into a lookup table indexed by the next stream bits: every index whose low
 // `bits` bits are the code.
@@ -66,6 +79,26 @@ void BuildLengthAndDistanceTables(DecoderTables& tables) {
                                  (1u + length.bits);
     const std::uint32_t part = tables.distanceTable[next];
     tables.distanceEntries[next] = static_cast<std::uint16_t>((part << 8) | DistanceCodes[part].bits);
+  }
+  for (std::uint32_t dictionaryBits = kMinDictionaryBits; dictionaryBits <= kMaxDictionaryBits; ++dictionaryBits) {
+    std::uint32_t* entries = tables.matchEntries[dictionaryBits - kMinDictionaryBits];
+    for (std::uint32_t next = 0; next < (1u << kMatchEntryIndexBits); ++next) {
+      const LengthCode& length = LengthCodes[tables.lengthTable[next & 0xFF]];
+      const std::uint32_t headBits = length.bits + length.extraBits;
+      entries[next] = 0;
+      if (headBits > kMatchEntryIndexBits) continue;
+      const std::uint32_t value = length.base + ((next >> length.bits) & ((1u << length.extraBits) - 1));
+      if (value == kEndCodeValue) continue;
+      // Past the head only 12 - headBits of the index's bits are the stream's; the lookup sees zeros
+      // above them, which decide nothing about a code that fits in the rest.
+      const std::uint32_t part = tables.distanceTable[(next >> headBits) & 0xFF];
+      const std::uint32_t partBits = DistanceCodes[part].bits;
+      if (headBits + partBits > kMatchEntryIndexBits) continue;
+      const std::uint32_t lowShift = 1 + headBits + partBits;
+      const std::uint32_t lowCount = value == 0 ? 2 : dictionaryBits;
+      entries[next] = (lowShift + lowCount) | lowShift << kMatchEntryLowShift | lowCount << kMatchEntryLowCount |
+                      part << kMatchEntryPart | value << kMatchEntryValue;
+    }
   }
 }
 
@@ -242,20 +275,26 @@ inline void Copy16(std::uint8_t* destination, const std::uint8_t* source) { std:
 // Copies a match oldest byte first, so a copy may repeat bytes it has just produced. Copies may
 // write up to 15 bytes past the match (the window's slack takes them); they never read a byte that
 // is not yet in place:
-// - a source at least 16 (8) bytes back moves 16 (8) bytes at a time: each piece is read wholly
-//   before the place it is written to, so every byte read is final;
+// - a source at least 8 bytes back moves its first 16 bytes as two 8-byte words whatever the length
+//   (most matches are that short, so most copies take no branch on the length), then 16 bytes at a
+//   time if it is at least 16 back, else 8: each piece is read wholly before the place it is
+//   written to, so every byte read is final;
 // - distances 1, 2 and 4 repeat the first `distance` bytes, spread over one 8-byte word (8 is a
 //   multiple of each, so every word starts at the pattern's start);
 // - distances 3, 5, 6 and 7 copy their first 8 bytes one at a time, then 8 at a time from the
 //   nearest multiple of `distance` that is at least 8 back, which holds the same pattern.
 inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::uint32_t length) {
   const std::uint8_t* source = destination - distance;
-  if (distance >= 16) {
-    Copy16(destination, source);
-    for (std::uint32_t i = 16; i < length; i += 16) Copy16(destination + i, source + i);
-  } else if (distance >= 8) {
+  if (distance >= 8) {
     Copy8(destination, source);
-    for (std::uint32_t i = 8; i < length; i += 8) Copy8(destination + i, source + i);
+    Copy8(destination + 8, source + 8);
+    if (length > 16) {
+      if (distance >= 16) {
+        for (std::uint32_t i = 16; i < length; i += 16) Copy16(destination + i, source + i);
+      } else {
+        for (std::uint32_t i = 16; i < length; i += 8) Copy8(destination + i, source + i);
+      }
+    }
   } else if ((distance & (distance - 1)) == 0) {
     std::uint64_t word;
     if (distance == 1) {
@@ -310,6 +349,7 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, const DecoderTables& t
   const std::uint8_t* const inputBuffer = state.inputBuffer;
   const std::uint32_t inputEnd = reader.available;
   const std::uint32_t dictionaryBits = state.dictionaryBits;
+  const std::uint32_t* const matchEntries = tables.matchEntries[dictionaryBits - kMinDictionaryBits];
   std::uint32_t position = output;
   bool ended = false;
   for (;;) {
@@ -334,28 +374,42 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, const DecoderTables& t
       input += (63 - count) >> 3;
       count |= 56;
     }
-    const std::uint32_t lengthEntry = tables.lengthEntries[(bits >> 1) & 0xFF];
-    const std::uint32_t codeBits = lengthEntry & 0xFF;
-    const std::uint32_t extraBits = (lengthEntry >> 8) & 0xFF;
-    const std::uint32_t headBits = codeBits + extraBits;
-    const std::uint64_t afterLength = bits >> headBits;
-    const auto extra = static_cast<std::uint32_t>((bits >> codeBits) & ((1u << extraBits) - 1));
-    const std::uint32_t value = (lengthEntry >> 16) + extra;
-    if (value == kEndCodeValue) {
-      bits = afterLength;
-      count -= headBits;
-      ended = true;
-      break;
+    std::uint32_t length;
+    std::uint32_t distance;
+    const std::uint32_t matchEntry = matchEntries[(bits >> 1) & ((1u << kMatchEntryIndexBits) - 1)];
+    if (matchEntry != 0) {
+      const std::uint32_t lowCount = (matchEntry >> kMatchEntryLowCount) & 7;
+      const auto low = static_cast<std::uint32_t>((bits >> ((matchEntry >> kMatchEntryLowShift) & 0x1F)) &
+                                                  ((1u << lowCount) - 1));
+      distance = (((matchEntry >> kMatchEntryPart) & 0x3F) << lowCount) + low + 1;
+      length = (matchEntry >> kMatchEntryValue) + 2;
+      bits >>= matchEntry & kMatchEntryTotalMask;
+      count -= matchEntry & kMatchEntryTotalMask;
+    } else {
+      // A long length code with its extra bits, a far distance code, or the end code.
+      const std::uint32_t lengthEntry = tables.lengthEntries[(bits >> 1) & 0xFF];
+      const std::uint32_t codeBits = lengthEntry & 0xFF;
+      const std::uint32_t extraBits = (lengthEntry >> 8) & 0xFF;
+      const std::uint32_t headBits = codeBits + extraBits;
+      const std::uint64_t afterLength = bits >> headBits;
+      const auto extra = static_cast<std::uint32_t>((bits >> codeBits) & ((1u << extraBits) - 1));
+      const std::uint32_t value = (lengthEntry >> 16) + extra;
+      if (value == kEndCodeValue) {
+        bits = afterLength;
+        count -= headBits;
+        ended = true;
+        break;
+      }
+      length = value + 2;
+      const std::uint32_t lowBits = length == 2 ? 2 : dictionaryBits;
+      const std::uint32_t distanceEntry = tables.distanceEntries[afterLength & 0xFF];
+      const std::uint32_t partBits = distanceEntry & 0xFF;
+      const std::uint32_t distanceBits = partBits + lowBits;
+      const auto low = static_cast<std::uint32_t>((afterLength >> partBits) & ((1u << lowBits) - 1));
+      distance = ((distanceEntry >> 8) << lowBits) + low + 1;
+      bits = afterLength >> distanceBits;
+      count -= headBits + distanceBits;
     }
-    const std::uint32_t length = value + 2;
-    const std::uint32_t lowBits = length == 2 ? 2 : dictionaryBits;
-    const std::uint32_t distanceEntry = tables.distanceEntries[afterLength & 0xFF];
-    const std::uint32_t partBits = distanceEntry & 0xFF;
-    const std::uint32_t distanceBits = partBits + lowBits;
-    const auto low = static_cast<std::uint32_t>((afterLength >> partBits) & ((1u << lowBits) - 1));
-    const std::uint32_t distance = ((distanceEntry >> 8) << lowBits) + low + 1;
-    bits = afterLength >> distanceBits;
-    count -= headBits + distanceBits;
     // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in the
     // window; distances reaching before the first output byte read the zero history.
     CopyMatch(window + position, distance, length);
