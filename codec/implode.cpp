@@ -302,6 +302,32 @@ std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint3
   return c0;
 }
 
+// How many bytes from `from` on equal `byte`, counting at most `cap`. May read up to 7 bytes past
+// the last one it counts.
+inline std::uint32_t RunLength(const std::uint8_t* window, std::uint32_t from, std::uint64_t pattern,
+                               std::uint32_t cap) {
+  std::uint32_t n = 0;
+  for (;;) {
+    const std::uint64_t difference = Word64(window + from + n) ^ pattern;
+    if (difference != 0) {
+      n += FirstDifference(difference);
+      return n < cap ? n : cap;
+    }
+    n += 8;
+    if (n >= cap) return cap;
+  }
+}
+
+// The lowest position from `lowest` up to `from` such that every byte from it to `from` equals the
+// pattern's byte (`from` itself does).
+inline std::uint32_t RunStart(const std::uint8_t* window, std::uint32_t from, std::uint64_t pattern,
+                              std::uint32_t lowest) {
+  std::uint32_t s = from;
+  while (s >= lowest + 8 && Word64(window + s - 8) == pattern) s -= 8;
+  while (s > lowest && window[s - 1] == static_cast<std::uint8_t>(pattern)) --s;
+  return s;
+}
+
 // Longest earlier repetition of the bytes at p: 0, or 2 to 516, with its distance - 1 in
 // matchDistance. The candidates are the positions from max(passFirst, p - dictionarySize + 1) to
 // p - 2 (the positions the pass sorts, within the dictionary; distance 1 is never used) that start
@@ -338,6 +364,10 @@ std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32
 
   std::uint32_t best = MatchLength(window + c, window + p, 3);
   std::uint32_t bestPosition = c;
+  // p's run: how many of its bytes repeat its first one, up to 516. Long runs (zeros in executables
+  // above all) put thousands of positions on the same chains; they are passed over a run at a time.
+  const std::uint64_t runPattern = (word & 0xFF) * 0x0101010101010101ull;
+  const std::uint32_t run = ((word ^ runPattern) & PrefixMask(4)) == 0 ? RunLength(window, p, runPattern, kImplodeMaxMatch) : 0;
   while (best < kImplodeMaxMatch) {
     // A better candidate shares p's first best + 1 bytes, so it lies on the chain of the longest
     // level not longer than that. The best candidate is on that chain too when it matches the
@@ -347,16 +377,56 @@ std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32
     const std::uint64_t mask = PrefixMask(prefix);
     const std::uint16_t* previous = state.chainPrevious[level];
     bool better = false;
-    for (c = best >= prefix ? previous[bestPosition] : previous[p]; c >= lowest; c = previous[c]) {
-      if (c >= bestPosition || window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) {
-        continue;
+    c = best >= prefix ? previous[bestPosition] : previous[p];
+    if (run >= prefix) {
+      // p's prefix is all one byte, so is every candidate's on this chain, and each lies in a run of
+      // that byte: the positions of a run follow each other on the chain, from its highest one down to
+      // its start. Against p's run of `run` bytes, a position whose own run has k bytes matches k
+      // bytes when k < run, exactly `run` when k > run, and `run` or more when k == run. So in each
+      // run only one position can beat the others: the one with k == run if the run holds it, else
+      // (all k below run) its start, else (all k above run) its highest position, the nearest of
+      // those that match exactly `run`. Nearer positions of the run match fewer bytes, so the best
+      // stays the nearest of the longest.
+      while (c >= lowest) {
+        if (c >= bestPosition || ((Word64(window + c) ^ word) & mask) != 0) {
+          c = previous[c];
+          continue;
+        }
+        const std::uint32_t k = RunLength(window, c, runPattern, run + 1);
+        const std::uint32_t start = RunStart(window, c, runPattern, lowest);
+        std::uint32_t candidate;
+        std::uint32_t n;
+        if (k > run) {
+          candidate = c;
+          n = run;
+        } else if (k + (c - start) >= run) {
+          candidate = c - (run - k);
+          n = MatchLength(window + candidate, window + p, run);
+        } else {
+          candidate = start;
+          n = k + (c - start);
+        }
+        if (n > best) {
+          best = n;
+          bestPosition = candidate;
+          better = true;
+          break;
+        }
+        // The rest of the run matches no more than what was just looked at.
+        c = previous[start];
       }
-      const std::uint32_t n = MatchLength(window + c, window + p, prefix);
-      if (n > best) {
-        best = n;
-        bestPosition = c;
-        better = true;
-        break;
+    } else {
+      for (; c >= lowest; c = previous[c]) {
+        if (c >= bestPosition || window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) {
+          continue;
+        }
+        const std::uint32_t n = MatchLength(window + c, window + p, prefix);
+        if (n > best) {
+          best = n;
+          bestPosition = c;
+          better = true;
+          break;
+        }
       }
     }
     if (!better) break;
