@@ -2,6 +2,7 @@
 // compressed streams for it; the writer takes them in order and appends them to the package.
 #include "builder/segment_pipeline.h"
 
+#include <cstdint>
 #include <system_error>
 #include <utility>
 
@@ -15,10 +16,20 @@ SegmentPipeline::SegmentPipeline(std::vector<std::string> sources, const Segment
       window_(2 * static_cast<std::size_t>(jobs)),
       held_(sources_.size()),
       ready_(sources_.size(), false),
-      reserved_(sources_.size(), 0) {
+      reserved_(sources_.size(), 0),
+      sizes_(sources_.size(), 0),
+      started_(sources_.size(), false) {
   // Progress lines go to one console from one thread: the writer's.
   check_.progress = nullptr;
   if (jobs <= 1) jobs = 0;
+  // The sizes only decide which source starts early; a source that changes or cannot be opened
+  // now is compressed (or reported) in turn all the same.
+  if (jobs != 0) {
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+      platform::File input;
+      if (platform::OpenRegularFile(sources_[i].c_str(), input)) platform::SeekEnd(input, sizes_[i]);
+    }
+  }
   // A system that refuses a thread builds with the ones it gave, or with none: then the writer
   // streams every source itself.
   try {
@@ -49,18 +60,43 @@ HeldSegment SegmentPipeline::Take(std::size_t index) {
   held_[index] = HeldSegment();
   taken_ = index + 1;
   inHand_ -= reserved_[index];
+  if (started_[index]) --waiting_;
+  if (early_ == index) early_ = SIZE_MAX;
   lock.unlock();
   // A slot in the window is free again.
   changed_.notify_all();
   return segment;
 }
 
+bool SegmentPipeline::NextSource(std::size_t& index) {
+  while (nextInOrder_ < sources_.size() && started_[nextInOrder_]) ++nextInOrder_;
+  if (nextInOrder_ == sources_.size() || waiting_ >= window_) return false;
+  index = nextInOrder_;
+  // The largest source still to start that goes to a temporary file may start ahead of its turn
+  // when no other does: it holds one of the 2 x jobs places until the writer takes it, and the
+  // others keep the sources in order moving (there are at least two places besides, so the one
+  // the writer waits for always gets one).
+  if (early_ == SIZE_MAX && waiting_ + 2 <= window_) {
+    std::size_t largest = index;
+    for (std::size_t i = index + 1; i < sources_.size(); ++i) {
+      if (!started_[i] && sizes_[i] > kMaxHeldSource && sizes_[i] > sizes_[largest]) largest = i;
+    }
+    if (largest != index && sizes_[largest] > sizes_[index]) {
+      index = largest;
+      early_ = largest;
+    }
+  }
+  started_[index] = true;
+  ++waiting_;
+  return true;
+}
+
 void SegmentPipeline::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] { return stopping_ || (next_ < sources_.size() && next_ < taken_ + window_); });
+    std::size_t index = 0;
+    changed_.wait(lock, [&] { return stopping_ || NextSource(index); });
     if (stopping_) return;
-    const std::size_t index = next_++;
     HeldSegment segment = Compress(index, lock);
     held_[index] = std::move(segment);
     ready_[index] = true;

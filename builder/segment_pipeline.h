@@ -6,6 +6,10 @@
 // one the writer waits for (a stream is at most 9/8 of its source, so held streams stay below
 // 36 MiB). A larger source is compressed ahead into a temporary file beside the package, which the
 // writer copies in turn and deletes; at most `2 x jobs` segments wait at once.
+//
+// The threads take the sources in order, except that the largest source that goes to a temporary
+// file may start early, one at a time: a package whose last file is by far its largest (a common
+// shape) would otherwise finish on one thread, long after the others ran out of work.
 #pragma once
 
 #include <condition_variable>
@@ -67,8 +71,15 @@ class SegmentPipeline {
   std::vector<bool> ready_;
   std::vector<std::uint64_t> reserved_;  // source bytes counted against the budget, per source
   std::uint64_t inHand_ = 0;             // their sum over the sources not yet taken
-  std::size_t next_ = 0;   // the next source a thread takes
-  std::size_t taken_ = 0;  // sources handed to the writer so far
+  // Picks the source a free thread starts next, or returns false when none may start yet.
+  bool NextSource(std::size_t& index);
+
+  std::vector<std::uint32_t> sizes_;     // per source, as seen at the start (0 when unknown)
+  std::vector<bool> started_;
+  std::size_t nextInOrder_ = 0;  // the lowest source not yet started
+  std::size_t waiting_ = 0;      // sources started and not yet taken by the writer
+  std::size_t early_ = SIZE_MAX;  // the source started out of order and not yet taken, if any
+  std::size_t taken_ = 0;        // sources handed to the writer so far
   bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -404,9 +404,9 @@ TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
         "/m ./list.ini", options);
 }
 
-// The threads change nothing: many small files, empty ones and a file too large to be held
-// (streamed in turn) give the same package on one thread and on several, and a failure keeps its
-// place in the order.
+// The threads change nothing: many small files, empty ones and files too large to be held (compressed
+// into temporary files, the largest of them ahead of its turn) give the same package on one thread
+// and on several, and a failure keeps its place in the order.
 TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   std::vector<std::string> entries;
   for (int i = 0; i < 40; ++i) {
@@ -417,6 +417,9 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   }
   Write("src/large", Noise(kMaxHeldSource + 5));
   entries.insert(entries.begin() + 20, "large,src\\large");
+  // The largest file last, as payloads often have it: it starts first on several threads.
+  Write("src/last", Noise(kMaxHeldSource + 20000));
+  entries.push_back("last,src\\last");
   List(entries);
   std::map<unsigned, Bytes> packages;
   for (unsigned jobs : {1u, 2u, 4u}) {
