@@ -178,7 +178,7 @@ inline std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, s
 // The prefix length of each level of the search index. Level 0 finds the nearest candidate matching
 // three bytes; the longer levels let a search that already has a match skip the candidates that
 // cannot beat it.
-constexpr std::uint32_t kLevelBytes[kSearchLevels] = {3, 4, 8};
+constexpr std::uint32_t kLevelBytes[kSearchLevels] = {3, 4};
 constexpr std::uint32_t kTripleLevel = 0;
 constexpr std::uint32_t kLongestLevel = kSearchLevels - 1;
 
@@ -192,11 +192,10 @@ inline std::uint32_t LevelFor(std::uint32_t length) {
 }
 
 // Multiplicative hashes; 32-bit arithmetic only, which the i686 build does in one instruction.
+static_assert(kLevelBytes[kLongestLevel] <= 4, "a level's prefix must fit the 32-bit hash");
 inline std::uint32_t ChainHash(std::uint64_t word, std::uint32_t level) {
-  const auto low = static_cast<std::uint32_t>(word & PrefixMask(kLevelBytes[level]));
-  std::uint32_t mixed = low * 2654435761u;
-  if (kLevelBytes[level] > 4) mixed ^= static_cast<std::uint32_t>(word >> 32) * 2246822519u;
-  return mixed >> (32 - kChainHashBits);
+  const auto prefix = static_cast<std::uint32_t>(word & PrefixMask(kLevelBytes[level]));
+  return (prefix * 2654435761u) >> (32 - kChainHashBits);
 }
 
 // Adds the positions from indexedUpTo to `last` to every level's chains. Each position is added in
@@ -277,7 +276,7 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
 }
 
 // Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
-// them share p's first eight bytes, so they lie on p's 8-byte chain from its lowest position in
+// them share p's first four bytes, so they lie on p's 4-byte chain from its lowest position in
 // reach up to c0: test them in that order. In runs the first one nearly always matches.
 std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
@@ -337,7 +336,7 @@ inline std::uint32_t RunStart(const std::uint8_t* window, std::uint32_t from, st
 // that reaches 516.
 //
 // The search goes nearest first instead, so that only a longer match can replace the best: it finds
-// the nearest candidate matching three bytes on p's level-1 chain, then, as long as one exists, the
+// the nearest candidate matching three bytes on p's 3-byte chain, then, as long as one exists, the
 // nearest farther one that matches at least one byte more, on the chain of the longest prefix that
 // such a candidate must share with p. Every candidate nearer than the best then matches fewer bytes,
 // so the best is the nearest of the longest. When no candidate matches three bytes, they all match

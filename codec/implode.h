@@ -29,9 +29,10 @@ constexpr std::uint32_t kPairHashBuckets = 2304;
 constexpr std::uint32_t kImplodeOutputPiece = 2048;
 // Where sortedPositions begins inside ImplodeState::window.
 constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
-// The search index: for each of three prefix lengths (3, 4 and 8 bytes), chains that link every
-// position to the next lower one whose prefix of that length has the same hash.
-constexpr std::uint32_t kSearchLevels = 3;
+// The search index: for each of two prefix lengths (3 and 4 bytes), chains that link every position
+// to the next lower one whose prefix of that length has the same hash. (A third level for 8-byte
+// prefixes shortened the searches for long matches less than it cost to keep for every position.)
+constexpr std::uint32_t kSearchLevels = 2;
 constexpr std::uint32_t kChainHashBits = 13;
 constexpr std::uint32_t kChainHashSize = 1u << kChainHashBits;
 
@@ -66,7 +67,7 @@ struct ImplodeState {
   std::uint32_t indexedUpTo;                                        // next position to add
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
   std::uint16_t chainLast[kSearchLevels][kChainHashSize];          // per level and hash: highest position
-  // The 8-byte level also links upward, so that the farthest of several 516-byte matches is found
+  // The 4-byte level also links upward, so that the farthest of several 516-byte matches is found
   // from the far end: per position the next higher one with the same hash, and per hash the lowest
   // position not yet known to be out of reach (0 once it has left the window: found again on use).
   std::uint16_t longestNext[kImplodeWindowSize];
