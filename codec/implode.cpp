@@ -231,14 +231,19 @@ inline std::uint32_t PairAt(const std::uint8_t* window, std::uint32_t position) 
 // reach of a two-byte match (distance - 1 below 256); else 0. A farther pair would be coded as two
 // literals, exactly as no pair at all, so it need not be found.
 //
-// Adds the positions up to p - 2 first. An entry is then the latest position with its pair unless
-// it was written 2^16 or more positions ago; such an old entry can only alias a position in reach
-// whose bytes differ, since a position in reach with the same bytes would have overwritten it.
+// Adds the positions up to p - 2 first, from p - 256 on at most: older ones are out of reach of
+// this search and of every later one, so positions inside long matches are mostly never added. All
+// positions in reach are added, so an entry is the latest position in reach with its pair if there
+// is one; an entry older than the reach can alias a position in reach (written 2^16 or more
+// positions ago) only where that position's bytes differ, since one with the same bytes would have
+// overwritten it.
 inline std::uint32_t NearPair(ImplodeState& state, std::uint32_t p, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
   std::uint16_t* latest = state.pairLatest;
   const std::uint32_t offset = state.windowOffset;
-  for (std::uint32_t q = state.pairsUpTo; q + 2 <= p; ++q) {
+  std::uint32_t from = state.pairsUpTo;
+  if (p > kShortMatchReach && from < p - kShortMatchReach) from = p - kShortMatchReach;
+  for (std::uint32_t q = from; q + 2 <= p; ++q) {
     latest[PairAt(window, q)] = static_cast<std::uint16_t>(offset + q);
   }
   if (state.pairsUpTo < p - 1) state.pairsUpTo = p - 1;
@@ -322,7 +327,12 @@ inline std::uint32_t RunLength(const std::uint8_t* window, std::uint32_t from, s
 inline std::uint32_t RunStart(const std::uint8_t* window, std::uint32_t from, std::uint64_t pattern,
                               std::uint32_t lowest) {
   std::uint32_t s = from;
-  while (s >= lowest + 8 && Word64(window + s - 8) == pattern) s -= 8;
+  while (s >= lowest + 8) {
+    const std::uint64_t difference = Word64(window + s - 8) ^ pattern;
+    // The highest differing byte of the word ends the run (little-endian: the most significant).
+    if (difference != 0) return s - (static_cast<std::uint32_t>(__builtin_clzll(difference)) >> 3);
+    s -= 8;
+  }
   while (s > lowest && window[s - 1] == static_cast<std::uint8_t>(pattern)) --s;
   return s;
 }
