@@ -337,42 +337,14 @@ inline std::uint32_t RunStart(const std::uint8_t* window, std::uint32_t from, st
   return s;
 }
 
-// Longest earlier repetition of the bytes at p: 0, or 2 to 516, with its distance - 1 in
-// matchDistance. The candidates are the positions from max(passFirst, p - dictionarySize + 1) to
-// p - 2 (the positions the pass sorts, within the dictionary; distance 1 is never used) that start
-// with the same two bytes as p. The longest match wins; among equally long ones the nearest, except
-// that among those reaching 516 the farthest does. This is what scanning all candidates farthest
-// first gives, keeping every match at least as long as the best so far and stopping at the first
-// that reaches 516.
-//
-// The search goes nearest first instead, so that only a longer match can replace the best: it finds
-// the nearest candidate matching three bytes on p's 3-byte chain, then, as long as one exists, the
-// nearest farther one that matches at least one byte more, on the chain of the longest prefix that
-// such a candidate must share with p. Every candidate nearer than the best then matches fewer bytes,
-// so the best is the nearest of the longest. When no candidate matches three bytes, they all match
-// exactly two and the nearest wins; it is looked up directly, and only when it is near enough to be
-// coded as a match (see NearPair).
-std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32_t passFirst) {
+// Goes on with a search at p that has found `best` bytes at bestPosition, every candidate nearer
+// than it matching fewer; bestPosition is p - 1 when nothing was found yet. Returns the search's
+// result, with its distance - 1 in matchDistance when it is longer than the `best` it was given.
+std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lowest, std::uint32_t best,
+                          std::uint32_t bestPosition) {
   const std::uint8_t* window = state.window;
-  const std::uint32_t dictionaryStart = p - state.dictionarySize + 1;
-  const std::uint32_t lowest = dictionaryStart > passFirst ? dictionaryStart : passFirst;
-  const std::uint32_t reach = p - 1;  // candidates lie below p - 1
   const std::uint64_t word = Word64(window + p);
-
-  // The chains link positions with equal hashes; the prefix itself is compared.
-  const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
-  const std::uint64_t triple = word & PrefixMask(3);
-  std::uint32_t c = triples[p];
-  while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
-  if (c < lowest) {
-    c = NearPair(state, p, lowest);
-    if (c == 0) return 0;
-    state.matchDistance = p - c - 1;
-    return 2;
-  }
-
-  std::uint32_t best = MatchLength(window + c, window + p, 3);
-  std::uint32_t bestPosition = c;
+  std::uint32_t c;
   // p's run: how many of its bytes repeat its first one, up to 516. Long runs (zeros in executables
   // above all) put thousands of positions on the same chains; they are passed over a run at a time.
   const std::uint64_t runPattern = (word & 0xFF) * 0x0101010101010101ull;
@@ -386,7 +358,7 @@ std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32
     const std::uint64_t mask = PrefixMask(prefix);
     const std::uint16_t* previous = state.chainPrevious[level];
     bool better = false;
-    c = best >= prefix ? previous[bestPosition] : previous[p];
+    c = best >= prefix && bestPosition < p - 1 ? previous[bestPosition] : previous[p];
     if (run >= prefix) {
       // p's prefix is all one byte, so is every candidate's on this chain, and each lies in a run of
       // that byte: the positions of a run follow each other on the chain, from its highest one down to
@@ -445,6 +417,52 @@ std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32
   return best;
 }
 
+// Longest earlier repetition of the bytes at p: 0, or 2 to 516, with its distance - 1 in
+// matchDistance. The candidates are the positions from max(passFirst, p - dictionarySize + 1) to
+// p - 2 (the positions the pass sorts, within the dictionary; distance 1 is never used) that start
+// with the same two bytes as p. The longest match wins; among equally long ones the nearest, except
+// that among those reaching 516 the farthest does. This is what scanning all candidates farthest
+// first gives, keeping every match at least as long as the best so far and stopping at the first
+// that reaches 516.
+//
+// The search goes nearest first instead, so that only a longer match can replace the best: it finds
+// the nearest candidate matching three bytes on p's 3-byte chain, then, as long as one exists, the
+// nearest farther one that matches at least one byte more, on the chain of the longest prefix that
+// such a candidate must share with p. Every candidate nearer than the best then matches fewer bytes,
+// so the best is the nearest of the longest. When no candidate matches three bytes, they all match
+// exactly two and the nearest wins; it is looked up directly, and only when it is near enough to be
+// coded as a match (see NearPair).
+std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32_t passFirst) {
+  const std::uint8_t* window = state.window;
+  const std::uint32_t dictionaryStart = p - state.dictionarySize + 1;
+  const std::uint32_t lowest = dictionaryStart > passFirst ? dictionaryStart : passFirst;
+  const std::uint32_t reach = p - 1;  // candidates lie below p - 1
+  const std::uint64_t word = Word64(window + p);
+
+  // The chains link positions with equal hashes; the prefix itself is compared.
+  const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
+  const std::uint64_t triple = word & PrefixMask(3);
+  std::uint32_t c = triples[p];
+  while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
+  if (c < lowest) {
+    c = NearPair(state, p, lowest);
+    if (c == 0) return 0;
+    state.matchDistance = p - c - 1;
+    return 2;
+  }
+
+  return ExtendMatch(state, p, lowest, MatchLength(window + c, window + p, 3), c);
+}
+
+// FindLongestMatch's result at p when it is longer than `floor` (2 to 7), else 0: what the
+// look-ahead needs to know, found without looking for the shorter candidates.
+std::uint32_t FindLongerMatch(ImplodeState& state, std::uint32_t p, std::uint32_t passFirst, std::uint32_t floor) {
+  const std::uint32_t dictionaryStart = p - state.dictionarySize + 1;
+  const std::uint32_t lowest = dictionaryStart > passFirst ? dictionaryStart : passFirst;
+  const std::uint32_t best = ExtendMatch(state, p, lowest, floor, p - 1);
+  return best > floor ? best : 0;
+}
+
 // Codes the positions from *position up to `limit` (exclusive) with a one-position look-ahead.
 // A match may carry the position past limit; the next pass starts there. `passFirst` is the lowest
 // position the pass sorts: no candidate lies below it.
@@ -478,7 +496,7 @@ void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t l
         break;
       }
       const std::uint32_t distance = state.matchDistance;
-      const std::uint32_t next = FindLongestMatch(state, p + 1, passFirst);
+      const std::uint32_t next = FindLongerMatch(state, p + 1, passFirst, n);
       if (n >= next || (next == n + 1 && distance <= kLookAheadNearDistance)) {
         state.matchDistance = distance;
         PutMatch(state, n, distance);
