@@ -233,22 +233,22 @@ inline std::uint32_t PairAt(const std::uint8_t* window, std::uint32_t position) 
 //
 // Adds the positions up to p - 2 first, from p - 256 on at most: older ones are out of reach of
 // this search and of every later one, so positions inside long matches are mostly never added. All
-// positions in reach are added, so an entry is the latest position in reach with its pair if there
-// is one; an entry older than the reach can alias a position in reach (written 2^16 or more
-// positions ago) only where that position's bytes differ, since one with the same bytes would have
-// overwritten it.
+// positions in reach are added, so when one of them has p's pair, the entry holds the latest of
+// them, 2 to 256 back: the entry's offset modulo 256 tells which (0 meaning 256). When none has,
+// the entry names some position in reach whose bytes differ, or none.
 inline std::uint32_t NearPair(ImplodeState& state, std::uint32_t p, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
-  std::uint16_t* latest = state.pairLatest;
+  std::uint8_t* latest = state.pairLatest;
   const std::uint32_t offset = state.windowOffset;
   std::uint32_t from = state.pairsUpTo;
   if (p > kShortMatchReach && from < p - kShortMatchReach) from = p - kShortMatchReach;
   for (std::uint32_t q = from; q + 2 <= p; ++q) {
-    latest[PairAt(window, q)] = static_cast<std::uint16_t>(offset + q);
+    latest[PairAt(window, q)] = static_cast<std::uint8_t>(offset + q);
   }
   if (state.pairsUpTo < p - 1) state.pairsUpTo = p - 1;
-  const std::uint32_t back = (offset + p - latest[PairAt(window, p)]) & 0xFFFF;
-  if (back < 2 || back > kShortMatchReach || p - back < lowest) return 0;
+  std::uint32_t back = (offset + p - latest[PairAt(window, p)]) & 0xFF;
+  if (back < 2) back += kShortMatchReach;
+  if (back > kShortMatchReach || p - back < lowest) return 0;
   const std::uint32_t c = p - back;
   return PairAt(window, c) == PairAt(window, p) ? c : 0;
 }

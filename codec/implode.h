@@ -73,11 +73,12 @@ struct ImplodeState {
   std::uint16_t longestNext[kImplodeWindowSize];
   std::uint16_t longestFirst[kChainHashSize];
   // Two-byte repetitions, looked up by the two bytes themselves: per pair the latest position added
-  // that starts with it, as a stream offset modulo 2^16. Positions are added in order, shortly
+  // that starts with it, as a stream offset modulo 256 (a two-byte match reaches 256 back at most,
+  // so that tells the position whenever it is in reach). Positions are added in order, shortly
   // before a search needs them, so no entry ever has to move with the window.
   std::uint32_t pairsUpTo;     // next window position to add
-  std::uint32_t windowOffset;  // stream offset of window position 0, modulo 2^16
-  std::uint16_t pairLatest[1u << 16];
+  std::uint32_t windowOffset;  // stream offset of window position 0, modulo 2^32
+  std::uint8_t pairLatest[1u << 16];
 };
 
 // Codes the whole input into one stream. `state` must be zero-filled for the output to be the one
