@@ -70,8 +70,8 @@ SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& sour
   for (const std::uint32_t dictionary : kDictionaries) {
     if (!platform::Seek(source, 0)) return SegmentResult::ReadFailed;
     if (!CutPackage(writer, start)) return SegmentResult::WriteFailed;
-    // Allocated and zero-filled for each attempt: the zeros are part of what fixes the stream.
-    std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState());
+    // ImplodeStream sets the record up itself, so it is left uninitialised here.
+    std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState);
     if (!state) return SegmentResult::NoMemory;
     Transfer t{&source, &writer, &check, name, StartMarkerScan(check.pattern, check.patternSize),
                0, sized ? size : 0u, 0, false, false, WriteResult::Ok};

@@ -263,16 +263,18 @@ inline void SlidePositions(std::uint16_t* positions, std::uint32_t count) {
 }
 
 // Moves the index with the window: the links of the `kept` positions that stay, and every chain's
-// highest position.
+// highest position. Only the links of positions already added hold positions to move; those of the
+// others are moved as they are and set when their positions are added.
 void SlideIndex(ImplodeState& state, std::uint32_t kept) {
+  const std::uint32_t added = state.indexedUpTo - kImplodeBlock;
   for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
     std::uint16_t* previous = state.chainPrevious[level];
     std::memmove(previous, previous + kImplodeBlock, kept * sizeof previous[0]);
-    SlidePositions(previous, kept);
+    SlidePositions(previous, added);
     SlidePositions(state.chainLast[level], kChainHashSize);
   }
   std::memmove(state.longestNext, state.longestNext + kImplodeBlock, kept * sizeof state.longestNext[0]);
-  SlidePositions(state.longestNext, kept);
+  SlidePositions(state.longestNext, added);
   SlidePositions(state.longestFirst, kChainHashSize);
   state.indexedUpTo -= kImplodeBlock;
   // Positions not yet added that leave the window are never searched for again.
@@ -548,7 +550,15 @@ void RunPasses(ImplodeState& state) {
     // bytes), its sort takes the pair of that position from the first sorted entry as the previous
     // pass left it. So the other passes leave that entry as their sort would have.
     if (inputEnded) SortPositions(state, first, limit);
-    if (pass == 0) state.indexedUpTo = state.pairsUpTo = p;
+    if (pass == 0) {
+      state.indexedUpTo = state.pairsUpTo = p;
+      // With a 4096-byte dictionary the first pass adds positions from 4612 on, and the 516 below
+      // them move down with the window unadded: their links start as "none".
+      for (std::uint32_t q = kImplodeBlock; q < p; ++q) {
+        for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][q] = 0;
+        state.longestNext[q] = 0;
+      }
+    }
     IndexPositions(state, limit);
     if (!inputEnded && dictionary == kImplodeBlock) {
       SetSortedPosition(state, 0, FirstSortedPosition(state.window, first, limit));
@@ -581,6 +591,16 @@ ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, Implode
   if (literalMode != kLiteralBinary && literalMode != kLiteralAscii) return kImplodeBadLiteralMode;
   FillSymbols(*state);
 
+  // The zeros in the window and behind it are part of what fixes the output (comparisons near the
+  // end of the input read them); a head of 0 is an empty chain. The links and the other tables are
+  // written before they are read, so they are left as they are: clearing them would cost more than
+  // coding a short file.
+  std::memset(state->window, 0, sizeof state->window);
+  std::memset(state->chainLast, 0, sizeof state->chainLast);
+  std::memset(state->longestFirst, 0, sizeof state->longestFirst);
+  // Any entry would do for the two-byte lookup (see NearPair), but it reads only values it set.
+  std::memset(state->pairLatest, 0, sizeof state->pairLatest);
+  state->windowOffset = 0;
   std::memset(state->outBuffer, 0, sizeof state->outBuffer);
   state->outBuffer[0] = static_cast<std::uint8_t>(literalMode);
   state->outBuffer[1] = static_cast<std::uint8_t>(state->distanceBits);
@@ -599,8 +619,8 @@ ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, Implode
 std::int32_t ImplodeBuffer(std::uint8_t* output, std::uint32_t outputCapacity, const std::uint8_t* input,
                            std::uint32_t inputLength) {
   MemoryTransfer transfer{input, inputLength, output, 0, outputCapacity, 0};
-  // Value-initialised: the zeros are part of what fixes the output (see ImplodeState).
-  std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState());
+  // Left uninitialised: ImplodeStream clears what it needs.
+  std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState);
   if (!state) return -1;
   ImplodeStream(ReadFromMemory, WriteToMemory, state.get(), &transfer, kLiteralBinary, 4096);
   if (transfer.overflow != 0 || transfer.destinationCount > 0x7FFFFFFFu) return -1;

@@ -36,7 +36,9 @@ constexpr std::uint32_t kSearchLevels = 2;
 constexpr std::uint32_t kChainHashBits = 13;
 constexpr std::uint32_t kChainHashSize = 1u << kChainHashBits;
 
-// The encoder's whole working state, one per call, zero-filled by the caller.
+// The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
+// the coding depends on (the window with the sorted positions, the chain heads and the two-byte
+// lookup); a new record need not be cleared, and a used one may be used again.
 //
 // The window is followed directly by the sorted positions (16-bit, least significant byte first),
 // and both live in the one byte array `window`: near the end of the input a match comparison may
@@ -81,8 +83,8 @@ struct ImplodeState {
   std::uint8_t pairLatest[1u << 16];
 };
 
-// Codes the whole input into one stream. `state` must be zero-filled for the output to be the one
-// the coding rules fix (a reused record must be cleared again). The read callback is asked for the
+// Codes the whole input into one stream. `state` may hold anything: the output is the one the coding
+// rules fix either way. The read callback is asked for the
 // room left in the current 4096-byte block until the block is full or it returns 0; how it splits
 // its deliveries does not change the stream. The write callback receives 2048-byte pieces and a
 // final piece of 0 to 2048 bytes. Returns 1 or 2 for bad settings before reading or writing

@@ -63,6 +63,12 @@ Bytes Implode(const Bytes& input, std::uint32_t literalMode, std::uint32_t dicti
   return io.sink.bytes;
 }
 
+Bytes ImplodeWith(ImplodeState& state, const Bytes& input, std::uint32_t literalMode, std::uint32_t dictionarySize) {
+  Io io{{&input, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, false}, {}};
+  EXPECT_EQ(ImplodeStream(ReadSource, WriteSink, &state, &io, literalMode, dictionarySize), kImplodeOk);
+  return io.sink.bytes;
+}
+
 Exploded Explode(const Bytes& stream, std::uint32_t firstRead, std::uint32_t laterReads) {
   auto state = std::make_unique<ExplodeState>();
   Io io{{&stream, 0, firstRead, laterReads, 0, false}, {}};

@@ -19,6 +19,8 @@ Bytes FromString(const std::string& text);
 // `readChunk` bytes per call; `pieces` (if given) receives the size of every write.
 Bytes Implode(const Bytes& input, std::uint32_t literalMode, std::uint32_t dictionarySize,
               std::uint32_t readChunk = 0xFFFFFFFFu, std::vector<std::uint32_t>* pieces = nullptr);
+// The same on the caller's record, whatever it holds.
+Bytes ImplodeWith(ImplodeState& state, const Bytes& input, std::uint32_t literalMode, std::uint32_t dictionarySize);
 
 struct Exploded {
   ExplodeResult result;

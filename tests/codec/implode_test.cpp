@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "codec/implode.h"
@@ -168,6 +169,30 @@ TEST(ImplodeCallbacks, BadSettingsTouchNoCallback) {
     auto write = [](std::uint8_t*, std::uint32_t*, void* calls) { ++*static_cast<int*>(calls); };
     EXPECT_EQ(ImplodeStream(read, write, state.get(), &calls, c.mode, c.dictionary), c.result);
     EXPECT_EQ(calls, 0);
+  }
+}
+
+TEST(ImplodeState, WhateverTheRecordHoldsTheStreamIsTheSame) {
+  // A record full of a byte that would be a position in every link and head, then used again and
+  // again: the encoder clears what the coding depends on, and sets every link before reading it.
+  // The lengths put the last pass's comparisons past the data, where the window's old contents and
+  // the sorted entries are read.
+  auto state = std::make_unique<ImplodeState>();
+  std::memset(static_cast<void*>(state.get()), 0xA5, sizeof(ImplodeState));
+  // The last: "QRSTUVW" ends the input; of its two earlier copies the farther one is followed by
+  // zeros, so it wins only when the bytes past the data are the zeros of a cleared window.
+  const Bytes inputs[] = {codec_test::Periodic(4096 + 4095, 97, 61), codec_test::TextLike(3 * 4096 + 700, 62),
+                          Bytes(9000, 0), codec_test::RandomBytes(5000, 63), codec_test::RunHeavy(4097, 64),
+                          FromString("ab"),
+                          Concat({FromString("QRSTUVW"), Bytes(20, 0), Unrepeating(300), FromString("QRSTUVWX"),
+                                  Unrepeating(300, 1000), FromString("QRSTUVW")})};
+  for (const Bytes& input : inputs) {
+    for (std::uint32_t mode : {0u, 1u}) {
+      for (std::uint32_t dictionary : {1024u, 2048u, 4096u}) {
+        ASSERT_EQ(codec_test::ImplodeWith(*state, input, mode, dictionary), Implode(input, mode, dictionary))
+            << input.size() << " bytes, mode " << mode << ", dictionary " << dictionary;
+      }
+    }
   }
 }
 
