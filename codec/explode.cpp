@@ -449,47 +449,53 @@ std::uint32_t WriteChunks(ExplodeState& state, std::uint32_t end) {
   return from - kExplodeHistory;
 }
 
-// Decodes tokens until the end code (true) or the end of the input (false), handing every full
-// batch to the write callback. What follows the last full batch is left to the caller.
-bool DecodeTokens(ExplodeState& state, BitReader& reader) {
+enum class Stop { kEnd, kInputEnded, kBatchFull };
+
+// Decodes tokens into `window` (history first) from `output` on, until the end code, the end of
+// the input, or a full batch; what to do with a full batch is the caller's.
+Stop DecodeTokens(ExplodeState& state, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
   const DecoderTables& tables = Tables();
-  std::uint8_t* const window = state.window;
-  std::uint32_t output = state.outputPosition;
-  bool complete = false;
   for (;;) {
+    if (output >= kExplodeHistory + kExplodeBatch) return Stop::kBatchFull;
     reader.Refill();
     // Tokens that cannot run out of input are decoded without checks, several per refill.
     const bool safe = reader.count >= kSafeTokenBits;
     if (state.literalMode == kLiteralBinary) {
-      if (DecodeBinaryTokens(state, tables, reader, window, output)) {
-        complete = true;
-        break;
-      }
+      if (DecodeBinaryTokens(state, tables, reader, window, output)) return Stop::kEnd;
     }
     while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeBatch) {
-      if (!StoreToken(DecodeToken<false>(reader, state, tables), window, output)) {
-        complete = true;  // unchecked decoding cannot run out: this is the end code
-        break;
-      }
+      // Unchecked decoding cannot run out: a token that stores nothing is the end code.
+      if (!StoreToken(DecodeToken<false>(reader, state, tables), window, output)) return Stop::kEnd;
     }
-    if (complete) break;
     if (!safe && output < kExplodeHistory + kExplodeBatch) {
       // Near the end of the delivered input: every drop checks, and may ask for more.
       const Token token = DecodeToken<true>(reader, state, tables);
-      if (!StoreToken(token, window, output)) {
-        complete = token.kind == TokenKind::kEnd;
-        break;
-      }
-    }
-    if (output >= kExplodeHistory + kExplodeBatch) {
-      WriteChunks(state, kExplodeHistory + kExplodeBatch);
-      // The batch's last 4096 bytes become the history, the overshoot of the last tokens follows.
-      std::memmove(window, window + kExplodeBatch, output - kExplodeBatch);
-      output -= kExplodeBatch;
+      if (!StoreToken(token, window, output)) return token.kind == TokenKind::kEnd ? Stop::kEnd : Stop::kInputEnded;
     }
   }
-  state.outputPosition = output;
-  return complete;
+}
+
+// Reads the stream's first piece and its header into `state`; kExplodeOk when decoding can start.
+ExplodeResult StartStream(ExplodeState& state) {
+  std::uint32_t size = kExplodeInputSize;
+  const std::uint32_t got = state.read(state.inputBuffer, &size, state.parameter);
+  // The shortest stream a coder writes is header plus end code, 4 bytes; anything that short holds
+  // no data, and the decoder needs a byte after the bits it uses.
+  if (got <= 4) return kExplodeInputTooShort;
+  state.inputCount = got < kExplodeInputSize ? got : kExplodeInputSize;
+
+  state.literalMode = state.inputBuffer[0];
+  state.dictionaryBits = state.inputBuffer[1];
+  state.bitBuffer = state.inputBuffer[2];
+  state.bitCount = 8;
+  state.inputPosition = 3;
+  if (state.dictionaryBits < kMinDictionaryBits || state.dictionaryBits > kMaxDictionaryBits) {
+    return kExplodeBadDictionary;
+  }
+  state.dictionaryMask = 0xFFFFu >> (16 - state.dictionaryBits);
+  if (state.literalMode != kLiteralBinary && state.literalMode != kLiteralAscii) return kExplodeBadLiteralMode;
+  state.outputPosition = kExplodeHistory;
+  return kExplodeOk;
 }
 
 }  // namespace
@@ -498,27 +504,20 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
   state->read = read;
   state->write = write;
   state->parameter = parameter;
-  std::uint32_t size = kExplodeInputSize;
-  std::uint32_t got = read(state->inputBuffer, &size, parameter);
-  // The shortest stream a coder writes is header plus end code, 4 bytes; anything that short holds
-  // no data, and the decoder needs a byte after the bits it uses.
-  if (got <= 4) return kExplodeInputTooShort;
-  state->inputCount = got < kExplodeInputSize ? got : kExplodeInputSize;
+  const ExplodeResult started = StartStream(*state);
+  if (started != kExplodeOk) return started;
 
-  state->literalMode = state->inputBuffer[0];
-  state->dictionaryBits = state->inputBuffer[1];
-  state->bitBuffer = state->inputBuffer[2];
-  state->bitCount = 8;
-  state->inputPosition = 3;
-  if (state->dictionaryBits < kMinDictionaryBits || state->dictionaryBits > kMaxDictionaryBits) {
-    return kExplodeBadDictionary;
-  }
-  state->dictionaryMask = 0xFFFFu >> (16 - state->dictionaryBits);
-  if (state->literalMode != kLiteralBinary && state->literalMode != kLiteralAscii) return kExplodeBadLiteralMode;
-
-  state->outputPosition = kExplodeHistory;
   BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount};
-  const bool complete = DecodeTokens(*state, reader);
+  std::uint8_t* const window = state->window;
+  std::uint32_t output = state->outputPosition;
+  Stop stop;
+  while ((stop = DecodeTokens(*state, reader, window, output)) == Stop::kBatchFull) {
+    WriteChunks(*state, kExplodeHistory + kExplodeBatch);
+    // The batch's last 4096 bytes become the history, the overshoot of the last tokens follows.
+    std::memmove(window, window + kExplodeBatch, output - kExplodeBatch);
+    output -= kExplodeBatch;
+  }
+  state->outputPosition = output;
   state->bitBuffer = reader.bits;
   state->bitCount = reader.count;
   state->inputPosition = reader.position;
@@ -526,10 +525,10 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
 
   // Whatever was decoded reaches the caller, also when the input ran out: the full chunks, then the
   // rest as the final one.
-  const std::uint32_t written = WriteChunks(*state, state->outputPosition);
-  std::uint32_t finalSize = state->outputPosition - kExplodeHistory - written;
-  write(state->window + kExplodeHistory + written, &finalSize, parameter);
-  return complete ? kExplodeOk : kExplodeInputEnded;
+  const std::uint32_t written = WriteChunks(*state, output);
+  std::uint32_t finalSize = output - kExplodeHistory - written;
+  write(window + kExplodeHistory + written, &finalSize, parameter);
+  return stop == Stop::kEnd ? kExplodeOk : kExplodeInputEnded;
 }
 
 std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
@@ -541,11 +540,72 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
   std::unique_ptr<ExplodeState> state(new (std::nothrow) ExplodeState);
   if (!state) return -1;
   std::memset(state->window, 0, kExplodeHistory);
-  const ExplodeResult decoded = ExplodeStream(ReadFromMemory, WriteToMemory, state.get(), &transfer);
+  state->read = ReadFromMemory;
+  state->write = WriteToMemory;
+  state->parameter = &transfer;
+  const ExplodeResult started = StartStream(*state);
+  if (started != kExplodeOk) {
+    if (result != nullptr) *result = started;
+    return -1;
+  }
+
+  // The output is decoded in the record's window until a batch is complete, then, while the
+  // destination has room for a whole window past the output, straight into the destination, its
+  // last 4096 bytes serving as the history: no byte is moved or copied after it is decoded. The
+  // window's overshoot and copy slack then land in the destination past the output (within its
+  // capacity, and overwritten by what follows). Near the capacity the record's window takes over
+  // again, with the history and the bytes past the batch copied into it.
+  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount};
+  std::uint8_t* window = state->window;
+  std::uint32_t output = kExplodeHistory;
+  std::uint32_t done = 0;  // output bytes in place in the destination, before window + kExplodeHistory
+  bool direct = false;
+  bool overflow = false;
+  auto roomForWindow = [&] {
+    return done >= kExplodeHistory && capacity - done >= kExplodeWindowSize + kExplodeCopySlack - kExplodeHistory;
+  };
+  Stop stop;
+  while ((stop = DecodeTokens(*state, reader, window, output)) == Stop::kBatchFull) {
+    if (direct) {
+      window += kExplodeBatch;
+      done += kExplodeBatch;
+      output -= kExplodeBatch;
+      if (!roomForWindow()) {
+        std::memcpy(state->window, window, output);
+        window = state->window;
+        direct = false;
+      }
+      continue;
+    }
+    if (!overflow && capacity - done >= kExplodeBatch) {
+      std::memcpy(destination + done, window + kExplodeHistory, kExplodeBatch);
+      done += kExplodeBatch;
+    } else {
+      // The output does not fit: decoding goes on only to tell whether the stream is sound.
+      overflow = true;
+    }
+    std::memmove(window, window + kExplodeBatch, output - kExplodeBatch);
+    output -= kExplodeBatch;
+    if (!overflow && roomForWindow()) {
+      std::memcpy(destination + done, window + kExplodeHistory, output - kExplodeHistory);
+      window = destination + done - kExplodeHistory;
+      direct = true;
+    }
+  }
+  const std::uint32_t rest = output - kExplodeHistory;
+  if (!direct && !overflow) {
+    if (capacity - done >= rest) {
+      std::memcpy(destination + done, window + kExplodeHistory, rest);
+    } else {
+      overflow = true;
+    }
+  }
+  done += rest;
   state.reset();
+  const ExplodeResult decoded = stop == Stop::kEnd ? kExplodeOk : kExplodeInputEnded;
   if (result != nullptr) *result = decoded;
   if (decoded != kExplodeOk) return -1;
   // A length beyond the signed result cannot be told from -1's neighbours; refuse it too.
-  if (transfer.overflow != 0 || transfer.destinationCount > 0x7FFFFFFFu) return -1;
-  return static_cast<std::int32_t>(transfer.destinationCount);
+  if (overflow || done > 0x7FFFFFFFu) return -1;
+  return static_cast<std::int32_t>(done);
 }

@@ -59,7 +59,9 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
 // Decodes the stream of `sourceLength` bytes at `source` into `destination`, which takes at most
 // `capacity` bytes. Returns the decoded length, or -1 when the state cannot be allocated, the
 // stream is bad or the output does not fit; the bytes decoded before a bad stream ended are in
-// `destination` all the same. `result` (may be null) receives the decoder's result, so that a caller
-// with a user in front of it can show a bad stream's number. Reentrant: nothing is shared.
+// `destination` all the same. Bytes past the decoded length, up to the capacity, may be overwritten
+// (the decoder works in the destination when it has room). `result` (may be null) receives the
+// decoder's result, so that a caller with a user in front of it can show a bad stream's number.
+// Reentrant: nothing is shared.
 std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
                            std::uint32_t sourceLength, ExplodeResult* result = nullptr);

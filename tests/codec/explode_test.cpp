@@ -2,6 +2,7 @@
 // wrapper and its callbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -274,6 +275,29 @@ TEST(MemoryCallbacks, WriteNearAFourGigabyteCapacityDoesNotWrapAround) {
   WriteToMemory(chunk, &size, &memoryTransfer);
   EXPECT_EQ(memoryTransfer.overflow, 1);
   EXPECT_EQ(memoryTransfer.destinationCount, 0xFFFFFFF0u);
+}
+
+TEST(ExplodeBufferCall, AnyCapacityDecodesAsTheStreamDecoder) {
+  // Long enough that the decoder moves into the destination after its first batch and back into its
+  // own window near the capacity: capacities around the output's length and far beyond it.
+  Bytes input;
+  for (std::uint32_t part = 0; input.size() < 200000; ++part) {
+    const Bytes piece = part % 3 == 0 ? codec_test::TextLike(7000, part) : part % 3 == 1 ? codec_test::RunHeavy(9000, part)
+                                                                                        : codec_test::RandomBytes(3000, part);
+    input.insert(input.end(), piece.begin(), piece.end());
+  }
+  const Bytes stream = codec_test::Implode(input, 0, 4096);
+  const auto size = static_cast<std::uint32_t>(input.size());
+  for (std::uint32_t capacity : {size - 1, size, size + 1, size + 600, size + 40000, 2 * size}) {
+    Bytes destination(capacity, 0xEE);
+    const std::int32_t got = ExplodeBuffer(destination.data(), capacity, stream.data(), static_cast<std::uint32_t>(stream.size()));
+    if (capacity < size) {
+      EXPECT_EQ(got, -1) << capacity;
+      continue;
+    }
+    ASSERT_EQ(got, static_cast<std::int32_t>(size)) << capacity;
+    EXPECT_TRUE(std::equal(input.begin(), input.end(), destination.begin())) << capacity;
+  }
 }
 
 TEST(ExplodeBufferCall, CapacityExactlyTheOutputSucceeds) {
