@@ -152,25 +152,26 @@ inline std::uint64_t LoadLittleEndian64(const std::uint8_t* bytes) {
 }
 
 // The stream reader, kept in locals while the main loop runs. Bits enter the buffer from the input
-// buffer a byte or a word at a time; bits above `count` are either zero or already the following
-// input bytes in their final places, so loading those bytes again changes nothing.
+// a byte or a word at a time; bits above `count` are either zero or already the following input
+// bytes in their final places, so loading those bytes again changes nothing.
 struct BitReader {
   ExplodeState& state;
   std::uint64_t bits;
   std::uint32_t count;
   std::uint32_t position;
   std::uint32_t available;
+  const std::uint8_t* input;  // the delivered bytes: the record's input buffer, or a whole stream in memory
 
   // Tops the buffer up from the bytes already delivered; never calls the read callback.
   void Refill() {
     if (available - position >= 8) {
-      bits |= LoadLittleEndian64(state.inputBuffer + position) << count;
+      bits |= LoadLittleEndian64(input + position) << count;
       position += (63 - count) >> 3;
       count |= 56;
       return;
     }
     while (count <= 56 && position < available) {
-      bits |= std::uint64_t{state.inputBuffer[position++]} << count;
+      bits |= std::uint64_t{input[position++]} << count;
       count += 8;
     }
   }
@@ -183,10 +184,11 @@ struct BitReader {
         std::uint32_t size = kExplodeInputSize;
         std::uint32_t got = state.read(state.inputBuffer, &size, state.parameter);
         if (got == 0) return false;
+        input = state.inputBuffer;
         available = got < kExplodeInputSize ? got : kExplodeInputSize;
         position = 0;
       }
-      bits |= std::uint64_t{state.inputBuffer[position++]} << count;
+      bits |= std::uint64_t{input[position++]} << count;
       count += 8;
     }
     return true;
@@ -346,7 +348,7 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, const DecoderTables& t
   std::uint64_t bits = reader.bits;
   std::uint32_t count = reader.count;
   std::uint32_t input = reader.position;
-  const std::uint8_t* const inputBuffer = state.inputBuffer;
+  const std::uint8_t* const inputBuffer = reader.input;
   const std::uint32_t inputEnd = reader.available;
   const std::uint32_t dictionaryBits = state.dictionaryBits;
   const std::uint32_t* const matchEntries = tables.matchEntries[dictionaryBits - kMinDictionaryBits];
@@ -475,18 +477,16 @@ Stop DecodeTokens(ExplodeState& state, BitReader& reader, std::uint8_t* window, 
   }
 }
 
-// Reads the stream's first piece and its header into `state`; kExplodeOk when decoding can start.
-ExplodeResult StartStream(ExplodeState& state) {
-  std::uint32_t size = kExplodeInputSize;
-  const std::uint32_t got = state.read(state.inputBuffer, &size, state.parameter);
+// Takes the header from the first `count` delivered bytes at `bytes` into `state`; kExplodeOk when
+// decoding can start.
+ExplodeResult ReadHeader(ExplodeState& state, const std::uint8_t* bytes, std::uint32_t count) {
   // The shortest stream a coder writes is header plus end code, 4 bytes; anything that short holds
   // no data, and the decoder needs a byte after the bits it uses.
-  if (got <= 4) return kExplodeInputTooShort;
-  state.inputCount = got < kExplodeInputSize ? got : kExplodeInputSize;
-
-  state.literalMode = state.inputBuffer[0];
-  state.dictionaryBits = state.inputBuffer[1];
-  state.bitBuffer = state.inputBuffer[2];
+  if (count <= 4) return kExplodeInputTooShort;
+  state.inputCount = count;
+  state.literalMode = bytes[0];
+  state.dictionaryBits = bytes[1];
+  state.bitBuffer = bytes[2];
   state.bitCount = 8;
   state.inputPosition = 3;
   if (state.dictionaryBits < kMinDictionaryBits || state.dictionaryBits > kMaxDictionaryBits) {
@@ -504,10 +504,13 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
   state->read = read;
   state->write = write;
   state->parameter = parameter;
-  const ExplodeResult started = StartStream(*state);
+  std::uint32_t size = kExplodeInputSize;
+  const std::uint32_t got = read(state->inputBuffer, &size, parameter);
+  const ExplodeResult started = ReadHeader(*state, state->inputBuffer, got < kExplodeInputSize ? got : kExplodeInputSize);
   if (started != kExplodeOk) return started;
 
-  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount};
+  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount,
+                   state->inputBuffer};
   std::uint8_t* const window = state->window;
   std::uint32_t output = state->outputPosition;
   Stop stop;
@@ -540,10 +543,12 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
   std::unique_ptr<ExplodeState> state(new (std::nothrow) ExplodeState);
   if (!state) return -1;
   std::memset(state->window, 0, kExplodeHistory);
+  // The whole stream is read where it lies; the read callback then only tells that it has ended.
   state->read = ReadFromMemory;
   state->write = WriteToMemory;
   state->parameter = &transfer;
-  const ExplodeResult started = StartStream(*state);
+  transfer.sourceRemaining = 0;
+  const ExplodeResult started = ReadHeader(*state, source, sourceLength);
   if (started != kExplodeOk) {
     if (result != nullptr) *result = started;
     return -1;
@@ -555,7 +560,7 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
   // window's overshoot and copy slack then land in the destination past the output (within its
   // capacity, and overwritten by what follows). Near the capacity the record's window takes over
   // again, with the history and the bytes past the batch copied into it.
-  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount};
+  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount, source};
   std::uint8_t* window = state->window;
   std::uint32_t output = kExplodeHistory;
   std::uint32_t done = 0;  // output bytes in place in the destination, before window + kExplodeHistory
