@@ -215,10 +215,13 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
     state.chainPrevious[kLongestLevel][q] = lastOfHash;
     state.chainLast[kLongestLevel][hash] = static_cast<std::uint16_t>(q);
     // An empty chain starts here. Linking from "none" writes position 0's upward link, which no
-    // search reads (the lowest position in reach is at least 1).
+    // search reads (the lowest position in reach is at least 1). A chain that goes on keeps its
+    // lowest position: the write goes to the spare entry instead, with no branch to mispredict
+    // (new chains start at unforeseeable places).
     state.longestNext[lastOfHash] = static_cast<std::uint16_t>(q);
     state.longestNext[q] = 0;
-    if (lastOfHash == 0) state.longestFirst[hash] = static_cast<std::uint16_t>(q);
+    const std::uint32_t goesOn = 0u - ((lastOfHash + 0xFFFFu) >> 16);  // all ones unless lastOfHash is 0
+    state.longestFirst[(hash & ~goesOn) | (kChainHashSize & goesOn)] = static_cast<std::uint16_t>(q);
   }
   state.indexedUpTo = last + 1;
 }

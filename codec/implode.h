@@ -73,7 +73,7 @@ struct ImplodeState {
   // from the far end: per position the next higher one with the same hash, and per hash the lowest
   // position not yet known to be out of reach (0 once it has left the window: found again on use).
   std::uint16_t longestNext[kImplodeWindowSize];
-  std::uint16_t longestFirst[kChainHashSize];
+  std::uint16_t longestFirst[kChainHashSize + 1];  // the last entry takes the writes for chains that go on
   // Two-byte repetitions, looked up by the two bytes themselves: per pair the latest position added
   // that starts with it, as a stream offset modulo 256 (a two-byte match reaches 256 back at most,
   // so that tells the position whenever it is in reach). Positions are added in order, shortly
