@@ -9,6 +9,11 @@
 //   blocks and so copies it at memory speed, while implode still codes every byte as a 9-bit
 //   literal; the class shows that cost on its own instead of folding it into the headline.
 // After the runs the ratios to both libraries are printed per class.
+//
+// This machine's speed drifts by tens of percent within a minute (it is shared), so the coders are
+// not timed one after the other: every benchmark runs in 7 repetitions of at least half a second,
+// the repetitions of all benchmarks in a random order interleaved with each other, and the ratios
+// are taken between medians.
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -219,12 +224,13 @@ void LibdeflateDecompress(benchmark::State& state, const Corpus& corpus) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus.totalBytes));
 }
 
-// Keeps every run's throughput by benchmark name so that the ratios can be printed at the end.
+// Keeps every benchmark's median throughput by name so that the ratios can be printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") continue;
       const auto counter = run.counters.find("bytes_per_second");
       if (counter != run.counters.end()) rates[run.run_name.function_name] = counter->second.value;
     }
@@ -239,7 +245,12 @@ double Percent(const std::vector<Bytes>& streams, const Corpus& corpus) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  // Interleaved repetitions unless the command line says otherwise (its flags come later and win).
+  std::vector<char*> arguments(argv, argv + argc);
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  arguments.insert(arguments.begin() + 1, interleave);
+  int count = static_cast<int>(arguments.size());
+  benchmark::Initialize(&count, arguments.data());
   const Corpora& corpora = TheCorpora();
   const std::pair<const char*, const Corpus*> classes[] = {{"pe+text", &corpora.peText}, {"random", &corpora.random}};
   std::printf("pe+text (headline): %.1f MB in %zu files (%.1f MB DLLs, %.1f MB text)\n",
@@ -260,7 +271,9 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark((std::string(functionName) + "/" + className).c_str(),
                                    [function = function, corpus = corpus](benchmark::State& state) { function(state, *corpus); })
           ->Unit(benchmark::kMillisecond)
-          ->MinTime(2.0);
+          ->MinTime(0.5)
+          ->Repetitions(7)
+          ->ReportAggregatesOnly(true);
     }
   }
   RatioReporter reporter;
