@@ -39,13 +39,14 @@ struct DecoderTables {
   std::uint32_t matchEntries[kMaxDictionaryBits - kMinDictionaryBits + 1][1u << 12];
 };
 
-// A match entry: the bits of the whole token (flag, codes, extra and low bits), where the low bits
-// start, how many there are, the distance high part, and the length - 2.
-constexpr std::uint32_t kMatchEntryTotalMask = 0x3F;
-constexpr std::uint32_t kMatchEntryLowShift = 6;     // 5 bits
-constexpr std::uint32_t kMatchEntryLowCount = 11;    // 3 bits
-constexpr std::uint32_t kMatchEntryPart = 14;        // 6 bits
-constexpr std::uint32_t kMatchEntryValue = 20;       // 10 bits
+// A match entry: the bits of the whole token (flag, codes, extra and low bits; at most 19), where
+// the low bits start (at most 13), the distance without its low bits (high part shifted past them,
+// plus 1), and the length. The distance is then the base plus the token's bits from the low bits'
+// start to its end, so decoding a match takes a few shifts and masks.
+constexpr std::uint32_t kMatchEntryTotalMask = 0x1F;
+constexpr std::uint32_t kMatchEntryLowShift = 5;     // 4 bits
+constexpr std::uint32_t kMatchEntryBase = 9;         // 12 bits
+constexpr std::uint32_t kMatchEntryLength = 21;      // 10 bits
 constexpr std::uint32_t kMatchEntryIndexBits = 12;
 
 // Enters a prefix code into a lookup table indexed by the next stream bits: every index whose low
@@ -96,8 +97,8 @@ void BuildLengthAndDistanceTables(DecoderTables& tables) {
       if (headBits + partBits > kMatchEntryIndexBits) continue;
       const std::uint32_t lowShift = 1 + headBits + partBits;
       const std::uint32_t lowCount = value == 0 ? 2 : dictionaryBits;
-      entries[next] = (lowShift + lowCount) | lowShift << kMatchEntryLowShift | lowCount << kMatchEntryLowCount |
-                      part << kMatchEntryPart | value << kMatchEntryValue;
+      entries[next] = (lowShift + lowCount) | lowShift << kMatchEntryLowShift | ((part << lowCount) + 1) << kMatchEntryBase |
+                      (value + 2) << kMatchEntryLength;
     }
   }
 }
@@ -380,12 +381,11 @@ inline bool DecodeBinaryTokens(const ExplodeState& state, const DecoderTables& t
     std::uint32_t distance;
     const std::uint32_t matchEntry = matchEntries[(bits >> 1) & ((1u << kMatchEntryIndexBits) - 1)];
     if (matchEntry != 0) {
-      const std::uint32_t lowCount = (matchEntry >> kMatchEntryLowCount) & 7;
-      const auto low = static_cast<std::uint32_t>((bits >> ((matchEntry >> kMatchEntryLowShift) & 0x1F)) &
-                                                  ((1u << lowCount) - 1));
-      distance = (((matchEntry >> kMatchEntryPart) & 0x3F) << lowCount) + low + 1;
-      length = (matchEntry >> kMatchEntryValue) + 2;
-      bits >>= matchEntry & kMatchEntryTotalMask;
+      const std::uint32_t total = matchEntry & kMatchEntryTotalMask;
+      const auto low = static_cast<std::uint32_t>((bits & ~(~0ull << total)) >> ((matchEntry >> kMatchEntryLowShift) & 0xF));
+      distance = ((matchEntry >> kMatchEntryBase) & 0xFFF) + low;
+      length = matchEntry >> kMatchEntryLength;
+      bits >>= total;
       count -= matchEntry & kMatchEntryTotalMask;
     } else {
       // A long length code with its extra bits, a far distance code, or the end code.
