@@ -39,7 +39,6 @@ cp "$dlls/kernel32.dll" payload/00kernel32.dll
 if [ -n "$stub" ]; then
   cp "$stub" stub.exe
 else
-  # A stand-in stub: the bytes of an executable do not change the build's work.
   # A stand-in stub: a Windows executable holding the marker once; its bytes do not change the work.
   { cat "$dlls/kernel32.dll"; printf '<iiiiiiiiiii>'; } >stub.exe
 fi
