@@ -21,9 +21,6 @@ bool JoinPath(const char* directory, const std::string& name, char (&path)[platf
   return true;
 }
 
-// A name or text of the script inside a failure's reason or a log line.
-std::string Shown(const std::string& scriptText) { return platform::FromScriptText(scriptText); }
-
 void LogStep(const InstallSession& session, const char* label, const std::string& text) {
   if (session.log != nullptr) session.log->Step(label, text);
 }
@@ -38,7 +35,8 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
   for (const PayloadEntry& entry : entries) {
     char path[platform::kPathCapacity];
     if (!JoinPath(session.directory.c_str(), entry.name, path)) {
-      return Fail(kFatalTempFile, "the path of " + Shown(entry.name) + " is longer than 259 characters");
+      return Fail(kFatalTempFile,
+                  "the path of " + platform::FromScriptText(entry.name) + " is longer than 259 characters");
     }
     paths.emplace_back(path);
   }
@@ -60,7 +58,7 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
       const std::uint32_t segmentStart = reader.reader().Position();
       if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path)) return failure;
       session.extracted.push_back({entries[i].name, path, segmentStart});
-      LogStep(session, "extracted", Shown(entries[i].name));
+      LogStep(session, "extracted", platform::FromScriptText(entries[i].name));
     }
     session.position = reader.reader().Position();
   }
@@ -137,14 +135,15 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   }
   std::string program, arguments;
   if (!SplitFinishingCommand(fileName, program, arguments)) {
-    return Fail(kFatalScript, "FileName names no program: " + Shown(fileName));
+    return Fail(kFatalScript, "FileName names no program: " + platform::FromScriptText(fileName));
   }
   const ExtractedFile* extracted = nullptr;
   for (const ExtractedFile& file : session.extracted) {
     if (SameFileName(file.name, program)) extracted = &file;
   }
   if (extracted == nullptr) {
-    return Fail(kFatalScript, "FileName's program " + Shown(program) + " is none of the payload files");
+    return Fail(kFatalScript,
+                "FileName's program " + platform::FromScriptText(program) + " is none of the payload files");
   }
   std::string commandLine;
   char programPath[platform::kPathCapacity];
@@ -164,10 +163,12 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   // either, so the path keeps naming this file.)
   platform::File locked;
   if (!platform::OpenLockedForReading(programPath, locked)) {
-    return Fail(kFatalFile, Shown(program) + " cannot be locked: another process holds it open");
+    return Fail(kFatalFile,
+                platform::FromScriptText(program) + " cannot be locked: another process holds it open");
   }
   if (!SameAsPackaged(session, extracted->segmentStart, locked)) {
-    return Fail(kFatalFile, Shown(program) + " was changed by another process after it was extracted");
+    return Fail(kFatalFile,
+                platform::FromScriptText(program) + " was changed by another process after it was extracted");
   }
   LogStep(session, "command", commandLine);
   platform::Process process;

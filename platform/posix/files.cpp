@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/all_bytes.h"
 #include "platform/posix/resolve.h"
 
 namespace platform {
@@ -127,16 +128,7 @@ bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got) 
 
 bool WriteFile(File& file, const void* buffer, std::uint32_t size) {
   const char* p = static_cast<const char*>(buffer);
-  while (size > 0) {
-    const ssize_t n = write(Fd(file), p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    size -= static_cast<std::uint32_t>(n);
-  }
-  return true;
+  return AllBytes(size, [&file, p](std::uint32_t done, std::uint32_t left) { return write(Fd(file), p + done, left); });
 }
 
 bool Seek(File& file, std::uint32_t offset) {

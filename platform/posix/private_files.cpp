@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/all_bytes.h"
 
 namespace platform {
 
@@ -41,16 +42,7 @@ bool Adopt(int fd, File& file) {
 
 bool RandomBytes(void* buffer, std::uint32_t size) {
   auto* p = static_cast<unsigned char*>(buffer);
-  while (size > 0) {
-    const ssize_t n = getrandom(p, size, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    size -= static_cast<std::uint32_t>(n);
-  }
-  return true;
+  return AllBytes(size, [p](std::uint32_t done, std::uint32_t left) { return getrandom(p + done, left, 0); });
 }
 
 bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {

@@ -60,6 +60,23 @@ list() {  # list DIR OUT_LINE... -- FILE_ENTRY...   (each given line gets CR LF)
   } >"$dir/list.ini"
 }
 
+# `native_agrees LABEL DIR ARG STATUS LOG LIST`: builds DIR.native, the untouched copy of the case
+# folder DIR, with the native qorpack and the argument ARG that the Windows builder was given. Its
+# exit status must be what STATUS (0 or -1) is natively, and its build log LOG and packing list LIST
+# (where either run has one) the same bytes as the Windows builder's in DIR; a difference fails LABEL.
+native_agrees() {
+  local label=$1 dir=$2 arg=$3 status=$4 log=$5 list=$6
+  local native_status=0
+  (cd "$dir.native" && "$native" build "$arg" 2>/dev/null) || native_status=$?
+  local expected_native=0
+  [ "$status" = -1 ] && expected_native=255
+  [ "$native_status" = "$expected_native" ] || fail "$label: native qorpack exited $native_status"
+  cmp -s "$dir/$log" "$dir.native/$log" || fail "$label: native log differs"
+  if [ -f "$dir/$list" ] || [ -f "$dir.native/$list" ]; then
+    cmp -s "$dir/$list" "$dir.native/$list" || fail "$label: native packing list differs"
+  fi
+}
+
 # Runs case NAME: `check NAME STATUS LOG PACKAGE LIST_PATH` runs "/m LIST_PATH" and expects exit
 # status STATUS (0 or -1), the log LOG (a printf format) and, unless empty, the package PACKAGE. A
 # LIST_PATH with blanks reaches the program in double quotes, as Wine quotes such an argument.
@@ -85,15 +102,7 @@ check() {
   fi
 
   if [ -n "$native" ]; then
-    local native_status=0
-    (cd "$dir.native" && "$native" build "$path" 2>/dev/null) || native_status=$?
-    local expected_native=0
-    [ "$status" = -1 ] && expected_native=255
-    [ "$native_status" = "$expected_native" ] || fail "$name: native qorpack exited $native_status"
-    cmp -s "$dir/logfile.txt" "$dir.native/logfile.txt" || fail "$name: native log differs"
-    if [ -f "$dir/list.ini" ]; then
-      cmp -s "$dir/list.ini" "$dir.native/list.ini" || fail "$name: native packing list differs"
-    fi
+    native_agrees "$name" "$dir" "$path" "$status" logfile.txt list.ini
     if [ -n "$package" ] && grep -q Warning "$dir/logfile.txt"; then
       # Pruning rewrote the packing list in each run, so its stored time differs (8 bytes) and with
       # it the checksum (4 bytes); every other byte must be the same.
@@ -225,13 +234,7 @@ hostile_run() {
     [ -n "${before[$path]+set}" ] || fail "hostile $h_name: $path was left behind"
   done
   if [ -n "$native" ]; then
-    local native_status=0
-    (cd "$dir.native" && "$native" build "$arg" 2>/dev/null) || native_status=$?
-    local expected_native=0
-    [ "$h_status" = -1 ] && expected_native=255
-    [ "$native_status" = "$expected_native" ] || fail "hostile $h_name: native qorpack exited $native_status"
-    cmp -s "$dir/$log" "$dir.native/$log" || fail "hostile $h_name: native log differs"
-    cmp -s "$dir/$h_list" "$dir.native/$h_list" || fail "hostile $h_name: native packing list differs"
+    native_agrees "hostile $h_name" "$dir" "$arg" "$h_status" "$log" "$h_list"
     if [ "$h_status" = 0 ] && ! grep -q Warning "$dir/$log"; then
       cmp -s "$dir/out.exe" "$dir.native/out.exe" || fail "hostile $h_name: the native package differs"
     fi

@@ -12,10 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <functional>
 #include <regex>
 #include <set>
-#include <thread>
 
 #include <cstdio>
 #include <cstring>
@@ -204,7 +203,6 @@ class Scenario : public ::testing::Test {
   void FinisherExits(DWORD status) {
     std::ofstream(work_ + "\\finisher-exit.txt") << status;
   }
-  void FinisherSleeps(DWORD milliseconds) { std::ofstream(work_ + "\\finisher-sleep.txt") << milliseconds; }
   std::string FinisherLog() { return ReadText(work_ + "\\finisher.log"); }
   DWORD Install(const std::string& package, const std::string& environment = "", const std::string& options = "") {
     return RunProgram("\"" + package + "\" /h" + options, work_, environment.empty() ? EnvironmentWithTemp(temp_) : environment);
@@ -518,61 +516,158 @@ TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
   LocalFree(descriptor);
 }
 
-// Another process that edits the script or swaps the program in the private folder while the
+// The /log FILE of one install as a pipe that buffers nothing: the installer writes each line with
+// one write, and that write completes only once the test has read all of it. So the install runs
+// on to its next line and waits there, for as long as the test reads no further.
+class HeldLog {
+ public:
+  HeldLog() {
+    static int count = 0;
+    path_ = "\\\\.\\pipe\\qor-held-log-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+    // Both ways: the installer opens its log for reading and writing.
+    pipe_ = CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                             0, 0, 0, nullptr);
+    event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~HeldLog() {
+    CloseHandle(event_);
+    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+  }
+  HeldLog(const HeldLog&) = delete;
+  HeldLog& operator=(const HeldLog&) = delete;
+
+  const std::string& Path() const { return path_; }
+  const std::string& Text() const { return text_; }
+
+  // Reads up to and including `line`, which lets the installer run on to its next line; false when
+  // `install` ended, or nothing came for a minute, before it.
+  bool ReadThrough(HANDLE install, const std::string& line) {
+    while (text_.size() < line.size() || text_.compare(text_.size() - line.size(), line.size(), line) != 0) {
+      if (!ReadSome(install)) return false;
+    }
+    return true;
+  }
+  // Reads until the installer's end of the pipe is closed, so that it is held nowhere.
+  void ReadToEnd(HANDLE install) {
+    while (ReadSome(install)) {
+    }
+  }
+
+ private:
+  // Waits for the pending operation on `overlapped`; false when `install` ended or a minute passed
+  // first, with the operation cancelled.
+  bool Await(HANDLE install, OVERLAPPED& overlapped, DWORD& got) {
+    const HANDLE handles[] = {event_, install};
+    if (WaitForMultipleObjects(2, handles, FALSE, 60000) != WAIT_OBJECT_0) {
+      CancelIo(pipe_);
+      GetOverlappedResult(pipe_, &overlapped, &got, TRUE);
+      return false;
+    }
+    return GetOverlappedResult(pipe_, &overlapped, &got, FALSE) != FALSE;
+  }
+
+  bool ReadSome(HANDLE install) {
+    DWORD got = 0;
+    if (!connected_) {
+      OVERLAPPED overlapped = {};
+      overlapped.hEvent = event_;
+      connected_ = ConnectNamedPipe(pipe_, &overlapped) || GetLastError() == ERROR_PIPE_CONNECTED ||
+                   (GetLastError() == ERROR_IO_PENDING && Await(install, overlapped, got));
+      if (!connected_) return false;
+    }
+    char buffer[512];
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event_;
+    if (!ReadFile(pipe_, buffer, sizeof buffer, &got, &overlapped) &&
+        (GetLastError() != ERROR_IO_PENDING || !Await(install, overlapped, got))) {
+      return false;  // the installer closed its end, ended, or hangs
+    }
+    text_.append(buffer, got);
+    return true;
+  }
+
+  std::string path_;
+  HANDLE pipe_;
+  HANDLE event_;
+  bool connected_ = false;
+  std::string text_;
+};
+
+// Another process that edits the script or changes the program in the private folder while the
 // install runs cannot change what runs: the command comes from the package's script, and a changed
-// program stops the install before it starts. A large second payload file keeps the program lying
-// in the folder for a while before the command starts.
+// program stops the install before it starts. Each change is made while the install is held at the
+// line of the payload file after the program, so the program lies written and closed in the folder
+// and the installer has not yet compared it with the package.
 TEST_F(Scenario, AnotherProcessCannotChangeWhatRuns) {
-  const std::string package = MakePackage(
-      Script("FileName=setup.exe /q", {"setup.exe,f", "big.bin,b"}),
-      {Finisher(), {"big.bin,b", Bytes(24u << 20, 'q'), 1}});
+  const std::string package = MakePackage(Script("FileName=setup.exe /q", {"setup.exe,f", "data.txt,d"}),
+                                          {Finisher(), Text("data.txt,d", "d", 2)});
   const std::string hostileScript = work_ + "\\hostile.ini";
   WriteBytes(hostileScript, testpkg::ToBytes(Script("FileName=hostile.exe", {"setup.exe,f", "hostile.exe,h"})));
 
-  FinisherSleeps(1000);
-  for (const bool swapProgram : {false, true}) {
+  struct Attack {
+    const char* name;
+    std::function<bool(const std::string& folder)> change;  // one attempt; true once made
+    bool stopsTheInstall;
+  };
+  const Attack attacks[] = {
+      {"script edited, a program planted",
+       [&](const std::string& folder) {
+         return CopyFileA(hostileScript.c_str(), (folder + "SetupQor.ini").c_str(), FALSE) &&
+                CopyFileA(hostilePath.c_str(), (folder + "hostile.exe").c_str(), FALSE);
+       },
+       false},
+      {"program overwritten in place",
+       [](const std::string& folder) {
+         return CopyFileA(hostilePath.c_str(), (folder + "setup.exe").c_str(), FALSE) != FALSE;
+       },
+       true},
+      {"program moved aside and another put in its place",
+       [](const std::string& folder) {
+         const std::string program = folder + "setup.exe";
+         return MoveFileExA(program.c_str(), (folder + "aside.exe").c_str(), 0) &&
+                CopyFileA(hostilePath.c_str(), program.c_str(), FALSE);
+       },
+       true},
+  };
+  for (const Attack& attack : attacks) {
     CleanTemp();
-    DeleteFileA((work_ + "\\finisher.log").c_str());
-    std::atomic<bool> stop(false);
-    std::atomic<int> changes(0);
-    std::thread attacker([&] {
-      while (!stop) {
-        for (const std::string& folder : PrivateFolders()) {
-          // Once the program is written and closed and the big file is on its way.
-          if (!Exists(folder + "big.bin")) continue;
-          if (swapProgram) {
-            const std::string program = folder + "setup.exe", aside = folder + "aside.exe";
-            if (CopyFileA(hostilePath.c_str(), program.c_str(), FALSE)) ++changes;
-            if (MoveFileExA(program.c_str(), aside.c_str(), 0) && CopyFileA(hostilePath.c_str(), program.c_str(), FALSE)) {
-              ++changes;
-            }
-          } else if (CopyFileA(hostileScript.c_str(), (folder + "SetupQor.ini").c_str(), FALSE) &&
-                     CopyFileA(hostilePath.c_str(), (folder + "hostile.exe").c_str(), FALSE)) {
-            ++changes;
-          }
-        }
+    for (const char* mark : {"\\finisher.log", "\\hostile-ran.txt"}) DeleteFileA((work_ + mark).c_str());
+    HeldLog log;
+    const std::string command = "\"" + package + "\" /h /log " + log.Path();
+    PROCESS_INFORMATION install;
+    ASSERT_TRUE(StartProgram(command, work_, EnvironmentWithTemp(temp_), install));
+    const bool held = log.ReadThrough(install.hProcess, "extracted: setup.exe\r\n");
+    EXPECT_TRUE(held) << attack.name << ": the install never wrote the program\n" << log.Text();
+    // Tried until it is made: the installer may not have closed the program yet, and an attempt on an
+    // open program fails.
+    bool changed = false;
+    if (held) {
+      const std::string folder = Private();
+      const DWORD start = GetTickCount();
+      while (!(changed = attack.change(folder)) && GetTickCount() - start < 60000 &&
+             WaitForSingleObject(install.hProcess, 10) == WAIT_TIMEOUT) {
       }
-    });
-    const std::string log = work_ + "\\race.log";
-    const DWORD status = Install(package, "", " /log " + log);
-    stop = true;
-    attacker.join();
-    EXPECT_FALSE(Exists(work_ + "\\hostile-ran.txt")) << swapProgram;
-    EXPECT_GT(changes.load(), 0) << "the race was never run";
-    if (swapProgram) {
-      EXPECT_EQ(status, kFailed);
-      EXPECT_FALSE(Exists(work_ + "\\finisher.log"));
+    }
+    EXPECT_TRUE(changed) << attack.name << ": the change could not be made while the install was held";
+    log.ReadToEnd(install.hProcess);
+    const DWORD status = EndOfProgram(install, command);
+
+    EXPECT_FALSE(Exists(work_ + "\\hostile-ran.txt")) << attack.name;
+    if (attack.stopsTheInstall) {
+      EXPECT_EQ(status, kFailed) << attack.name;
+      EXPECT_FALSE(Exists(work_ + "\\finisher.log")) << attack.name;
       // Caught by the comparison with the package (the planted program has a version block too).
-      EXPECT_TRUE(std::regex_search(ReadText(log), std::regex("failed: error code 3: setup.exe (was changed by another "
-                                                              "process|cannot be locked)")))
-          << ReadText(log);
+      EXPECT_NE(log.Text().find("failed: error code 3: setup.exe was changed by another process after it was "
+                                "extracted\r\n"),
+                std::string::npos)
+          << attack.name << "\n" << log.Text();
     } else {
-      EXPECT_EQ(status, 0u);
+      EXPECT_EQ(status, 0u) << log.Text();
       EXPECT_TRUE(NamesPrivatePath(FinisherLog(), "command", "\"", "setup.exe\" /q")) << FinisherLog();
       // The clean-up took only what the install made: the planted program keeps the folder.
       EXPECT_TRUE(Exists(Private() + "hostile.exe"));
       EXPECT_FALSE(Exists(Private() + "setup.exe"));
-      EXPECT_FALSE(Exists(Private() + "big.bin"));
+      EXPECT_FALSE(Exists(Private() + "data.txt"));
     }
   }
 }

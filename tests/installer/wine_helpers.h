@@ -64,22 +64,27 @@ inline std::set<std::string> Snapshot(const std::string& folder) {
   return names;
 }
 
-// Runs a command line in `directory` and returns its full 32-bit exit status; `environment` (a block
-// of "NAME=value\0" strings, or empty) replaces the inherited environment. A program that cannot
-// start (0xDEADBEEF) or hangs for a minute (ended) fails the test instead of the whole run.
-inline DWORD RunProgram(const std::string& commandLine, const std::string& directory,
-                        const std::string& environment = "") {
+// Starts a command line in `directory`; `environment` (a block of "NAME=value\0" strings, or empty)
+// replaces the inherited environment. A program that cannot start fails the test.
+inline bool StartProgram(const std::string& commandLine, const std::string& directory,
+                         const std::string& environment, PROCESS_INFORMATION& info) {
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
+  info = {};
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0,
                       environment.empty() ? nullptr : const_cast<char*>(environment.c_str()), directory.c_str(),
                       &startup, &info)) {
     ADD_FAILURE() << "cannot start " << commandLine;
-    return 0xDEADBEEF;
+    return false;
   }
+  return true;
+}
+
+// Waits for a program that StartProgram started from `commandLine` and returns its full 32-bit exit
+// status. One that hangs for a minute is ended and fails the test instead of the whole run.
+inline DWORD EndOfProgram(PROCESS_INFORMATION& info, const std::string& commandLine) {
   if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) {
     TerminateProcess(info.hProcess, 0xDEAD);
     ADD_FAILURE() << commandLine << " did not end within a minute";
@@ -89,6 +94,15 @@ inline DWORD RunProgram(const std::string& commandLine, const std::string& direc
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   return code;
+}
+
+// Runs a command line to its end (see StartProgram and EndOfProgram); 0xDEADBEEF when it cannot
+// start.
+inline DWORD RunProgram(const std::string& commandLine, const std::string& directory,
+                        const std::string& environment = "") {
+  PROCESS_INFORMATION info;
+  if (!StartProgram(commandLine, directory, environment, info)) return 0xDEADBEEF;
+  return EndOfProgram(info, commandLine);
 }
 
 // Takes the value of "--NAME=value" into `value` (as a full path) when `argument` is that option.
