@@ -11,16 +11,15 @@ namespace platform {
 
 // Calls `step(done, left)` until all `size` bytes are done. A step works on the `left` bytes from
 // offset `done` and returns how many it did, or -1 with errno set; one that a signal broke off is
-// made again, any other failure ends the loop with false.
+// made again, any other failure ends the loop with false. So does a step that does nothing: asking
+// again would only loop forever.
 template <typename Step>
 bool AllBytes(std::uint32_t size, Step step) {
   std::uint32_t done = 0;
   while (done < size) {
     const ssize_t n = step(done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
     done += static_cast<std::uint32_t>(n);
   }
   return true;
