@@ -32,6 +32,13 @@ MarkerScan StartMarkerScan() {
 std::uint32_t FeedMarkerScan(MarkerScan& scan, const std::uint8_t* bytes, std::uint32_t size) {
   std::uint32_t k = scan.matched;
   for (std::uint32_t i = 0; i < size; ++i) {
+    if (k == 0) {
+      // Nothing matched: only the pattern's first byte can start a match, and the library finds
+      // it many bytes at a time (a byte-wise pass cost the build about a twentieth of its time).
+      const void* first = std::memchr(bytes + i, scan.pattern[0], size - i);
+      if (first == nullptr) break;
+      i = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(first) - bytes);
+    }
     while (k > 0 && bytes[i] != scan.pattern[k]) k = scan.fallback[k];
     if (bytes[i] == scan.pattern[k]) ++k;
     if (k == scan.patternSize) {

@@ -27,6 +27,15 @@ TEST(MarkerScanTest, FindsTheMarkerAcrossEveryPieceBoundary) {
   }
 }
 
+TEST(MarkerScanTest, MarkersFarApartInLargePieces) {
+  // Long stretches with no "<" and long stretches of near starts, with markers at both ends.
+  const std::string data = kMarker + std::string(100000, 'x') + kMarker + std::string(50000, '<') +
+                           std::string(3000, 'i') + "<iiiiiiiiiii" + kMarker;
+  for (std::size_t piece : {data.size(), std::size_t{65536}, std::size_t{4096}, std::size_t{13}}) {
+    EXPECT_EQ(CountInPieces(data, piece), 3u) << "pieces of " << piece;
+  }
+}
+
 TEST(MarkerScanTest, NearMissesAreNotCounted) {
   EXPECT_EQ(CountInPieces("<iiiiiiiiii>", 3), 0u);    // ten "i"
   EXPECT_EQ(CountInPieces("<iiiiiiiiiiii>", 3), 0u);  // twelve "i"
