@@ -344,15 +344,15 @@ constexpr std::uint32_t kLongestMatchBits = 1 + 7 + 8 + 8 + 6;
 // Stops at the end code (true), or (false) when the batch is full or fewer than 16 delivered bytes
 // remain. Output can reach past the batch by at most two literals and a longest match, which the
 // window's overshoot takes.
-inline bool DecodeBinaryTokens(const ExplodeState& state, const DecoderTables& tables, BitReader& reader,
-                               std::uint8_t* window, std::uint32_t& output) {
+template <std::uint32_t kDictionaryBits>
+bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
   std::uint64_t bits = reader.bits;
   std::uint32_t count = reader.count;
   std::uint32_t input = reader.position;
   const std::uint8_t* const inputBuffer = reader.input;
   const std::uint32_t inputEnd = reader.available;
-  const std::uint32_t dictionaryBits = state.dictionaryBits;
-  const std::uint32_t* const matchEntries = tables.matchEntries[dictionaryBits - kMinDictionaryBits];
+  const std::uint32_t dictionaryBits = kDictionaryBits;
+  const std::uint32_t* const matchEntries = tables.matchEntries[kDictionaryBits - kMinDictionaryBits];
   std::uint32_t position = output;
   bool ended = false;
   for (;;) {
@@ -463,7 +463,11 @@ Stop DecodeTokens(ExplodeState& state, BitReader& reader, std::uint8_t* window, 
     // Tokens that cannot run out of input are decoded without checks, several per refill.
     const bool safe = reader.count >= kSafeTokenBits;
     if (state.literalMode == kLiteralBinary) {
-      if (DecodeBinaryTokens(state, tables, reader, window, output)) return Stop::kEnd;
+      // One copy of the loop per dictionary size, so that its table and low-bit count are constants.
+      const bool ended = state.dictionaryBits == 4   ? DecodeBinaryTokens<4>(tables, reader, window, output)
+                         : state.dictionaryBits == 5 ? DecodeBinaryTokens<5>(tables, reader, window, output)
+                                                     : DecodeBinaryTokens<6>(tables, reader, window, output);
+      if (ended) return Stop::kEnd;
     }
     while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeBatch) {
       // Unchecked decoding cannot run out: a token that stores nothing is the end code.
