@@ -226,8 +226,11 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
   state.indexedUpTo = last + 1;
 }
 
+// The two bytes at `position`, the first in the low half (one little-endian load).
 inline std::uint32_t PairAt(const std::uint8_t* window, std::uint32_t position) {
-  return window[position] | std::uint32_t{window[position + 1]} << 8;
+  std::uint16_t pair;
+  std::memcpy(&pair, window + position, sizeof pair);
+  return pair;
 }
 
 // The nearest position from `lowest` to p - 2 whose two bytes are p's, provided it lies within the
