@@ -386,7 +386,7 @@ bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uin
       distance = ((matchEntry >> kMatchEntryBase) & 0xFFF) + low;
       length = matchEntry >> kMatchEntryLength;
       bits >>= total;
-      count -= matchEntry & kMatchEntryTotalMask;
+      count -= total;
     } else {
       // A long length code with its extra bits, a far distance code, or the end code.
       const std::uint32_t lengthEntry = tables.lengthEntries[(bits >> 1) & 0xFF];
