@@ -604,30 +604,41 @@ TEST_F(Scenario, AnotherProcessCannotChangeWhatRuns) {
   const std::string hostileScript = work_ + "\\hostile.ini";
   WriteBytes(hostileScript, testpkg::ToBytes(Script("FileName=hostile.exe", {"setup.exe,f", "hostile.exe,h"})));
 
+  // A handle that another process keeps open on the program for writing until the install ends.
+  HANDLE heldOpen = INVALID_HANDLE_VALUE;
   struct Attack {
     const char* name;
     std::function<bool(const std::string& folder)> change;  // one attempt; true once made
-    bool stopsTheInstall;
+    const char* failure;  // the reason the install stops with, or null: it runs the package's program
   };
+  const char* const kChanged = "setup.exe was changed by another process after it was extracted";
   const Attack attacks[] = {
       {"script edited, a program planted",
        [&](const std::string& folder) {
          return CopyFileA(hostileScript.c_str(), (folder + "SetupQor.ini").c_str(), FALSE) &&
                 CopyFileA(hostilePath.c_str(), (folder + "hostile.exe").c_str(), FALSE);
        },
-       false},
+       nullptr},
       {"program overwritten in place",
        [](const std::string& folder) {
          return CopyFileA(hostilePath.c_str(), (folder + "setup.exe").c_str(), FALSE) != FALSE;
        },
-       true},
+       kChanged},
       {"program moved aside and another put in its place",
        [](const std::string& folder) {
          const std::string program = folder + "setup.exe";
          return MoveFileExA(program.c_str(), (folder + "aside.exe").c_str(), 0) &&
                 CopyFileA(hostilePath.c_str(), program.c_str(), FALSE);
        },
-       true},
+       kChanged},
+      // It could write the program after the comparison; so the installer does not start it.
+      {"program held open for writing",
+       [&](const std::string& folder) {
+         heldOpen = CreateFileA((folder + "setup.exe").c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+         return heldOpen != INVALID_HANDLE_VALUE;
+       },
+       "setup.exe cannot be locked: another process holds it open"},
   };
   for (const Attack& attack : attacks) {
     CleanTemp();
@@ -651,15 +662,16 @@ TEST_F(Scenario, AnotherProcessCannotChangeWhatRuns) {
     EXPECT_TRUE(changed) << attack.name << ": the change could not be made while the install was held";
     log.ReadToEnd(install.hProcess);
     const DWORD status = EndOfProgram(install, command);
+    if (heldOpen != INVALID_HANDLE_VALUE) CloseHandle(heldOpen);
+    heldOpen = INVALID_HANDLE_VALUE;
 
     EXPECT_FALSE(Exists(work_ + "\\hostile-ran.txt")) << attack.name;
-    if (attack.stopsTheInstall) {
+    if (attack.failure != nullptr) {
       EXPECT_EQ(status, kFailed) << attack.name;
       EXPECT_FALSE(Exists(work_ + "\\finisher.log")) << attack.name;
-      // Caught by the comparison with the package (the planted program has a version block too).
-      EXPECT_NE(log.Text().find("failed: error code 3: setup.exe was changed by another process after it was "
-                                "extracted\r\n"),
-                std::string::npos)
+      // Caught before the program starts (the planted program has a version block too, so only the
+      // comparison with the package tells it apart).
+      EXPECT_NE(log.Text().find(std::string("failed: error code 3: ") + attack.failure + "\r\n"), std::string::npos)
           << attack.name << "\n" << log.Text();
     } else {
       EXPECT_EQ(status, 0u) << log.Text();
