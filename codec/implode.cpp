@@ -205,23 +205,11 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
   const std::uint8_t* window = state.window;
   for (std::uint32_t q = state.indexedUpTo; q <= last; ++q) {
     const std::uint64_t word = Word64(window + q);
-    for (std::uint32_t level = 0; level < kLongestLevel; ++level) {
+    for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
       std::uint16_t& lastOfHash = state.chainLast[level][ChainHash(word, level)];
       state.chainPrevious[level][q] = lastOfHash;
       lastOfHash = static_cast<std::uint16_t>(q);
     }
-    const std::uint32_t hash = ChainHash(word, kLongestLevel);
-    const std::uint16_t lastOfHash = state.chainLast[kLongestLevel][hash];
-    state.chainPrevious[kLongestLevel][q] = lastOfHash;
-    state.chainLast[kLongestLevel][hash] = static_cast<std::uint16_t>(q);
-    // An empty chain starts here. Linking from "none" writes position 0's upward link, which no
-    // search reads (the lowest position in reach is at least 1). A chain that goes on keeps its
-    // lowest position: the write goes to the spare entry instead, with no branch to mispredict
-    // (new chains start at unforeseeable places).
-    state.longestNext[lastOfHash] = static_cast<std::uint16_t>(q);
-    state.longestNext[q] = 0;
-    const std::uint32_t goesOn = 0u - ((lastOfHash + 0xFFFFu) >> 16);  // all ones unless lastOfHash is 0
-    state.longestFirst[(hash & ~goesOn) | (kChainHashSize & goesOn)] = static_cast<std::uint16_t>(q);
   }
   state.indexedUpTo = last + 1;
 }
@@ -279,39 +267,10 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
     SlidePositions(previous, added);
     SlidePositions(state.chainLast[level], kChainHashSize);
   }
-  std::memmove(state.longestNext, state.longestNext + kImplodeBlock, kept * sizeof state.longestNext[0]);
-  SlidePositions(state.longestNext, added);
-  SlidePositions(state.longestFirst, kChainHashSize);
   state.indexedUpTo -= kImplodeBlock;
   // Positions not yet added that leave the window are never searched for again.
   state.pairsUpTo = state.pairsUpTo > kImplodeBlock ? state.pairsUpTo - kImplodeBlock : 0;
   state.windowOffset += kImplodeBlock;
-}
-
-// Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
-// them share p's first four bytes, so they lie on p's 4-byte chain from its lowest position in
-// reach up to c0: test them in that order. In runs the first one nearly always matches.
-std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest) {
-  const std::uint8_t* window = state.window;
-  const std::uint64_t word = Word64(window + p);
-  const std::uint32_t hash = ChainHash(word, kLongestLevel);
-  std::uint32_t c = state.longestFirst[hash];
-  if (c == 0) {
-    // The chain's lowest position has left the window: walk down to the lowest one in reach.
-    c = c0;
-    const std::uint16_t* previous = state.chainPrevious[kLongestLevel];
-    while (previous[c] >= lowest) c = previous[c];
-  }
-  // The lowest position in reach only grows, so positions passed over here stay out of reach.
-  while (c < lowest) c = state.longestNext[c];
-  state.longestFirst[hash] = static_cast<std::uint16_t>(c);
-  for (; c < c0; c = state.longestNext[c]) {
-    if (Word64(window + c) == word && window[c + kImplodeMaxMatch - 1] == window[p + kImplodeMaxMatch - 1] &&
-        MatchLength(window + c, window + p, 0) == kImplodeMaxMatch) {
-      return c;
-    }
-  }
-  return c0;
 }
 
 // How many bytes from `from` on equal `byte`, counting at most `cap`. May read up to 7 bytes past
@@ -343,6 +302,60 @@ inline std::uint32_t RunStart(const std::uint8_t* window, std::uint32_t from, st
   }
   while (s > lowest && window[s - 1] == static_cast<std::uint8_t>(pattern)) --s;
   return s;
+}
+
+// Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
+// them share p's first four bytes, so they lie on p's 4-byte chain below c0, down to the lowest
+// position in reach; the walk down that chain is bounded by the dictionary size. `run` is how many
+// of p's bytes repeat its first one (0 when fewer than four do, as in ExtendMatch).
+//
+// In a run every candidate lies in a run of the same byte, and each such run holds at most one
+// position that can match (see ExtendMatch): the walk goes down a run at a time, keeping the last
+// match. Otherwise the chain is collected and tested from its far end, where in a repeating pattern
+// the first test nearly always matches.
+std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest,
+                                std::uint32_t run) {
+  const std::uint8_t* window = state.window;
+  const std::uint64_t word = Word64(window + p);
+  const std::uint16_t* previous = state.chainPrevious[kLongestLevel];
+  if (run != 0) {
+    const std::uint64_t runPattern = (word & 0xFF) * 0x0101010101010101ull;
+    std::uint32_t farthest = c0;
+    std::uint32_t c = c0;
+    while (c >= lowest) {
+      if (((Word64(window + c) ^ word) & PrefixMask(4)) != 0) {
+        c = previous[c];
+        continue;
+      }
+      // c is the run's highest position on the chain: c0, whose own run is p's, or one whose run is
+      // four bytes. Nearer positions of a run repeat the byte less often.
+      const std::uint32_t start = RunStart(window, c, runPattern, lowest);
+      if (run == kImplodeMaxMatch) {
+        // p is 516 times one byte: the run's start matches if 516 of its bytes are that byte.
+        if (c - start + RunLength(window, c, runPattern, kImplodeMaxMatch) >= kImplodeMaxMatch) farthest = start;
+      } else {
+        // Only the position whose run is exactly p's can match all of p.
+        const std::uint32_t k = RunLength(window, c, runPattern, run + 1);
+        if (k <= run && c - start >= run - k) {
+          const std::uint32_t candidate = c - (run - k);
+          if (MatchLength(window + candidate, window + p, run) == kImplodeMaxMatch) farthest = candidate;
+        }
+      }
+      c = previous[start];
+    }
+    return farthest;
+  }
+  std::uint16_t* candidates = state.farthestCandidates;
+  std::uint32_t count = 0;
+  for (std::uint32_t c = previous[c0]; c >= lowest; c = previous[c]) candidates[count++] = static_cast<std::uint16_t>(c);
+  while (count > 0) {
+    const std::uint32_t c = candidates[--count];
+    if (Word64(window + c) == word && window[c + kImplodeMaxMatch - 1] == window[p + kImplodeMaxMatch - 1] &&
+        MatchLength(window + c, window + p, 0) == kImplodeMaxMatch) {
+      return c;
+    }
+  }
+  return c0;
 }
 
 // Goes on with a search at p that has found `best` bytes at bestPosition, every candidate nearer
@@ -420,7 +433,7 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
     }
     if (!better) break;
   }
-  if (best == kImplodeMaxMatch) bestPosition = FarthestFullMatch(state, p, bestPosition, lowest);
+  if (best == kImplodeMaxMatch) bestPosition = FarthestFullMatch(state, p, bestPosition, lowest, run);
   state.matchDistance = p - bestPosition - 1;
   return best;
 }
@@ -562,7 +575,6 @@ void RunPasses(ImplodeState& state) {
       // them move down with the window unadded: their links start as "none".
       for (std::uint32_t q = kImplodeBlock; q < p; ++q) {
         for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][q] = 0;
-        state.longestNext[q] = 0;
       }
     }
     IndexPositions(state, limit);
@@ -603,7 +615,6 @@ ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, Implode
   // coding a short file.
   std::memset(state->window, 0, sizeof state->window);
   std::memset(state->chainLast, 0, sizeof state->chainLast);
-  std::memset(state->longestFirst, 0, sizeof state->longestFirst);
   // Any entry would do for the two-byte lookup (see NearPair), but it reads only values it set.
   std::memset(state->pairLatest, 0, sizeof state->pairLatest);
   state->windowOffset = 0;

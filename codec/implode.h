@@ -33,7 +33,7 @@ constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
 // to the next lower one whose prefix of that length has the same hash. (A third level for 8-byte
 // prefixes shortened the searches for long matches less than it cost to keep for every position.)
 constexpr std::uint32_t kSearchLevels = 2;
-constexpr std::uint32_t kChainHashBits = 13;
+constexpr std::uint32_t kChainHashBits = 12;
 constexpr std::uint32_t kChainHashSize = 1u << kChainHashBits;
 
 // The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
@@ -69,11 +69,9 @@ struct ImplodeState {
   std::uint32_t indexedUpTo;                                        // next position to add
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
   std::uint16_t chainLast[kSearchLevels][kChainHashSize];          // per level and hash: highest position
-  // The 4-byte level also links upward, so that the farthest of several 516-byte matches is found
-  // from the far end: per position the next higher one with the same hash, and per hash the lowest
-  // position not yet known to be out of reach (0 once it has left the window: found again on use).
-  std::uint16_t longestNext[kImplodeWindowSize];
-  std::uint16_t longestFirst[kChainHashSize + 1];  // the last entry takes the writes for chains that go on
+  // Scratch for finding the farthest of several 516-byte matches: the 4-byte chain below the nearest
+  // one, down to the lowest position in reach, so that it can be tested from the far end.
+  std::uint16_t farthestCandidates[kImplodeBlock];
   // Two-byte repetitions, looked up by the two bytes themselves: per pair the latest position added
   // that starts with it, as a stream offset modulo 256 (a two-byte match reaches 256 back at most,
   // so that tells the position whenever it is in reach). Positions are added in order, shortly

@@ -177,8 +177,9 @@ TEST(ReferenceEncoder, SameBytesWhereTheSearchShortcutsMatter) {
   samples.push_back({"random", codec_test::RandomBytes(40000, 33)});
   samples.push_back({"mutated repeats", MutatedRepeats(60000, 34)});
   samples.push_back({"mutated repeats 2", MutatedRepeats(30000, 35)});
-  // Matches that end just before, at and just past 516 bytes, at many distances.
-  for (std::size_t period : {513u, 514u, 515u, 516u, 517u, 518u}) {
+  // Matches that end just before, at and just past 516 bytes, at many distances; and short periods,
+  // where every candidate of the same phase reaches 516 bytes.
+  for (std::size_t period : {2u, 4u, 513u, 514u, 515u, 516u, 517u, 518u}) {
     Bytes bytes = codec_test::Periodic(12000, period, static_cast<std::uint32_t>(period));
     for (std::size_t i = period * 3 + 7; i < bytes.size(); i += 1013) bytes[i] ^= 0x5A;
     samples.push_back({"period " + std::to_string(period) + " with changes", bytes});
