@@ -103,6 +103,11 @@ inline void PutMatch(ImplodeState& state, std::uint32_t length, std::uint32_t di
           state.distanceCodeValues[part] | (low << state.distanceCodeBits[part]));
 }
 
+// How far past the end of the data a last pass reads at most: a comparison or run count from a
+// position before the end counts up to 516 bytes, reading whole words (the up to 7 bytes it reads
+// beyond those do not count).
+constexpr std::uint32_t kFarthestRead = kImplodeMaxMatch + 8;
+
 // Groups the positions first..last by pair hash with a counting sort; each group lists its
 // positions in ascending order and bucketStart points at each group's first entry. Only the last
 // pass needs this: the candidates are found through the search index, and what the sort leaves in
@@ -564,11 +569,13 @@ void RunPasses(ImplodeState& state) {
       first = p - dictionary;
     }
     // Only the last pass's comparisons can run past the data into the sorted entries, so only the
-    // last pass sorts, before its positions enter the index. One byte of an earlier sort still
-    // counts: when the last pass ends at window index 8707 (4096 dictionary, a last block of 4095
-    // bytes), its sort takes the pair of that position from the first sorted entry as the previous
-    // pass left it. So the other passes leave that entry as their sort would have.
-    if (inputEnded) SortPositions(state, first, limit);
+    // last pass sorts, before its positions enter the index, and only when its data ends near
+    // enough to the sorted entries for those reads to reach them (short inputs never do). One byte
+    // of an earlier sort still counts: when the last pass ends at window index 8707 (4096
+    // dictionary, a last block of 4095 bytes), its sort takes the pair of that position from the
+    // first sorted entry as the previous pass left it. So the other passes leave that entry as
+    // their sort would have.
+    if (inputEnded && limit + kFarthestRead >= kSortedPositionsOffset) SortPositions(state, first, limit);
     if (pass == 0) {
       state.indexedUpTo = state.pairsUpTo = p;
       // With a 4096-byte dictionary the first pass adds positions from 4612 on, and the 516 below
