@@ -200,7 +200,7 @@ inline std::uint32_t LevelFor(std::uint32_t length) {
 static_assert(kLevelBytes[kLongestLevel] <= 4, "a level's prefix must fit the 32-bit hash");
 inline std::uint32_t ChainHash(std::uint64_t word, std::uint32_t level) {
   const auto prefix = static_cast<std::uint32_t>(word & PrefixMask(kLevelBytes[level]));
-  return (prefix * 2654435761u) >> (32 - kChainHashBits);
+  return (prefix * 2654435761u) >> (32 - kChainHashBits[level]);
 }
 
 // Adds the positions from indexedUpTo to `last` to every level's chains. Each position is added in
@@ -270,7 +270,7 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
     std::uint16_t* previous = state.chainPrevious[level];
     std::memmove(previous, previous + kImplodeBlock, kept * sizeof previous[0]);
     SlidePositions(previous, added);
-    SlidePositions(state.chainLast[level], kChainHashSize);
+    SlidePositions(state.chainLast[level], ChainHashSize(level));
   }
   state.indexedUpTo -= kImplodeBlock;
   // Positions not yet added that leave the window are never searched for again.
@@ -423,10 +423,9 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
         c = previous[start];
       }
     } else {
+      while (c >= bestPosition) c = previous[c];
       for (; c >= lowest; c = previous[c]) {
-        if (c >= bestPosition || window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) {
-          continue;
-        }
+        if (window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) continue;
         const std::uint32_t n = MatchLength(window + c, window + p, prefix);
         if (n > best) {
           best = n;
@@ -621,7 +620,9 @@ ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, Implode
   // written before they are read, so they are left as they are: clearing them would cost more than
   // coding a short file.
   std::memset(state->window, 0, sizeof state->window);
-  std::memset(state->chainLast, 0, sizeof state->chainLast);
+  for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
+    std::memset(state->chainLast[level], 0, ChainHashSize(level) * sizeof state->chainLast[level][0]);
+  }
   // Any entry would do for the two-byte lookup (see NearPair), but it reads only values it set.
   std::memset(state->pairLatest, 0, sizeof state->pairLatest);
   state->windowOffset = 0;

@@ -33,8 +33,11 @@ constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
 // to the next lower one whose prefix of that length has the same hash. (A third level for 8-byte
 // prefixes shortened the searches for long matches less than it cost to keep for every position.)
 constexpr std::uint32_t kSearchLevels = 2;
-constexpr std::uint32_t kChainHashBits = 12;
-constexpr std::uint32_t kChainHashSize = 1u << kChainHashBits;
+// Hash bits per level. Every search starts on the 3-byte level, where fewer collisions pay; the
+// 4-byte level does better with fewer heads, which every block slides and every file clears.
+constexpr std::uint32_t kChainHashBits[kSearchLevels] = {13, 12};
+constexpr std::uint32_t kMaxChainHashSize = 1u << 13;
+constexpr std::uint32_t ChainHashSize(std::uint32_t level) { return 1u << kChainHashBits[level]; }
 
 // The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
 // the coding depends on (the window with the sorted positions, the chain heads and the two-byte
@@ -68,7 +71,7 @@ struct ImplodeState {
   // stands for "none", which no search can reach.
   std::uint32_t indexedUpTo;                                        // next position to add
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
-  std::uint16_t chainLast[kSearchLevels][kChainHashSize];          // per level and hash: highest position
+  std::uint16_t chainLast[kSearchLevels][kMaxChainHashSize];       // per level and hash: highest position
   // Scratch for finding the farthest of several 516-byte matches: the 4-byte chain below the nearest
   // one, down to the lowest position in reach, so that it can be tested from the far end.
   std::uint16_t farthestCandidates[kImplodeBlock];
