@@ -42,11 +42,12 @@ struct DecoderTables {
 // A match entry: the bits of the whole token (flag, codes, extra and low bits; at most 19), where
 // the low bits start (at most 13), the distance without its low bits (high part shifted past them,
 // plus 1), and the length. The distance is then the base plus the token's bits from the low bits'
-// start to its end, so decoding a match takes a few shifts and masks.
+// start to its end, so decoding a match takes a few shifts and masks. Bit 5 stays clear, so that
+// the entry's low 6 bits, which a 64-bit shift takes as its count, are the token's bits.
 constexpr std::uint32_t kMatchEntryTotalMask = 0x1F;
-constexpr std::uint32_t kMatchEntryLowShift = 5;     // 4 bits
-constexpr std::uint32_t kMatchEntryBase = 9;         // 12 bits
-constexpr std::uint32_t kMatchEntryLength = 21;      // 10 bits
+constexpr std::uint32_t kMatchEntryLowShift = 6;     // 4 bits
+constexpr std::uint32_t kMatchEntryBase = 10;        // 12 bits
+constexpr std::uint32_t kMatchEntryLength = 22;      // 10 bits
 constexpr std::uint32_t kMatchEntryIndexBits = 12;
 
 // Enters a prefix code into a lookup table indexed by the next stream bits: every index whose low
@@ -379,13 +380,19 @@ bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uin
     }
     std::uint32_t length;
     std::uint32_t distance;
-    const std::uint32_t matchEntry = matchEntries[(bits >> 1) & ((1u << kMatchEntryIndexBits) - 1)];
+    // The 12 bits after the flag index the table; taken in place, they are already twice the
+    // index, so the entry's byte offset is one doubling away (one step less between the rounds).
+    std::uint32_t matchEntry;
+    std::memcpy(&matchEntry,
+                reinterpret_cast<const std::uint8_t*>(matchEntries) +
+                    ((bits & (((1u << kMatchEntryIndexBits) - 1) << 1)) << 1),
+                sizeof matchEntry);
     if (matchEntry != 0) {
       const std::uint32_t total = matchEntry & kMatchEntryTotalMask;
       const auto low = static_cast<std::uint32_t>((bits & ~(~0ull << total)) >> ((matchEntry >> kMatchEntryLowShift) & 0xF));
       distance = ((matchEntry >> kMatchEntryBase) & 0xFFF) + low;
       length = matchEntry >> kMatchEntryLength;
-      bits >>= total;
+      bits >>= matchEntry & 63;
       count -= total;
     } else {
       // A long length code with its extra bits, a far distance code, or the end code.
