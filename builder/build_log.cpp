@@ -18,6 +18,14 @@ std::size_t CharacterStart(const char* text, std::size_t at) {
   return (static_cast<unsigned char>(text[at - back]) & 0xC0) == 0xC0 ? at - back : at;
 }
 
+// Moves a cut at `at` in the `length` characters of `text` forward past the end of the UTF-8
+// sequence it falls in: the other side of the same rule.
+std::size_t CharacterEnd(const char* text, std::size_t at, std::size_t length) {
+  if (CharacterStart(text, at) == at) return at;
+  while (at < length && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+  return at;
+}
+
 }  // namespace
 
 // Only the builder's own formats come here, each with at most one "%s", so no text of the packing
@@ -48,11 +56,7 @@ std::string FormatLogLine(const char* format, const char* argument) {
     // The start of a path names its place, the end its file: keep both.
     const std::size_t room = capacity - fixed - (sizeof kEllipsis - 1);
     const std::size_t head = CharacterStart(argument, room / 2);
-    // A tail that would begin inside a character begins after it instead.
-    std::size_t from = argumentLength - (room - room / 2);
-    if (CharacterStart(argument, from) != from) {
-      while (from < argumentLength && (static_cast<unsigned char>(argument[from]) & 0xC0) == 0x80) ++from;
-    }
+    const std::size_t from = CharacterEnd(argument, argumentLength - (room - room / 2), argumentLength);
     put(argument, head);
     put(kEllipsis, sizeof kEllipsis - 1);
     put(argument + from, argumentLength - from);

@@ -352,7 +352,6 @@ bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uin
   std::uint32_t input = reader.position;
   const std::uint8_t* const inputBuffer = reader.input;
   const std::uint32_t inputEnd = reader.available;
-  const std::uint32_t dictionaryBits = kDictionaryBits;
   const std::uint32_t* const matchEntries = tables.matchEntries[kDictionaryBits - kMinDictionaryBits];
   std::uint32_t position = output;
   bool ended = false;
@@ -410,7 +409,7 @@ bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uin
         break;
       }
       length = value + 2;
-      const std::uint32_t lowBits = length == 2 ? 2 : dictionaryBits;
+      const std::uint32_t lowBits = length == 2 ? 2 : kDictionaryBits;
       const std::uint32_t distanceEntry = tables.distanceEntries[afterLength & 0xFF];
       const std::uint32_t partBits = distanceEntry & 0xFF;
       const std::uint32_t distanceBits = partBits + lowBits;
