@@ -49,6 +49,8 @@ constexpr std::uint32_t kMatchEntryLowShift = 6;     // 4 bits
 constexpr std::uint32_t kMatchEntryBase = 10;        // 12 bits
 constexpr std::uint32_t kMatchEntryLength = 22;      // 10 bits
 constexpr std::uint32_t kMatchEntryIndexBits = 12;
+static_assert(1 + kMatchEntryIndexBits + kMaxDictionaryBits <= kMatchEntryTotalMask,
+              "a whole token's bits must fit below bit 5 of its entry");
 
 // Enters a prefix code into a lookup table indexed by the next stream bits: every index whose low
 // `bits` bits are the code.

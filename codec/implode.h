@@ -35,8 +35,9 @@ constexpr std::uint32_t kSortedPositionsOffset = kImplodeWindowSize;
 constexpr std::uint32_t kSearchLevels = 2;
 // Hash bits per level. Every search starts on the 3-byte level, where fewer collisions pay; the
 // 4-byte level does better with fewer heads, which every block slides and every file clears.
-constexpr std::uint32_t kChainHashBits[kSearchLevels] = {13, 12};
-constexpr std::uint32_t kMaxChainHashSize = 1u << 13;
+constexpr std::uint32_t kMaxChainHashBits = 13;
+constexpr std::uint32_t kChainHashBits[kSearchLevels] = {kMaxChainHashBits, 12};
+constexpr std::uint32_t kMaxChainHashSize = 1u << kMaxChainHashBits;
 constexpr std::uint32_t ChainHashSize(std::uint32_t level) { return 1u << kChainHashBits[level]; }
 
 // The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
@@ -73,7 +74,8 @@ struct ImplodeState {
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
   std::uint16_t chainLast[kSearchLevels][kMaxChainHashSize];       // per level and hash: highest position
   // Scratch for finding the farthest of several 516-byte matches: the 4-byte chain below the nearest
-  // one, down to the lowest position in reach, so that it can be tested from the far end.
+  // one, down to the lowest position in reach (fewer positions than the dictionary holds), so that
+  // it can be tested from the far end.
   std::uint16_t farthestCandidates[kImplodeBlock];
   // Two-byte repetitions, looked up by the two bytes themselves: per pair the latest position added
   // that starts with it, as a stream offset modulo 256 (a two-byte match reaches 256 back at most,
