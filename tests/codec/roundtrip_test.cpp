@@ -241,6 +241,31 @@ TEST(ReferenceEncoder, SameBytesWhereTheLastPositionsHashBytesPastTheData) {
   }
 }
 
+TEST(ReferenceEncoder, SortedEntriesDecideBetweenMatchesThatRunPastTheData) {
+  // 3584 bytes, dictionary 4096: one pass whose data ends at window index 8196, 512 zero bytes
+  // before the sorted entries. The lowest pair hash is that of the two zeros at offset 0 (window
+  // index 4612), so the first sorted entry's low byte is 0x04. From offset 3581 the last three bytes
+  // 01 02 03, the zeros and that byte make 516 bytes: the candidate at offset 700 (01 02 03, 512
+  // zeros, 0x04) matches them all and wins over the farther one at offset 100 (01 02 03, 520
+  // zeros), which matches 515. Had the sort not been made, a zero would stand there and the
+  // farther candidate would win instead.
+  Bytes input = codec_test::Unrepeating(3584);
+  auto place = [&](std::size_t offset, std::initializer_list<std::uint8_t> bytes, std::size_t zeros) {
+    for (std::uint8_t byte : bytes) input[offset++] = byte;
+    for (; zeros > 0; --zeros) input[offset++] = 0;
+  };
+  place(0, {0x00, 0x00}, 0);
+  place(100, {0x01, 0x02, 0x03}, 520);
+  place(700, {0x01, 0x02, 0x03}, 512);
+  place(1215, {0x04}, 0);
+  place(3581, {0x01, 0x02, 0x03}, 0);
+  const Bytes stream = codec_test::Implode(input, 0, 4096);
+  ASSERT_EQ(stream, codec_test::ReferenceImplode(input, 0, 4096));
+  const auto tokens = codec_test::ParseTokens(stream);
+  ASSERT_FALSE(tokens.empty());
+  EXPECT_EQ(tokens.back(), (codec_test::Token{3581, 3, 3581 - 700, 0})) << codec_test::Describe(tokens.back());
+}
+
 TEST(ReferenceEncoder, LastPassSortReadsWhatThePreviousSortLeft) {
   // 4096 + 4095 bytes, dictionary 4096: the last pass ends at window index 8707, so its sort hashes
   // the pair of that position with the low byte of the first sorted entry as the previous pass's
