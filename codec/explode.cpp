@@ -14,6 +14,32 @@ namespace {
 // run out of input, so it is decoded without checks.
 constexpr std::uint32_t kSafeTokenBits = 1 + 7 + 8 + 8 + 6 + 8;
 
+// A match head: what the 12 bits after a match flag tell of the token, in bytes that the decoder
+// loads one by one, so that it spends no shifts and masks on taking an entry apart.
+// - total: the bits of the whole token, flag, codes, extra and low bits (at most 19); 0 when the
+//   head does not fit the 12 bits, and for the end code;
+// - toTop: 64 - total, the left shift that puts the token's last bit at the top of the buffer;
+// - keepShift: 64 - the number of low distance bits (2 for length 2, else the dictionary size), the
+//   right shift that then leaves exactly the low bits;
+// - length: the match length (at most 39: a head that fits has a length code of at most 10 bits
+//   with its extra bits, and the shortest distance code takes 2).
+// The distance is the base (the high part shifted past the low bits, plus 1) plus the low bits.
+constexpr std::uint32_t kMatchIndexBits = 12;
+struct MatchHead {
+  std::uint8_t total;
+  std::uint8_t toTop;
+  std::uint8_t keepShift;
+  std::uint8_t length;
+};
+
+// The heads and bases of one dictionary size, side by side so that one pointer reaches both. The
+// decoder indexes them with the 12 bits in place behind the flag, which are twice the index: the
+// head lies at twice those bits in bytes, the base at once.
+struct MatchTable {
+  MatchHead heads[1u << kMatchIndexBits];
+  std::uint16_t bases[1u << kMatchIndexBits];
+};
+
 // The code tables of the decoder, the same for every stream: built once per process and shared
 // read-only by all decoders, so that a stream costs no table set-up however short it is.
 struct DecoderTables {
@@ -33,24 +59,10 @@ struct DecoderTables {
   // distance -> high part << 8 | bits of its code.
   std::uint32_t lengthEntries[256];
   std::uint16_t distanceEntries[256];
-  // Whole match heads in one lookup, per dictionary size (4, 5, 6 low bits): the 12 bits after a
-  // match flag -> the length code, its extra bits and the distance code when they fit those 12 bits
-  // (most matches), else 0. Fields: kMatchEntry* below.
-  std::uint32_t matchEntries[kMaxDictionaryBits - kMinDictionaryBits + 1][1u << 12];
+  // Whole match heads in one lookup, per dictionary size (4, 5, 6 low bits), for the heads that fit
+  // the 12 bits after the flag (most matches).
+  MatchTable matchTables[kMaxDictionaryBits - kMinDictionaryBits + 1];
 };
-
-// A match entry: the bits of the whole token (flag, codes, extra and low bits; at most 19), where
-// the low bits start (at most 13), the distance without its low bits (high part shifted past them,
-// plus 1), and the length. The distance is then the base plus the token's bits from the low bits'
-// start to its end, so decoding a match takes a few shifts and masks. Bit 5 stays clear, so that
-// the entry's low 6 bits, which a 64-bit shift takes as its count, are the token's bits.
-constexpr std::uint32_t kMatchEntryTotalMask = 0x1F;
-constexpr std::uint32_t kMatchEntryLowShift = 6;     // 4 bits
-constexpr std::uint32_t kMatchEntryBase = 10;        // 12 bits
-constexpr std::uint32_t kMatchEntryLength = 22;      // 10 bits
-constexpr std::uint32_t kMatchEntryIndexBits = 12;
-static_assert(1 + kMatchEntryIndexBits + kMaxDictionaryBits <= kMatchEntryTotalMask,
-              "a whole token's bits must fit below bit 5 of its entry");
 
 // Enters a prefix code into a lookup table indexed by the next stream bits: every index whose low
 // `bits` bits are the code.
@@ -85,23 +97,25 @@ void BuildLengthAndDistanceTables(DecoderTables& tables) {
     tables.distanceEntries[next] = static_cast<std::uint16_t>((part << 8) | DistanceCodes[part].bits);
   }
   for (std::uint32_t dictionaryBits = kMinDictionaryBits; dictionaryBits <= kMaxDictionaryBits; ++dictionaryBits) {
-    std::uint32_t* entries = tables.matchEntries[dictionaryBits - kMinDictionaryBits];
-    for (std::uint32_t next = 0; next < (1u << kMatchEntryIndexBits); ++next) {
+    MatchTable& table = tables.matchTables[dictionaryBits - kMinDictionaryBits];
+    for (std::uint32_t next = 0; next < (1u << kMatchIndexBits); ++next) {
       const LengthCode& length = LengthCodes[tables.lengthTable[next & 0xFF]];
       const std::uint32_t headBits = length.bits + length.extraBits;
-      entries[next] = 0;
-      if (headBits > kMatchEntryIndexBits) continue;
+      table.heads[next] = MatchHead{};
+      table.bases[next] = 0;
+      if (headBits > kMatchIndexBits) continue;
       const std::uint32_t value = length.base + ((next >> length.bits) & ((1u << length.extraBits) - 1));
       if (value == kEndCodeValue) continue;
       // Past the head only 12 - headBits of the index's bits are the stream's; the lookup sees zeros
       // above them, which decide nothing about a code that fits in the rest.
       const std::uint32_t part = tables.distanceTable[(next >> headBits) & 0xFF];
       const std::uint32_t partBits = DistanceCodes[part].bits;
-      if (headBits + partBits > kMatchEntryIndexBits) continue;
-      const std::uint32_t lowShift = 1 + headBits + partBits;
+      if (headBits + partBits > kMatchIndexBits) continue;
       const std::uint32_t lowCount = value == 0 ? 2 : dictionaryBits;
-      entries[next] = (lowShift + lowCount) | lowShift << kMatchEntryLowShift | ((part << lowCount) + 1) << kMatchEntryBase |
-                      (value + 2) << kMatchEntryLength;
+      const std::uint32_t total = 1 + headBits + partBits + lowCount;
+      table.heads[next] = MatchHead{static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(64 - total),
+                                    static_cast<std::uint8_t>(64 - lowCount), static_cast<std::uint8_t>(value + 2)};
+      table.bases[next] = static_cast<std::uint16_t>((part << lowCount) + 1);
     }
   }
 }
@@ -326,75 +340,60 @@ inline void CopyMatch(std::uint8_t* destination, std::uint32_t distance, std::ui
 // Match flags of three literals in a row (9 bits each), and a stop bit right behind them.
 constexpr std::uint64_t kThreeLiteralFlags = 1ull | 1ull << 9 | 1ull << 18;
 constexpr std::uint64_t kThreeLiteralStop = 1ull << 27;
-// The longest match: flag, 7-bit length code, 8 extra bits, 8-bit distance code, 6 low bits.
-constexpr std::uint32_t kLongestMatchBits = 1 + 7 + 8 + 8 + 6;
 
-// The tokens of binary streams while at least 16 delivered bytes are at hand, so that two top-ups
-// of the bit buffer (each takes at most 7 bytes, and reads 8) need no check. A top-up leaves at
-// least 56 bits in the buffer.
+// The unchecked state of the binary-mode loop, kept in registers while it runs.
+struct BinaryLoop {
+  std::uint64_t bits;
+  std::uint32_t count;
+  std::uint32_t input;  // next byte of inputBuffer to load
+  const std::uint8_t* inputBuffer;
+  std::uint8_t* out;  // next output byte
+};
+
+// One round of the binary-mode loop: up to three literals, then, unless there were three, a match
+// or the end code (false, with the end code's bits dropped). Takes one top-up of the bit buffer,
+// which reads 8 input bytes and moves on by at most 7, and leaves at least 56 bits; the longest
+// match after two literals takes 30 of the 38 left, so the round needs no other.
 //
-// Each round takes the literals in front of the next match flag, up to three, without a branch
-// per literal: the lowest set bit among the next three tokens' flag positions, with a stop bit
-// behind them, is the number of bits they take (0, 9, 18 or 27). Their three bytes are stored
-// whether they are literals or not; what lies past the literals is overwritten by the match that
-// follows or by the next round. When fewer than three were literals the next token is a match; at
-// least 29 bits are left, and the buffer is topped up only for the rare match that takes 30.
+// The literals in front of the next match flag are taken without a branch per literal: the lowest
+// set bit among the next three tokens' flag positions, with a stop bit behind them, is the number
+// of bits they take (0, 9, 18 or 27). Their three bytes are stored whether they are literals or
+// not; what lies past the literals is overwritten by the match that follows or by the next round.
 //
-// The decoding keeps the chain of dependent steps from one round's bits to the next short: each
-// table entry gives the number of bits to drop at once, and the token's values are worked out
-// beside that chain.
-//
-// Stops at the end code (true), or (false) when the batch is full or fewer than 16 delivered bytes
-// remain. Output can reach past the batch by at most two literals and a longest match, which the
-// window's overshoot takes.
+// A match whose head fits the table costs one lookup, and its fields are loaded rather than taken
+// apart, so that most of the round's work is loads beside the chain from one round's bits to the
+// next (on the machines measured the round was bound by arithmetic, not by that chain).
 template <std::uint32_t kDictionaryBits>
-bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
-  std::uint64_t bits = reader.bits;
-  std::uint32_t count = reader.count;
-  std::uint32_t input = reader.position;
-  const std::uint8_t* const inputBuffer = reader.input;
-  const std::uint32_t inputEnd = reader.available;
-  const std::uint32_t* const matchEntries = tables.matchEntries[kDictionaryBits - kMinDictionaryBits];
-  std::uint32_t position = output;
-  bool ended = false;
-  for (;;) {
-    if (inputEnd - input < 16 || position >= kExplodeHistory + kExplodeBatch) break;
-    bits |= LoadLittleEndian64(inputBuffer + input) << count;
-    input += (63 - count) >> 3;
-    count |= 56;
+inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& matchTable, BinaryLoop& loop) {
+  std::uint64_t bits = loop.bits;
+  std::uint32_t count = loop.count;
+  bits |= LoadLittleEndian64(loop.inputBuffer + loop.input) << count;
+  // count ^ 63 is 63 - count for the counts a buffer holds, one step shorter.
+  loop.input += (count ^ 63) >> 3;
+  count |= 56;
 
-    const auto literalBits = static_cast<std::uint32_t>(__builtin_ctzll((bits & kThreeLiteralFlags) | kThreeLiteralStop));
-    std::uint8_t* const out = window + position;
-    out[0] = static_cast<std::uint8_t>(bits >> 1);
-    out[1] = static_cast<std::uint8_t>(bits >> 10);
-    out[2] = static_cast<std::uint8_t>(bits >> 19);
-    // literalBits / 9 for the four values it can take.
-    position += (literalBits * 57) >> 9;
-    bits >>= literalBits;
-    count -= literalBits;
-    if (literalBits == 27) continue;
-
-    if (count < kLongestMatchBits) {
-      bits |= LoadLittleEndian64(inputBuffer + input) << count;
-      input += (63 - count) >> 3;
-      count |= 56;
-    }
+  const auto literalBits = static_cast<std::uint32_t>(__builtin_ctzll((bits & kThreeLiteralFlags) | kThreeLiteralStop));
+  std::uint8_t* out = loop.out;
+  out[0] = static_cast<std::uint8_t>(bits >> 1);
+  out[1] = static_cast<std::uint8_t>(bits >> 10);
+  out[2] = static_cast<std::uint8_t>(bits >> 19);
+  // literalBits / 9 for the four values it can take.
+  out += literalBits >> 3;
+  bits >>= literalBits;
+  count -= literalBits;
+  if (literalBits != 27) {
     std::uint32_t length;
     std::uint32_t distance;
-    // The 12 bits after the flag index the table; taken in place, they are already twice the
-    // index, so the entry's byte offset is one doubling away (one step less between the rounds).
-    std::uint32_t matchEntry;
-    std::memcpy(&matchEntry,
-                reinterpret_cast<const std::uint8_t*>(matchEntries) +
-                    ((bits & (((1u << kMatchEntryIndexBits) - 1) << 1)) << 1),
-                sizeof matchEntry);
-    if (matchEntry != 0) {
-      const std::uint32_t total = matchEntry & kMatchEntryTotalMask;
-      const auto low = static_cast<std::uint32_t>((bits & ~(~0ull << total)) >> ((matchEntry >> kMatchEntryLowShift) & 0xF));
-      distance = ((matchEntry >> kMatchEntryBase) & 0xFFF) + low;
-      length = matchEntry >> kMatchEntryLength;
-      bits >>= matchEntry & 63;
-      count -= total;
+    const std::uint64_t offset = bits & (((1u << kMatchIndexBits) - 1) << 1);
+    MatchHead head;
+    std::memcpy(&head, reinterpret_cast<const std::uint8_t*>(matchTable.heads) + 2 * offset, sizeof head);
+    if (head.total != 0) {
+      std::uint16_t base;
+      std::memcpy(&base, reinterpret_cast<const std::uint8_t*>(matchTable.bases) + offset, sizeof base);
+      distance = base + static_cast<std::uint32_t>((bits << head.toTop) >> head.keepShift);
+      length = head.length;
+      bits >>= head.total;
+      count -= head.total;
     } else {
       // A long length code with its extra bits, a far distance code, or the end code.
       const std::uint32_t lengthEntry = tables.lengthEntries[(bits >> 1) & 0xFF];
@@ -405,10 +404,10 @@ bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uin
       const auto extra = static_cast<std::uint32_t>((bits >> codeBits) & ((1u << extraBits) - 1));
       const std::uint32_t value = (lengthEntry >> 16) + extra;
       if (value == kEndCodeValue) {
-        bits = afterLength;
-        count -= headBits;
-        ended = true;
-        break;
+        loop.bits = afterLength;
+        loop.count = count - headBits;
+        loop.out = out;
+        return false;
       }
       length = value + 2;
       const std::uint32_t lowBits = length == 2 ? 2 : kDictionaryBits;
@@ -422,13 +421,39 @@ bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uin
     }
     // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in the
     // window; distances reaching before the first output byte read the zero history.
-    CopyMatch(window + position, distance, length);
-    position += length;
+    CopyMatch(out, distance, length);
+    out += length;
   }
-  reader.bits = bits;
-  reader.count = count;
-  reader.position = input;
-  output = position;
+  loop.bits = bits;
+  loop.count = count;
+  loop.out = out;
+  return true;
+}
+
+// The tokens of binary streams while at least 16 delivered bytes are at hand: enough for the
+// top-ups of two rounds, which run between checks.
+//
+// Stops at the end code (true), or (false) when the batch is full or fewer than 16 delivered bytes
+// remain. Output can reach past the batch by two rounds of at most two literals and a longest
+// match, which the window's overshoot takes.
+template <std::uint32_t kDictionaryBits>
+bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
+  const MatchTable& matchTable = tables.matchTables[kDictionaryBits - kMinDictionaryBits];
+  BinaryLoop loop{reader.bits, reader.count, reader.position, reader.input, window + output};
+  const std::uint32_t inputEnd = reader.available;
+  const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
+  bool ended = false;
+  while (inputEnd - loop.input >= 16 && loop.out < outLimit) {
+    if (!DecodeBinaryRound<kDictionaryBits>(tables, matchTable, loop) ||
+        !DecodeBinaryRound<kDictionaryBits>(tables, matchTable, loop)) {
+      ended = true;
+      break;
+    }
+  }
+  reader.bits = loop.bits;
+  reader.count = loop.count;
+  reader.position = loop.input;
+  output = static_cast<std::uint32_t>(loop.out - window);
   return ended;
 }
 

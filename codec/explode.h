@@ -18,12 +18,12 @@ enum ExplodeResult : std::uint32_t {
 
 // Window geometry: 4096 bytes of history (the farthest a distance reaches), then a batch of chunks
 // being produced, which leave together so that the history moves once per batch, not once per chunk.
-// Past the batch there is room for what the last token before the limit may carry the output on:
-// two literals and a longest match.
+// Past the batch there is room for what the last tokens before the limit may carry the output on:
+// the decoder checks the limit every two rounds of up to two literals and a longest match.
 constexpr std::uint32_t kExplodeHistory = 4096;
 constexpr std::uint32_t kExplodeChunk = 4096;
 constexpr std::uint32_t kExplodeBatch = 8 * kExplodeChunk;
-constexpr std::uint32_t kExplodeOvershoot = 2 + kMaxMatchLength - 1;
+constexpr std::uint32_t kExplodeOvershoot = 2 * (2 + kMaxMatchLength) - 1;
 constexpr std::uint32_t kExplodeWindowSize = kExplodeHistory + kExplodeBatch + kExplodeOvershoot;
 // Match copies move 8 or 16 bytes at a time and may write up to this many bytes past the match.
 constexpr std::uint32_t kExplodeCopySlack = 16;
