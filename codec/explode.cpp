@@ -351,9 +351,13 @@ struct BinaryLoop {
 };
 
 // One round of the binary-mode loop: up to three literals, then, unless there were three, a match
-// or the end code (false, with the end code's bits dropped). Takes one top-up of the bit buffer,
-// which reads 8 input bytes and moves on by at most 7, and leaves at least 56 bits; the longest
-// match after two literals takes 30 of the 38 left, so the round needs no other.
+// or the end code (false, with the end code's bits dropped). Starts with at least 31 bits in the
+// buffer, enough for two literals and the 12 bits behind the next flag, so the table is indexed
+// before the buffer is topped up; the top-up, which needs the count left after the literals, then
+// runs beside the lookup instead of in the chain from one round's bits to the next. A top-up reads
+// 8 input bytes, moves on by at most 7 and leaves at least 56 bits; a head from the table takes at
+// most 19 of them, the rare longer match takes another top-up, so the next round again starts with
+// 31 or more.
 //
 // The literals in front of the next match flag are taken without a branch per literal: the lowest
 // set bit among the next three tokens' flag positions, with a stop bit behind them, is the number
@@ -367,11 +371,12 @@ template <std::uint32_t kDictionaryBits>
 inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& matchTable, BinaryLoop& loop) {
   std::uint64_t bits = loop.bits;
   std::uint32_t count = loop.count;
-  bits |= LoadLittleEndian64(loop.inputBuffer + loop.input) << count;
-  // count ^ 63 is 63 - count for the counts a buffer holds, one step shorter.
-  loop.input += (count ^ 63) >> 3;
-  count |= 56;
-
+  // Tops up the buffer; count ^ 63 is 63 - count for the counts a buffer holds, one step shorter.
+  auto topUp = [&] {
+    bits |= LoadLittleEndian64(loop.inputBuffer + loop.input) << count;
+    loop.input += (count ^ 63) >> 3;
+    count |= 56;
+  };
   const auto literalBits = static_cast<std::uint32_t>(__builtin_ctzll((bits & kThreeLiteralFlags) | kThreeLiteralStop));
   std::uint8_t* out = loop.out;
   out[0] = static_cast<std::uint8_t>(bits >> 1);
@@ -381,10 +386,11 @@ inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& mat
   out += literalBits >> 3;
   bits >>= literalBits;
   count -= literalBits;
+  const std::uint64_t offset = bits & (((1u << kMatchIndexBits) - 1) << 1);
+  topUp();
   if (literalBits != 27) {
     std::uint32_t length;
     std::uint32_t distance;
-    const std::uint64_t offset = bits & (((1u << kMatchIndexBits) - 1) << 1);
     MatchHead head;
     std::memcpy(&head, reinterpret_cast<const std::uint8_t*>(matchTable.heads) + 2 * offset, sizeof head);
     if (head.total != 0) {
@@ -418,6 +424,7 @@ inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& mat
       distance = ((distanceEntry >> 8) << lowBits) + low + 1;
       bits = afterLength >> distanceBits;
       count -= headBits + distanceBits;
+      topUp();
     }
     // Output stays at least kExplodeHistory, and no distance exceeds it, so the source lies in the
     // window; distances reaching before the first output byte read the zero history.
@@ -430,10 +437,11 @@ inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& mat
   return true;
 }
 
-// The tokens of binary streams while at least 16 delivered bytes are at hand: enough for the
-// top-ups of two rounds, which run between checks.
+// The tokens of binary streams while at least 32 delivered bytes are at hand: enough for the four
+// top-ups that two rounds, which run between checks, take at most. The caller has topped the
+// buffer up, so the first round starts with 56 bits or more.
 //
-// Stops at the end code (true), or (false) when the batch is full or fewer than 16 delivered bytes
+// Stops at the end code (true), or (false) when the batch is full or fewer than 32 delivered bytes
 // remain. Output can reach past the batch by two rounds of at most two literals and a longest
 // match, which the window's overshoot takes.
 template <std::uint32_t kDictionaryBits>
@@ -443,7 +451,7 @@ bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uin
   const std::uint32_t inputEnd = reader.available;
   const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
   bool ended = false;
-  while (inputEnd - loop.input >= 16 && loop.out < outLimit) {
+  while (inputEnd - loop.input >= 32 && loop.out < outLimit) {
     if (!DecodeBinaryRound<kDictionaryBits>(tables, matchTable, loop) ||
         !DecodeBinaryRound<kDictionaryBits>(tables, matchTable, loop)) {
       ended = true;
