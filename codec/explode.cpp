@@ -391,11 +391,10 @@ inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& mat
   if (literalBits != 27) {
     std::uint32_t length;
     std::uint32_t distance;
-    MatchHead head;
-    std::memcpy(&head, reinterpret_cast<const std::uint8_t*>(matchTable.heads) + 2 * offset, sizeof head);
+    // Read in place, a field at a time: copied out whole, the head would be taken apart again.
+    const auto& head = *reinterpret_cast<const MatchHead*>(reinterpret_cast<const std::uint8_t*>(matchTable.heads) + 2 * offset);
     if (head.total != 0) {
-      std::uint16_t base;
-      std::memcpy(&base, reinterpret_cast<const std::uint8_t*>(matchTable.bases) + offset, sizeof base);
+      const auto& base = *reinterpret_cast<const std::uint16_t*>(reinterpret_cast<const std::uint8_t*>(matchTable.bases) + offset);
       distance = base + static_cast<std::uint32_t>((bits << head.toTop) >> head.keepShift);
       length = head.length;
       bits >>= head.total;
