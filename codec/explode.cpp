@@ -14,30 +14,35 @@ namespace {
 // run out of input, so it is decoded without checks.
 constexpr std::uint32_t kSafeTokenBits = 1 + 7 + 8 + 8 + 6 + 8;
 
-// A match head: what the 12 bits after a match flag tell of the token, in bytes that the decoder
-// loads one by one, so that it spends no shifts and masks on taking an entry apart.
-// - total: the bits of the whole token, flag, codes, extra and low bits (at most 19); 0 when the
-//   head does not fit the 12 bits, and for the end code;
-// - toTop: 64 - total, the left shift that puts the token's last bit at the top of the buffer;
-// - keepShift: 64 - the number of low distance bits (2 for length 2, else the dictionary size), the
-//   right shift that then leaves exactly the low bits;
-// - length: the match length (at most 39: a head that fits has a length code of at most 10 bits
-//   with its extra bits, and the shortest distance code takes 2).
-// The distance is the base (the high part shifted past the low bits, plus 1) plus the low bits.
+// What the 12 bits after a match flag tell of the token, in bytes that the decoder loads one by
+// one, so that it spends no shifts and masks on taking an entry apart. Two tables, so that the one
+// lookup between rounds reads a small entry straight from the bits in place:
+// - MatchShift::total: the bits of the whole token, flag, codes, extra and low bits (at most 19); 0
+//   when the head does not fit the 12 bits, and for the end code;
+// - MatchShift::toTop: 64 - total, the left shift that puts the token's last bit at the top of the
+//   buffer;
+// - MatchRest::keepShift: 64 - the number of low distance bits (2 for length 2, else the dictionary
+//   size), the right shift that then leaves exactly the low bits;
+// - MatchRest::length: the match length (at most 39: a head that fits has a length code of at most
+//   10 bits with its extra bits, and the shortest distance code takes 2);
+// - MatchRest::base: the distance without its low bits (the high part shifted past them, plus 1).
 constexpr std::uint32_t kMatchIndexBits = 12;
-struct MatchHead {
+struct MatchShift {
   std::uint8_t total;
   std::uint8_t toTop;
+};
+struct MatchRest {
   std::uint8_t keepShift;
   std::uint8_t length;
+  std::uint16_t base;
 };
 
-// The heads and bases of one dictionary size, side by side so that one pointer reaches both. The
-// decoder indexes them with the 12 bits in place behind the flag, which are twice the index: the
-// head lies at twice those bits in bytes, the base at once.
+// Both tables of one dictionary size, side by side so that one address reaches both. The decoder
+// indexes them with the 12 bits in place behind the flag, which are twice the index: the shifts lie
+// at those bits in bytes, the rest at twice that.
 struct MatchTable {
-  MatchHead heads[1u << kMatchIndexBits];
-  std::uint16_t bases[1u << kMatchIndexBits];
+  MatchShift shifts[1u << kMatchIndexBits];
+  MatchRest rest[1u << kMatchIndexBits];
 };
 
 // The code tables of the decoder, the same for every stream: built once per process and shared
@@ -101,8 +106,8 @@ void BuildLengthAndDistanceTables(DecoderTables& tables) {
     for (std::uint32_t next = 0; next < (1u << kMatchIndexBits); ++next) {
       const LengthCode& length = LengthCodes[tables.lengthTable[next & 0xFF]];
       const std::uint32_t headBits = length.bits + length.extraBits;
-      table.heads[next] = MatchHead{};
-      table.bases[next] = 0;
+      table.shifts[next] = MatchShift{};
+      table.rest[next] = MatchRest{};
       if (headBits > kMatchIndexBits) continue;
       const std::uint32_t value = length.base + ((next >> length.bits) & ((1u << length.extraBits) - 1));
       if (value == kEndCodeValue) continue;
@@ -113,9 +118,9 @@ void BuildLengthAndDistanceTables(DecoderTables& tables) {
       if (headBits + partBits > kMatchIndexBits) continue;
       const std::uint32_t lowCount = value == 0 ? 2 : dictionaryBits;
       const std::uint32_t total = 1 + headBits + partBits + lowCount;
-      table.heads[next] = MatchHead{static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(64 - total),
-                                    static_cast<std::uint8_t>(64 - lowCount), static_cast<std::uint8_t>(value + 2)};
-      table.bases[next] = static_cast<std::uint16_t>((part << lowCount) + 1);
+      table.shifts[next] = MatchShift{static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(64 - total)};
+      table.rest[next] = MatchRest{static_cast<std::uint8_t>(64 - lowCount), static_cast<std::uint8_t>(value + 2),
+                                   static_cast<std::uint16_t>((part << lowCount) + 1)};
     }
   }
 }
@@ -391,14 +396,14 @@ inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& mat
   if (literalBits != 27) {
     std::uint32_t length;
     std::uint32_t distance;
-    // Read in place, a field at a time: copied out whole, the head would be taken apart again.
-    const auto& head = *reinterpret_cast<const MatchHead*>(reinterpret_cast<const std::uint8_t*>(matchTable.heads) + 2 * offset);
-    if (head.total != 0) {
-      const auto& base = *reinterpret_cast<const std::uint16_t*>(reinterpret_cast<const std::uint8_t*>(matchTable.bases) + offset);
-      distance = base + static_cast<std::uint32_t>((bits << head.toTop) >> head.keepShift);
-      length = head.length;
-      bits >>= head.total;
-      count -= head.total;
+    // Read in place, a field at a time: copied out whole, an entry would be taken apart again.
+    const auto& shift = *reinterpret_cast<const MatchShift*>(reinterpret_cast<const std::uint8_t*>(matchTable.shifts) + offset);
+    if (shift.total != 0) {
+      const auto& rest = *reinterpret_cast<const MatchRest*>(reinterpret_cast<const std::uint8_t*>(matchTable.rest) + 2 * offset);
+      distance = rest.base + static_cast<std::uint32_t>((bits << shift.toTop) >> rest.keepShift);
+      length = rest.length;
+      bits >>= shift.total;
+      count -= shift.total;
     } else {
       // A long length code with its extra bits, a far distance code, or the end code.
       const std::uint32_t lengthEntry = tables.lengthEntries[(bits >> 1) & 0xFF];
