@@ -14,34 +14,27 @@ namespace {
 // run out of input, so it is decoded without checks.
 constexpr std::uint32_t kSafeTokenBits = 1 + 7 + 8 + 8 + 6 + 8;
 
-// What the 12 bits after a match flag tell of the token, in bytes that the decoder loads one by
-// one, so that it spends no shifts and masks on taking an entry apart. Two tables, so that the one
-// lookup between rounds reads a small entry straight from the bits in place:
-// - MatchShift::total: the bits of the whole token, flag, codes, extra and low bits (at most 19); 0
-//   when the head does not fit the 12 bits, and for the end code;
-// - MatchShift::toTop: 64 - total, the left shift that puts the token's last bit at the top of the
-//   buffer;
+// What the 12 bits after a match flag tell of the token, in fields that the decoder loads one by
+// one, so that it spends no shifts and masks on taking an entry apart. The token's bit count comes
+// from a table of its own: it is the one value in the chain from one round's bits to the next, and
+// its two-byte entries are read straight from the bits in place.
+// - totals: the bits of the whole token, flag, codes, extra and low bits (at most 19); 0 when the
+//   head does not fit the 12 bits, and for the end code;
 // - MatchRest::keepShift: 64 - the number of low distance bits (2 for length 2, else the dictionary
-//   size), the right shift that then leaves exactly the low bits;
+//   size). With the token shifted to the top of the buffer, this right shift leaves its low bits;
 // - MatchRest::length: the match length (at most 39: a head that fits has a length code of at most
 //   10 bits with its extra bits, and the shortest distance code takes 2);
 // - MatchRest::base: the distance without its low bits (the high part shifted past them, plus 1).
+// The decoder indexes both with the 12 bits in place behind the flag, which are twice the index:
+// the total lies at those bits in bytes, the rest at twice that.
 constexpr std::uint32_t kMatchIndexBits = 12;
-struct MatchShift {
-  std::uint8_t total;
-  std::uint8_t toTop;
-};
 struct MatchRest {
   std::uint8_t keepShift;
   std::uint8_t length;
   std::uint16_t base;
 };
-
-// Both tables of one dictionary size, side by side so that one address reaches both. The decoder
-// indexes them with the 12 bits in place behind the flag, which are twice the index: the shifts lie
-// at those bits in bytes, the rest at twice that.
 struct MatchTable {
-  MatchShift shifts[1u << kMatchIndexBits];
+  std::uint16_t totals[1u << kMatchIndexBits];
   MatchRest rest[1u << kMatchIndexBits];
 };
 
@@ -106,7 +99,7 @@ void BuildLengthAndDistanceTables(DecoderTables& tables) {
     for (std::uint32_t next = 0; next < (1u << kMatchIndexBits); ++next) {
       const LengthCode& length = LengthCodes[tables.lengthTable[next & 0xFF]];
       const std::uint32_t headBits = length.bits + length.extraBits;
-      table.shifts[next] = MatchShift{};
+      table.totals[next] = 0;
       table.rest[next] = MatchRest{};
       if (headBits > kMatchIndexBits) continue;
       const std::uint32_t value = length.base + ((next >> length.bits) & ((1u << length.extraBits) - 1));
@@ -118,7 +111,7 @@ void BuildLengthAndDistanceTables(DecoderTables& tables) {
       if (headBits + partBits > kMatchIndexBits) continue;
       const std::uint32_t lowCount = value == 0 ? 2 : dictionaryBits;
       const std::uint32_t total = 1 + headBits + partBits + lowCount;
-      table.shifts[next] = MatchShift{static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(64 - total)};
+      table.totals[next] = static_cast<std::uint16_t>(total);
       table.rest[next] = MatchRest{static_cast<std::uint8_t>(64 - lowCount), static_cast<std::uint8_t>(value + 2),
                                    static_cast<std::uint16_t>((part << lowCount) + 1)};
     }
@@ -396,14 +389,16 @@ inline bool DecodeBinaryRound(const DecoderTables& tables, const MatchTable& mat
   if (literalBits != 27) {
     std::uint32_t length;
     std::uint32_t distance;
-    // Read in place, a field at a time: copied out whole, an entry would be taken apart again.
-    const auto& shift = *reinterpret_cast<const MatchShift*>(reinterpret_cast<const std::uint8_t*>(matchTable.shifts) + offset);
-    if (shift.total != 0) {
+    std::uint16_t total;
+    std::memcpy(&total, reinterpret_cast<const std::uint8_t*>(matchTable.totals) + offset, sizeof total);
+    if (total != 0) {
+      // Read in place, a field at a time: copied out whole, the entry would be taken apart again.
       const auto& rest = *reinterpret_cast<const MatchRest*>(reinterpret_cast<const std::uint8_t*>(matchTable.rest) + 2 * offset);
-      distance = rest.base + static_cast<std::uint32_t>((bits << shift.toTop) >> rest.keepShift);
+      // A shift by (64 - total) mod 64 puts the token's last bit at the top; total is never 0 here.
+      distance = rest.base + static_cast<std::uint32_t>((bits << ((0u - total) & 63)) >> rest.keepShift);
       length = rest.length;
-      bits >>= shift.total;
-      count -= shift.total;
+      bits >>= total;
+      count -= total;
     } else {
       // A long length code with its extra bits, a far distance code, or the end code.
       const std::uint32_t lengthEntry = tables.lengthEntries[(bits >> 1) & 0xFF];
