@@ -300,6 +300,30 @@ TEST(ExplodeBufferCall, AnyCapacityDecodesAsTheStreamDecoder) {
   }
 }
 
+TEST(ExplodeBufferCall, LongestMatchesPastABatchStayWithinTheCapacity) {
+  // Two rounds of longest matches can carry the output past a batch before the limit is checked.
+  // The decoder works in the destination only while that overshoot still fits the capacity: the
+  // capacities are the least that let it stay there for one, two or three batches, plus a little,
+  // and a guard behind each must come back untouched. The literals in front move where the batch
+  // ends fall among the matches.
+  constexpr std::uint32_t kRoomForWindow = kExplodeWindowSize + kExplodeCopySlack - kExplodeHistory;
+  constexpr std::uint32_t kGuard = 4096;
+  for (std::uint32_t lead : {0u, 1u, 2u, 3u, 130u, 333u}) {
+    Bytes input(lead, 'x');
+    input.resize(lead + 150000, 0);
+    const Bytes stream = codec_test::Implode(input, 0, 4096);
+    for (std::uint32_t batches = 1; batches <= 3; ++batches) {
+      for (std::uint32_t extra = 0; extra <= 520; extra += 40) {
+        const std::uint32_t capacity = batches * kExplodeBatch + kRoomForWindow + extra;
+        Bytes destination(capacity + kGuard, 0xEE);
+        ExplodeBuffer(destination.data(), capacity, stream.data(), static_cast<std::uint32_t>(stream.size()));
+        EXPECT_TRUE(std::all_of(destination.begin() + capacity, destination.end(), [](std::uint8_t b) { return b == 0xEE; }))
+            << "lead " << lead << ", capacity " << capacity;
+      }
+    }
+  }
+}
+
 TEST(ExplodeBufferCall, CapacityExactlyTheOutputSucceeds) {
   std::uint8_t destination[4] = {};
   EXPECT_EQ(ExplodeBuffer(destination, 4, kFourA.data(), static_cast<std::uint32_t>(kFourA.size())), 4);
