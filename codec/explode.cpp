@@ -2,6 +2,7 @@
 #include "codec/explode.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -466,6 +467,9 @@ template <std::uint32_t kDictionaryBits>
   return ended;
 }
 
+// Set by tests, so that both builds of the binary-mode loop below are checked on one machine.
+std::atomic<bool> baselineOnly{false};
+
 // The binary-mode loop for each dictionary size, built twice: for the processors that the build
 // targets, and with the BMI2 shifts, which take their count from any register and leave their
 // source in place. The loop is mostly shifts, and without BMI2 each of them costs a register copy
@@ -482,8 +486,8 @@ __attribute__((target("bmi2"))) bool DecodeBinaryTokensBmi2(const DecoderTables&
 }
 constexpr BinaryTokensLoops kBmi2Loops = {DecodeBinaryTokensBmi2<4>, DecodeBinaryTokensBmi2<5>, DecodeBinaryTokensBmi2<6>};
 const BinaryTokensLoops& BinaryLoops() {
-  static const BinaryTokensLoops& loops = __builtin_cpu_supports("bmi2") ? kBmi2Loops : kPlainLoops;
-  return loops;
+  static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
+  return hasBmi2 && !baselineOnly.load(std::memory_order_relaxed) ? kBmi2Loops : kPlainLoops;
 }
 #else
 const BinaryTokensLoops& BinaryLoops() { return kPlainLoops; }
@@ -600,6 +604,8 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
   write(window + kExplodeHistory + written, &finalSize, parameter);
   return stop == Stop::kEnd ? kExplodeOk : kExplodeInputEnded;
 }
+
+void ExplodeUseBaselineCode(bool baseline) { baselineOnly.store(baseline, std::memory_order_relaxed); }
 
 std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
                            std::uint32_t sourceLength, ExplodeResult* result) {

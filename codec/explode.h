@@ -65,3 +65,8 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
 // Reentrant: nothing is shared.
 std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
                            std::uint32_t sourceLength, ExplodeResult* result = nullptr);
+
+// Makes every decoder run the build of its inner loop for the processors that the program targets
+// (true), even where the processor offers the instructions of a faster build, or lets each pick by
+// the processor again (false, the default). For tests, which must check both builds on one machine.
+void ExplodeUseBaselineCode(bool baseline);

@@ -183,6 +183,29 @@ TEST(ExplodeTokens, FarthestDistancesForEveryDictionary) {
   }
 }
 
+TEST(ExplodeBuilds, BaselineAndProcessorBuildsDecodeAlike) {
+  // The binary-mode loop is built for more than one instruction set, and a machine runs the one for
+  // its processor: both must decode every dictionary size alike.
+  const Bytes inputs[] = {codec_test::TextLike(60000, 1), codec_test::RunHeavy(60000, 2), codec_test::RandomBytes(20000, 3)};
+  for (const Bytes& input : inputs) {
+    for (std::uint32_t dictionary : {1024u, 2048u, 4096u}) {
+      const Bytes stream = codec_test::Implode(input, 0, dictionary);
+      for (bool baseline : {true, false}) {
+        ExplodeUseBaselineCode(baseline);
+        Bytes destination(input.size());
+        EXPECT_EQ(ExplodeBuffer(destination.data(), static_cast<std::uint32_t>(destination.size()), stream.data(),
+                                static_cast<std::uint32_t>(stream.size())),
+                  static_cast<std::int32_t>(input.size()));
+        EXPECT_EQ(destination, input) << "dictionary " << dictionary << (baseline ? ", baseline" : "");
+        const auto decoded = Explode(stream);
+        EXPECT_EQ(decoded.result, kExplodeOk);
+        EXPECT_EQ(decoded.output, input) << "dictionary " << dictionary << (baseline ? ", baseline" : "");
+      }
+    }
+  }
+  ExplodeUseBaselineCode(false);
+}
+
 TEST(ExplodeChunks, FullChunksThenAFinalShortOne) {
   // Exactly 2 x 4096 bytes end with an empty final chunk; one byte more with a 1-byte chunk.
   for (std::uint32_t extra : {0u, 1u}) {
