@@ -473,8 +473,9 @@ std::atomic<bool> baselineOnly{false};
 // The binary-mode loop for each dictionary size, built twice: for the processors that the build
 // targets, and with the BMI2 shifts, which take their count from any register and leave their
 // source in place. The loop is mostly shifts, and without BMI2 each of them costs a register copy
-// or two; measured on the codec bench's corpus, the BMI2 build decodes 2-5% faster. The one to use
-// is picked once, from what the processor offers.
+// or two; measured on the codec bench's corpus, the BMI2 build decodes 2-5% faster. The processor
+// is asked once which one it can run. The loop and the functions it calls are always inlined:
+// otherwise the BMI2 build would only call the baseline code.
 using BinaryTokensLoop = bool (*)(const DecoderTables&, BitReader&, std::uint8_t*, std::uint32_t&);
 using BinaryTokensLoops = std::array<BinaryTokensLoop, kMaxDictionaryBits - kMinDictionaryBits + 1>;
 constexpr BinaryTokensLoops kPlainLoops = {DecodeBinaryTokens<4>, DecodeBinaryTokens<5>, DecodeBinaryTokens<6>};
