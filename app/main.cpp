@@ -41,7 +41,7 @@ std::int32_t Main(void* instance, const char* argumentText, const Roles& roles) 
     return roles.builder(argumentText);
   }
   if (SwitchIs(switchText, "/h")) return roles.installer(1, instance, LogOption(argumentText + 2).c_str());
-  return roles.installer(0, instance, "");
+  return roles.installer(0, instance, LogOption(argumentText).c_str());
 }
 
 const char* ArgumentText(const char* commandLine) {
@@ -84,7 +84,8 @@ void ShowHelpBox() {
       "\nValid Command line options:\n\n"
       "  QorEngineUpdate /h [silent install]\n"
       "  QorEngineUpdate /h /log FILE [silent install, steps and outcome written to FILE]\n"
-      "  QorEngineUpdate [UI Install]\n\n"
-      "A failed silent install without /log adds a line to QorEngineUpdate.log in %TEMP%.\n";
+      "  QorEngineUpdate [UI Install]\n"
+      "  QorEngineUpdate /log FILE [UI Install, steps and outcome written to FILE]\n\n"
+      "A failed install without /log adds a line to QorEngineUpdate.log in %TEMP%.\n";
   platform::ShowMessageBox(kHelp, "Tessaly Help", platform::kMbIconInformation);
 }

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "script/printable.h"
+
 namespace {
 
 constexpr char kEllipsis[] = "...";
@@ -42,8 +44,11 @@ std::string FormatLogLine(const char* format, const char* argument) {
   const std::size_t before = static_cast<std::size_t>(slot - format);
   const char* rest = slot + 2;
   const std::size_t after = std::strlen(rest);
-  const std::size_t fixed = before + after;  // every format of the builder is far below the capacity
+  const std::size_t fixed = before + after;
   const std::size_t argumentLength = std::strlen(argument);
+  // Every format of the builder is far below the capacity; one that is not keeps its argument's
+  // end, which names the file, rather than cut the format.
+  if (fixed + sizeof kEllipsis > capacity) return std::string(format, before) + argument + rest;
   std::size_t length = 0;
   auto put = [&](const char* text, std::size_t n) {
     std::memcpy(line + length, text, n);
@@ -70,12 +75,13 @@ std::string FormatLogLine(const char* format, const char* argument) {
 const char kBuildLogName[] = "logfile.txt";
 const char kRefusedBuildLogName[] = "logfile.refused.txt";
 
-bool SaveBuildLog(const BuildLog& log, const char* path) {
+platform::Status SaveBuildLog(const BuildLog& log, const char* path) {
   // In the packing list's code page, as its names were: a path the code page cannot spell shows
   // "?" for the characters it lacks.
   const std::string text = platform::ToScriptText(log.text);
-  const auto write = [&text](platform::File& file) {
-    return text.empty() || platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()));
+  const auto write = [&text](platform::File& file) -> platform::Status {
+    if (text.empty()) return true;
+    return platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()));
   };
   // Moved into place whole, so the old log's file is never written into. Where that cannot be (a
   // disk too full for a second copy, an old log held open by a viewer), the log is written over.
@@ -83,7 +89,10 @@ bool SaveBuildLog(const BuildLog& log, const char* path) {
   if (replacement.Begin(path) && write(replacement.file) && replacement.Commit()) return true;
   replacement.Abandon();
   platform::File file;
-  return platform::OpenFile(path, platform::OpenMode::CreateAlways, file) && write(file);
+  if (const platform::Status opened = platform::OpenFile(path, platform::OpenMode::CreateAlways, file); !opened) {
+    return opened;
+  }
+  return write(file);
 }
 
 void WriteLogLine(BuildLog& log, const std::string& line) {
@@ -93,4 +102,18 @@ void WriteLogLine(BuildLog& log, const std::string& line) {
 
 Failure BuildFailure(int code, const char* format, const char* argument) {
   return Fail(code, FormatLogLine(format, argument));
+}
+
+Failure SystemFailure(int code, const char* text, const std::string& path, const platform::Status& status) {
+  std::string line(text);
+  const bool lineEnd = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
+  if (lineEnd) line.resize(line.size() - 2);
+  // The reason is the system's text, not a format: its own "%" signs stay as they are, since only
+  // the first "%s", which comes before it, is ever replaced.
+  std::string reason = platform::ErrorText(status);
+  if (line.find("%s") == std::string::npos) {
+    line += " %s:";
+  }
+  line += " " + reason + (lineEnd ? "\r\n" : "");
+  return Fail(code, FormatLogLine(line.c_str(), EscapeControls(path).c_str()));
 }

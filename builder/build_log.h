@@ -22,9 +22,9 @@ struct BuildLog {
   void* echoContext = nullptr;
 };
 
-// Writes the log's lines as the file `path`, in place of any old one. False when it cannot be
-// written whole.
-bool SaveBuildLog(const BuildLog& log, const char* path);
+// Writes the log's lines as the file `path`, in place of any old one. Fails with the system's
+// reason when it cannot be written whole.
+platform::Status SaveBuildLog(const BuildLog& log, const char* path);
 
 // A log line: `format` with its one "%s" replaced by `argument` (or `format` alone when `argument`
 // is null). A line longer than 259 characters keeps the start and end of the argument with "..."
@@ -36,3 +36,9 @@ void WriteLogLine(BuildLog& log, const std::string& line);
 
 // A failed build's failure: `code` and the log line as its reason.
 Failure BuildFailure(int code, const char* format, const char* argument = nullptr);
+
+// A failed build's failure for a system call on the file `path`: the fixed line `text` as it always
+// read, then the file and the system's reason before the line's end: "Error opening an input file.
+// pay\core.dll: Access is denied.". A `text` with a "%s" names the file there itself and is followed
+// by the reason alone.
+Failure SystemFailure(int code, const char* text, const std::string& path, const platform::Status& status);

@@ -36,7 +36,7 @@ const char kValueTooLong[] =
     "Value too long (259 characters at most) at %s. Check the packing list syntax.\r\n";
 const char kMarkerEverywhere[] =
     "Error compressing %s: every compressed form of it holds the segment marker.\r\n";
-const char kNoComma[] = "No comma in input filename directive. Check the .INI syntax.\r\n";
+const char kListReadFailed[] = "Error reading the .INI file.\r\n";
 
 // Everything a build step needs: the log, the packing list and the package being written.
 struct Build {
@@ -62,13 +62,17 @@ Failure ReadListValue(const SetupScript& list, const char* section, const char* 
   return BuildFailure(kFatalScript, kValueTooLong, (std::string(section) + "/" + key).c_str());
 }
 
+Failure WriteFailure(const Build& build) {
+  return SystemFailure(kFatalFile, kWriteFailed, build.outputPath, build.writer.status);
+}
+
 Failure AppendBytes(Build& build, const void* bytes, std::uint32_t size) {
   switch (Append(build.writer, bytes, size)) {
     case WriteResult::Ok: return Failure();
-    case WriteResult::Failed: return BuildFailure(kFatalFile, kWriteFailed);
+    case WriteResult::Failed: return WriteFailure(build);
     case WriteResult::TooLarge: return BuildFailure(kFatalFile, kPackageTooLarge);
   }
-  return BuildFailure(kFatalFile, kWriteFailed);
+  return WriteFailure(build);
 }
 
 // The marker and the 8-byte file time (low half first, little-endian) that close every segment.
@@ -88,13 +92,18 @@ struct SegmentTexts {
   const char* compressFailed;
 };
 
-// The build's failure for a segment's result; none for Ok.
-Failure SegmentFailure(SegmentResult result, const char* name, const SegmentTexts& texts) {
+const SegmentTexts kFileTexts = {kFatalFile, "Error reading the input file.\r\n", kWriteFailed, kFatalCodec,
+                                 "Error allocating memory.\r\n"};
+
+// The build's failure for a segment's result; none for Ok. `why` is the system's reason for a
+// failed read or write.
+Failure SegmentFailure(const Build& build, SegmentResult result, const char* name, const SegmentTexts& texts,
+                       const platform::Status& why) {
   switch (result) {
     case SegmentResult::Ok: return Failure();
     case SegmentResult::NoMemory: return BuildFailure(texts.compressCode, texts.compressFailed);
-    case SegmentResult::ReadFailed: return BuildFailure(texts.readCode, texts.readFailed);
-    case SegmentResult::WriteFailed: return BuildFailure(kFatalFile, texts.writeFailed);
+    case SegmentResult::ReadFailed: return SystemFailure(texts.readCode, texts.readFailed, name, why);
+    case SegmentResult::WriteFailed: return SystemFailure(kFatalFile, texts.writeFailed, build.outputPath, why);
     case SegmentResult::TooLarge: return BuildFailure(kFatalFile, kPackageTooLarge);
     case SegmentResult::MarkerInEveryStream: return BuildFailure(kFatalCodec, kMarkerEverywhere, name);
   }
@@ -103,11 +112,14 @@ Failure SegmentFailure(SegmentResult result, const char* name, const SegmentText
 
 // Compresses the open `source` as the next segment, then appends the marker and its file time.
 Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts) {
-  if (Failure failure = SegmentFailure(WriteCompressedSegment(build.writer, source, build.check, name), name, texts)) {
-    return failure;
-  }
+  platform::Status read;
+  const SegmentResult result = WriteCompressedSegment(build.writer, source, build.check, name, &read);
+  const platform::Status& why = result == SegmentResult::WriteFailed ? build.writer.status : read;
+  if (Failure failure = SegmentFailure(build, result, name, texts, why)) return failure;
   std::uint64_t fileTime = 0;
-  if (!platform::GetLastWriteTime(source, fileTime)) return BuildFailure(texts.readCode, texts.readFailed);
+  if (const platform::Status timed = platform::GetLastWriteTime(source, fileTime); !timed) {
+    return SystemFailure(texts.readCode, texts.readFailed, name, timed);
+  }
   source.Close();
   return AppendMarkerAndTime(build, fileTime);
 }
@@ -131,6 +143,19 @@ Failure VersionPath(const std::string& source, char (&versionPath)[platform::kPa
   return Failure();
 }
 
+// The installer reads the version block of the first payload file and stops without one. Checked
+// before any version is read, so that a File01 without one gets this message, not the version's.
+Failure CheckFirstFileVersion(const std::string& sourcePath) {
+  char versionPath[platform::kPathCapacity];
+  if (Failure failure = VersionPath(sourcePath, versionPath)) return failure;
+  if (KindOfPath(versionPath) != platform::FileKind::Regular) return Failure();
+  if (ReadFileVersion(versionPath, nullptr, nullptr, nullptr, nullptr) != 0) return Failure();
+  return BuildFailure(kFatalFile,
+                      "The package would not install: the first file, %s, has no version block. List a file with "
+                      "one as File01.\r\n",
+                      sourcePath.c_str());
+}
+
 // The version that stamps the output name: the version file's (VersionFile, else File01). A version
 // is required even when the output name takes no tag.
 Failure ReadBuildVersion(const Build& build, FileVersion& version) {
@@ -141,7 +166,8 @@ Failure ReadBuildVersion(const Build& build, FileVersion& version) {
   std::string versionFile;
   bool named = false;
   if (Failure failure = ReadListValue(build.list, "Out", "VersionFile", versionFile, named)) return failure;
-  if (named && !versionFile.empty()) {
+  const bool versionFileNamed = named && !versionFile.empty();
+  if (versionFileNamed) {
     value = versionFile;
     present = true;
   }
@@ -153,6 +179,9 @@ Failure ReadBuildVersion(const Build& build, FileVersion& version) {
     }
   }
   const std::string sourcePath = platform::FromScriptText(source);
+  if (present && !versionFileNamed) {
+    if (Failure failure = CheckFirstFileVersion(sourcePath)) return failure;
+  }
   char versionPath[platform::kPathCapacity];
   if (Failure failure = VersionPath(sourcePath, versionPath)) return failure;
   // The version reader opens the file: a pipe there would hold the build forever.
@@ -172,15 +201,19 @@ const char kStubFailed[] = "Error reading the Installer file.\r\n";
 
 // Reads the open stub from its start through `scan`. With `copy` each piece is appended to the
 // package; without, the stub is only checked to fit the package's limit.
-Failure ScanStub(Build& build, StubScan& scan, bool copy) {
+Failure ScanStub(Build& build, const char* stubPath, StubScan& scan, bool copy) {
   constexpr std::uint32_t kChunk = 64 * 1024;
   std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
   if (!chunk) return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
-  if (!platform::Seek(build.stub, 0)) return BuildFailure(kFatalFile, kStubFailed);
+  if (const platform::Status moved = platform::Seek(build.stub, 0); !moved) {
+    return SystemFailure(kFatalFile, kStubFailed, stubPath, moved);
+  }
   scan = StartStubScan();
   for (;;) {
     std::uint32_t got = 0;
-    if (!platform::ReadFile(build.stub, chunk.get(), kChunk, got)) return BuildFailure(kFatalFile, kStubFailed);
+    if (const platform::Status read = platform::ReadFile(build.stub, chunk.get(), kChunk, got); !read) {
+      return SystemFailure(kFatalFile, kStubFailed, stubPath, read);
+    }
     if (got == 0) break;
     FeedStubScan(scan, chunk.get(), got);
     if (copy) {
@@ -214,11 +247,12 @@ Failure OpenStub(Build& build, const char* stubPath) {
   if (kind == platform::FileKind::Folder || kind == platform::FileKind::Other) {
     return NotAFile(kFatalFile, std::string("The Installer file ") + stubPath, kind);
   }
-  if (kind == platform::FileKind::Missing || !platform::OpenRegularFile(stubPath, build.stub)) {
-    return BuildFailure(kFatalFile, kStubFailed);
+  if (kind == platform::FileKind::Missing) return BuildFailure(kFatalFile, kStubFailed);
+  if (const platform::Status opened = platform::OpenRegularFile(stubPath, build.stub); !opened) {
+    return SystemFailure(kFatalFile, kStubFailed, stubPath, opened);
   }
   StubScan scan;
-  if (Failure failure = ScanStub(build, scan, false)) return failure;
+  if (Failure failure = ScanStub(build, stubPath, scan, false)) return failure;
   return JudgeStubScan(scan, stubPath);
 }
 
@@ -226,7 +260,7 @@ Failure OpenStub(Build& build, const char* stubPath) {
 // judged), then the marker that ends it.
 Failure AppendStub(Build& build, const char* stubPath) {
   StubScan scan;
-  if (Failure failure = ScanStub(build, scan, true)) return failure;
+  if (Failure failure = ScanStub(build, stubPath, scan, true)) return failure;
   if (Failure failure = JudgeStubScan(scan, stubPath)) return failure;
   build.stub.Close();
   return AppendBytes(build, SegmentMarker, kMarkerSize);
@@ -237,13 +271,16 @@ Failure CopySpilled(Build& build, HeldSegment& held, const SegmentTexts& texts) 
   constexpr std::uint32_t kChunk = 64 * 1024;
   std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
   if (!chunk) return BuildFailure(texts.compressCode, texts.compressFailed);
-  if (!platform::Seek(held.spill->file, 0)) return BuildFailure(texts.readCode, texts.readFailed);
+  // The temporary file lies beside the package; it is named as the package is.
+  if (const platform::Status moved = platform::Seek(held.spill->file, 0); !moved) {
+    return SystemFailure(texts.readCode, texts.readFailed, build.outputPath, moved);
+  }
   for (std::uint32_t left = held.spilledLength; left != 0;) {
     std::uint32_t got = 0;
     const std::uint32_t want = left < kChunk ? left : kChunk;
-    if (!platform::ReadFile(held.spill->file, chunk.get(), want, got) || got != want) {
-      return BuildFailure(texts.readCode, texts.readFailed);
-    }
+    platform::Status read = platform::ReadFile(held.spill->file, chunk.get(), want, got);
+    if (read && got != want) read = platform::Status::Error(0);
+    if (!read) return SystemFailure(texts.readCode, texts.readFailed, build.outputPath, read);
     if (Failure failure = AppendBytes(build, chunk.get(), got)) return failure;
     left -= got;
   }
@@ -259,22 +296,23 @@ Failure CloseWithChecksum(Build& build) {
     if (Failure failure = AppendBytes(build, kZeros, 4 - build.writer.length % 4)) return failure;
   }
   if (Failure failure = AppendBytes(build, kZeros, kChecksumSize)) return failure;
-  if (!FlushPackage(build.writer)) return BuildFailure(kFatalFile, kWriteFailed);
+  if (!FlushPackage(build.writer)) return WriteFailure(build);
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...\r\n";
   const std::uint32_t summed = build.writer.length - kChecksumSize;
   std::uint32_t sum = 0;
   platform::File& output = build.package.file;
-  if (!platform::Seek(output, 0) || !PackageChecksum(platform::ReadFromFile, &output, summed, sum) ||
-      !platform::Seek(output, summed)) {
-    return BuildFailure(kFatalFile, kReadFailed);
-  }
+  platform::Status read = platform::Seek(output, 0);
+  if (read && !PackageChecksum(platform::ReadFromFile, &output, summed, sum)) read = false;
+  if (read) read = platform::Seek(output, summed);
+  if (!read) return SystemFailure(kFatalFile, kReadFailed, build.outputPath, read);
   std::uint8_t word[kChecksumSize];
   StoreChecksumWord(sum, word);
-  if (!platform::WriteFile(output, word, kChecksumSize)) {
-    return BuildFailure(kFatalFile, "Unable to write checksum\r\n");
+  if (const platform::Status written = platform::WriteFile(output, word, kChecksumSize); !written) {
+    return SystemFailure(kFatalFile, "Unable to write checksum\r\n", build.outputPath, written);
   }
-  if (!build.package.Commit()) {
-    return BuildFailure(kFatalFile, "Error moving the finished package into place as %s.\r\n", build.outputPath);
+  if (const platform::Status moved = build.package.Commit(); !moved) {
+    return SystemFailure(kFatalFile, "Error moving the finished package into place as %s.\r\n", build.outputPath,
+                         moved);
   }
   return Failure();
 }
@@ -290,8 +328,8 @@ Failure StorePrunedList(Build& build, const std::string& prunedText) {
   }
   // A read-only list becomes writable: Windows moves nothing over a read-only file.
   platform::SetNormalAttributes(build.listPath);
-  if (!StorePackingList(build.listPath, prunedText)) {
-    return BuildFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath);
+  if (const platform::Status stored = StorePackingList(build.listPath, prunedText); !stored) {
+    return SystemFailure(kFatalScript, "Write to  %s failed, exiting.\r\n", build.listPath, stored);
   }
   return Failure();
 }
@@ -311,25 +349,8 @@ void WarnAboutLateEntries(Build& build) {
                                         ("File" + std::to_string(lowest)).c_str()));
 }
 
-// The installer reads the version block of the first payload file and stops without one; with
-// VersionFile naming another file, nothing else has read File01's.
-Failure CheckFirstFileVersion(const SetupScript& script) {
-  std::string value;
-  if (script.Read("Files", "File01", value) != ScriptValue::Present) return Failure();
-  const char* source = EntrySourcePath(value.c_str());
-  if (source == nullptr) return Failure();
-  const std::string sourcePath = platform::FromScriptText(source);
-  char versionPath[platform::kPathCapacity];
-  if (Failure failure = VersionPath(sourcePath, versionPath)) return failure;
-  if (ReadFileVersion(versionPath, nullptr, nullptr, nullptr, nullptr) != 0) return Failure();
-  return BuildFailure(kFatalFile,
-                      "The package would not install: the first file, %s, has no version block. List a file with "
-                      "one as File01.\r\n",
-                      sourcePath.c_str());
-}
-
-Failure Run(Build& build, const char* argumentText, const BuildOptions& options) {
-  build.writer.limit = options.packageLimit;
+// Reads the packing list that the argument text names, whole, and parses it once.
+Failure ReadPackingList(Build& build, const char* argumentText) {
   if (PackingListPath(argumentText, build.listPath) != ListPathResult::Ok) {
     return BuildFailure(kFatalScript,
                         "Command line too long: the packing list path may have 259 characters at most.\r\n");
@@ -342,17 +363,21 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     return NotAFile(kFatalFile, std::string("The packing list ") + build.listPath, listKind);
   }
   std::string text;
-  if (!ReadProfileText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
+  if (const platform::Status read = ReadProfileText(build.listPath, text); !read) {
+    return SystemFailure(kFatalFile, kListReadFailed, build.listPath, read);
+  }
   build.list = SetupScript(std::move(text));
   WarnAboutLateEntries(build);
+  return Failure();
+}
 
-  // What the package is made of and where it goes.
-  FileVersion version{};
-  if (Failure failure = ReadBuildVersion(build, version)) return failure;
+// The package's path: OutputName with the version tag, as platform text in build.outputPath.
+Failure ResolveOutputPath(Build& build, const FileVersion& version) {
   std::string outputName;
   bool present = false;
   if (Failure failure = ReadListValue(build.list, "Out", "OutputName", outputName, present)) return failure;
   if (!present) return BuildFailure(kFatalScript, "Output filename directive missing. Check the packing list syntax.\r\n");
+  static const char kOutputTooLong[] = "Output filename too long with the build number (259 characters at most).\r\n";
   char stamped[platform::kPathCapacity];
   switch (StampOutputName(outputName.c_str(), version, stamped)) {
     case StampResult::Ok: break;
@@ -360,75 +385,61 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
       return BuildFailure(kFatalScript,
                           "Output filename directive may hold one %s and %% only, no other %. Check the packing "
                           "list syntax.\r\n");
-    case StampResult::TooLong:
-      return BuildFailure(kFatalScript,
-                          "Output filename too long with the build number (259 characters at most).\r\n");
+    case StampResult::TooLong: return BuildFailure(kFatalScript, kOutputTooLong);
   }
   // The packing list's names become paths here, and stay platform text from now on.
   const std::string outputText = platform::FromScriptText(stamped);
-  if (!platform::PathFits(outputText)) {
-    return BuildFailure(kFatalScript, "Output filename too long with the build number (259 characters at most).\r\n");
-  }
+  if (!platform::PathFits(outputText)) return BuildFailure(kFatalScript, kOutputTooLong);
   std::memcpy(build.outputPath, outputText.c_str(), outputText.size() + 1);
-  const char* outputPath = build.outputPath;
-  std::string stubPath;
+  return Failure();
+}
+
+// The stub's path from In/QorFileName, as platform text.
+Failure ReadStubPath(const Build& build, std::string& stubPath) {
+  bool present = false;
   if (Failure failure = ReadListValue(build.list, "In", "QorFileName", stubPath, present)) return failure;
   if (!present) {
     return BuildFailure(kFatalScript, "'In' executable filename directive missing. Check the packing list syntax.\r\n");
   }
   stubPath = platform::FromScriptText(stubPath);
+  return Failure();
+}
 
-  // The setup script the package will carry: the list without its missing sources, judged as the
-  // installer will judge it, all before the first byte is written.
-  std::string prunedText;
+// The setup script the package will carry: the list without its missing sources, judged as the
+// installer will judge it, all before the first byte is written. `plan` is what the package holds.
+Failure PlanPackage(Build& build, std::string& prunedText, InstallPlan& plan) {
   if (Failure failure = PrunePackingList(build.log, build.listPath, build.list, prunedText)) return failure;
   const SetupScript script(prunedText);
-  const std::vector<PayloadEntry> entries = ReadPayloadList(script);
-  if (entries.empty()) {
+  if (ReadPayloadList(script).empty()) {
     // Nothing is left to pack: the list keeps its pruning, so that it shows which sources were
     // missing, and no package is started.
     if (Failure failure = StorePrunedList(build, prunedText)) return failure;
     return BuildFailure(kFatalScript, "No input files. Check the .INF syntax.\r\n");
   }
-  if (Failure failure = CheckSetupScript(script)) {
+  if (Failure failure = CheckSetupScript(script, plan)) {
     return BuildFailure(kFatalScript, "The package would not install: %s. Check the packing list.\r\n",
                         platform::FromScriptText(failure.reason).c_str());
   }
-  if (Failure failure = CheckFirstFileVersion(script)) return failure;
-  if (Failure failure = OpenStub(build, stubPath.c_str())) return failure;
-  if (Failure failure = CheckWrittenFiles(NamedInputs(build.listPath, build.list), outputPath)) return failure;
+  return CheckFirstFileVersion(platform::FromScriptText(plan.files.front().source));
+}
 
-  // From here on files are written: the package beside its output name, the stub and its marker,
-  // the pruned list.
-  if (!build.package.Begin(outputPath)) return BuildFailure(kFatalFile, "Error creating the output file.\r\n");
-  if (!StartPackage(build.writer, build.package.file, options.packageLimit)) {
-    return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
+// The packing list itself, as the setup script; its time is taken after the pruning.
+Failure AppendSetupScript(Build& build) {
+  static const SegmentTexts kListTexts = {kFatalFile, kListReadFailed, "Error writing ini to the output file.\r\n",
+                                          kFatalCodec, "Error compressing ini."};
+  platform::File list;
+  if (const platform::Status opened = platform::OpenRegularFile(build.listPath, list); !opened) {
+    return SystemFailure(kFatalFile, kListTexts.readFailed, build.listPath, opened);
   }
-  if (Failure failure = AppendStub(build, stubPath.c_str())) return failure;
-  if (Failure failure = StorePrunedList(build, prunedText)) return failure;
+  return AppendSegment(build, list, build.listPath, kListTexts);
+}
 
-  // The packing list itself, as the setup script; its time is taken after the pruning.
-  {
-    static const SegmentTexts kListTexts = {kFatalFile, "Error reading the .INI file.\r\n",
-                                            "Error writing ini to the output file.\r\n", kFatalCodec,
-                                            "Error compressing ini."};
-    platform::File list;
-    if (!platform::OpenRegularFile(build.listPath, list)) return BuildFailure(kFatalFile, kListTexts.readFailed);
-    if (Failure failure = AppendSegment(build, list, build.listPath, kListTexts)) return failure;
-  }
-
-  // Every Files entry, in order; their segments are compressed ahead on the build's threads.
-  static const SegmentTexts kFileTexts = {kFatalFile, "Error reading the input file.\r\n", kWriteFailed,
-                                          kFatalCodec, "Error allocating memory.\r\n"};
+// Every payload file of the plan, in order; their segments are compressed ahead on the build's
+// threads.
+Failure AppendPayload(Build& build, const InstallPlan& plan, const BuildOptions& options) {
   static const char kOpenFailed[] = "\r\nError opening an input file.\r\n";
   std::vector<std::string> sources;
-  for (int k = 1; k <= static_cast<int>(entries.size()); ++k) {
-    std::string value;
-    if (Failure failure = ReadFilesEntry(script, k, value, present)) return failure;
-    const char* source = nullptr;
-    if (Failure failure = RequireSourcePath(value, kNoComma, source)) return failure;
-    sources.emplace_back(platform::FromScriptText(source));
-  }
+  for (const PlannedFile& file : plan.files) sources.push_back(platform::FromScriptText(file.source));
   SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs(),
                            build.outputPath);
   for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -436,13 +447,15 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     HeldSegment held = pipeline.Take(i);
     if (held.streamed) {
       platform::File input;
-      if (!platform::OpenRegularFile(source, input)) return BuildFailure(kFatalScript, kOpenFailed);
+      if (const platform::Status opened = platform::OpenRegularFile(source, input); !opened) {
+        return SystemFailure(kFatalScript, kOpenFailed, source, opened);
+      }
       if (Failure failure = AppendSegment(build, input, source, kFileTexts)) return failure;
       continue;
     }
-    if (!held.opened) return BuildFailure(kFatalScript, kOpenFailed);
-    if (Failure failure = SegmentFailure(held.result, source, kFileTexts)) return failure;
-    if (!held.timeRead) return BuildFailure(kFileTexts.readCode, kFileTexts.readFailed);
+    if (!held.opened) return SystemFailure(kFatalScript, kOpenFailed, source, held.opened);
+    if (Failure failure = SegmentFailure(build, held.result, source, kFileTexts, held.why)) return failure;
+    if (!held.timeRead) return SystemFailure(kFileTexts.readCode, kFileTexts.readFailed, source, held.timeRead);
     if (held.spill) {
       if (Failure failure = CopySpilled(build, held, kFileTexts)) return failure;
     } else if (Failure failure = AppendBytes(build, held.stream.data(), static_cast<std::uint32_t>(held.stream.size()))) {
@@ -453,22 +466,54 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     }
     if (Failure failure = AppendMarkerAndTime(build, held.fileTime)) return failure;
   }
+  return Failure();
+}
 
+Failure Run(Build& build, const char* argumentText, const BuildOptions& options) {
+  build.writer.limit = options.packageLimit;
+  if (Failure failure = ReadPackingList(build, argumentText)) return failure;
+
+  // What the package is made of and where it goes.
+  FileVersion version{};
+  if (Failure failure = ReadBuildVersion(build, version)) return failure;
+  if (Failure failure = ResolveOutputPath(build, version)) return failure;
+  std::string stubPath;
+  if (Failure failure = ReadStubPath(build, stubPath)) return failure;
+  std::string prunedText;
+  InstallPlan plan;
+  if (Failure failure = PlanPackage(build, prunedText, plan)) return failure;
+  if (Failure failure = OpenStub(build, stubPath.c_str())) return failure;
+  if (Failure failure = CheckWrittenFiles(NamedInputs(build.listPath, build.list), build.outputPath)) return failure;
+
+  // From here on files are written: the package beside its output name, the stub and its marker,
+  // the pruned list, the script and the payload.
+  if (const platform::Status begun = build.package.Begin(build.outputPath); !begun) {
+    return SystemFailure(kFatalFile, "Error creating the output file.\r\n", build.outputPath, begun);
+  }
+  if (!StartPackage(build.writer, build.package.file, options.packageLimit)) {
+    return BuildFailure(kFatalCodec, "Error allocating memory.\r\n");
+  }
+  if (Failure failure = AppendStub(build, stubPath.c_str())) return failure;
+  if (Failure failure = StorePrunedList(build, prunedText)) return failure;
+  if (Failure failure = AppendSetupScript(build)) return failure;
+  if (Failure failure = AppendPayload(build, plan, options)) return failure;
   return CloseWithChecksum(build);
 }
 
 // Writes the log where it replaces none of the build's inputs and not its output: as logfile.txt,
 // else (when that file is one of them) as logfile.refused.txt, else nowhere (the exit status and,
-// for qorpack, standard error still tell).
-void SaveLog(const Build& build) {
+// for qorpack, standard error still tell). Fails with the system's reason, `name` then naming the
+// log that could not be written.
+platform::Status SaveLog(const Build& build, const char*& name) {
   const std::vector<BuildInput> inputs = NamedInputs(build.listPath, build.list);
   const char* output = build.outputPath[0] != '\0' ? build.outputPath : nullptr;
-  for (const char* name : {kBuildLogName, kRefusedBuildLogName}) {
-    if (MayWriteLog(name, inputs, output)) {
-      SaveBuildLog(build.log, name);
-      return;
+  for (const char* candidate : {kBuildLogName, kRefusedBuildLogName}) {
+    if (MayWriteLog(candidate, inputs, output)) {
+      name = candidate;
+      return SaveBuildLog(build.log, candidate);
     }
   }
+  return true;
 }
 
 }  // namespace
@@ -494,6 +539,14 @@ std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options)
   build.stub.Close();
   // The builder's one place for a failure: its reason is the log's last line; nothing is shown.
   if (failure) WriteLogLine(build.log, failure.reason);
-  SaveLog(build);
+  const char* logName = kBuildLogName;
+  if (const platform::Status saved = SaveLog(build, logName); !saved) {
+    // A log that cannot be written would lose a failed build's reason, or a good build's warnings,
+    // without a word: standard error tells both (qorpack has echoed the lines already), and the
+    // build counts as failed.
+    if (options.echo == nullptr && failure) std::fputs(failure.reason.c_str(), stderr);
+    std::fprintf(stderr, "The build log cannot be written. %s\n", SystemReason(logName, saved).c_str());
+    return -1;
+  }
   return failure ? -1 : 0;
 }

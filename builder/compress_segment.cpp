@@ -23,23 +23,20 @@ struct Transfer {
   std::uint64_t done;
   std::uint64_t size;
   std::uint32_t streamLength;
-  bool readFailed;
+  platform::Status read;
   bool markerFound;
   WriteResult writeResult;
 };
 
 bool AttemptLost(const Transfer& t) {
-  return t.readFailed || t.markerFound || t.writeResult != WriteResult::Ok;
+  return !t.read || t.markerFound || t.writeResult != WriteResult::Ok;
 }
 
 std::uint32_t ReadSource(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
   Transfer& t = *static_cast<Transfer*>(parameter);
   if (AttemptLost(t)) return 0;
   std::uint32_t got = 0;
-  if (!platform::ReadFile(*t.source, buffer, *size, got)) {
-    t.readFailed = true;
-    return 0;
-  }
+  if (!(t.read = platform::ReadFile(*t.source, buffer, *size, got))) return 0;
   t.done += got;
   if (t.check->progress != nullptr) t.check->progress(t.check->progressContext, t.name, t.done, t.size);
   return got;
@@ -62,21 +59,23 @@ void WriteStream(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
 }  // namespace
 
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
-                                     const char* name) {
+                                     const char* name, platform::Status* readStatus) {
   static const std::uint32_t kDictionaries[] = {4096, 2048, 1024};
   std::uint32_t size = 0;
-  const bool sized = platform::SeekEnd(source, size);
+  const bool sized = static_cast<bool>(platform::SeekEnd(source, size));
   const std::uint32_t start = writer.length;
+  platform::Status unused;
+  platform::Status& read = readStatus != nullptr ? *readStatus : unused;
   for (const std::uint32_t dictionary : kDictionaries) {
-    if (!platform::Seek(source, 0)) return SegmentResult::ReadFailed;
+    if (!(read = platform::Seek(source, 0))) return SegmentResult::ReadFailed;
     if (!CutPackage(writer, start)) return SegmentResult::WriteFailed;
     // ImplodeStream sets the record up itself, so it is left uninitialised here.
     std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState);
     if (!state) return SegmentResult::NoMemory;
     Transfer t{&source, &writer, &check, name, StartMarkerScan(check.pattern, check.patternSize),
-               0, sized ? size : 0u, 0, false, false, WriteResult::Ok};
+               0, sized ? size : 0u, 0, platform::Status(), false, WriteResult::Ok};
     ImplodeStream(ReadSource, WriteStream, state.get(), &t, kLiteralBinary, dictionary);
-    if (t.readFailed) return SegmentResult::ReadFailed;
+    if (!(read = t.read)) return SegmentResult::ReadFailed;
     if (t.writeResult == WriteResult::Failed) return SegmentResult::WriteFailed;
     if (t.writeResult == WriteResult::TooLarge) return SegmentResult::TooLarge;
     if (t.markerFound) continue;

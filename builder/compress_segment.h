@@ -31,5 +31,7 @@ enum class SegmentResult {
 // stream is the one ImplodeBuffer gives for the same bytes; a stream of 4 bytes or fewer (the empty
 // file) gets one zero byte behind it, since installers refuse streams that short and decode the
 // longer one to the empty file. `name` only labels the progress reports.
+// On ReadFailed `readStatus` (when given) receives the system's reason; on WriteFailed it is in
+// writer.status.
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
-                                     const char* name);
+                                     const char* name, platform::Status* readStatus = nullptr);

@@ -37,6 +37,7 @@ WriteResult Append(PackageWriter& writer, const void* bytes, std::uint32_t size)
     try {
       writer.memory->insert(writer.memory->end(), p, p + size);
     } catch (const std::bad_alloc&) {
+      writer.status = platform::Status::Error(0);
       return WriteResult::Failed;
     }
     writer.length += size;
@@ -57,9 +58,9 @@ WriteResult Append(PackageWriter& writer, const void* bytes, std::uint32_t size)
 
 bool FlushPackage(PackageWriter& writer) {
   if (writer.buffered == 0 || writer.memory != nullptr) return true;
-  const bool ok = platform::WriteFile(*writer.file, writer.buffer.get(), writer.buffered);
+  writer.status = platform::WriteFile(*writer.file, writer.buffer.get(), writer.buffered);
   writer.buffered = 0;
-  return ok;
+  return static_cast<bool>(writer.status);
 }
 
 bool CutPackage(PackageWriter& writer, std::uint32_t length) {
@@ -74,7 +75,7 @@ bool CutPackage(PackageWriter& writer, std::uint32_t length) {
     writer.buffered = length - written;
   } else {
     writer.buffered = 0;
-    if (!platform::Truncate(*writer.file, length)) return false;
+    if (!(writer.status = platform::Truncate(*writer.file, length))) return false;
   }
   writer.length = length;
   return true;

@@ -20,6 +20,7 @@ struct PackageWriter {
   std::uint32_t length = 0;               // bytes appended so far (written or buffered)
   std::uint32_t buffered = 0;             // of which still in `buffer`
   std::unique_ptr<std::uint8_t[]> buffer;
+  platform::Status status;                // why the last write or cut failed
 };
 
 enum class WriteResult {
@@ -33,7 +34,8 @@ bool StartPackage(PackageWriter& writer, platform::File& file, std::uint32_t lim
 // Sets up a writer that appends to `memory` (emptied first), up to `limit` bytes.
 void StartMemoryPackage(PackageWriter& writer, std::vector<std::uint8_t>& memory, std::uint32_t limit);
 WriteResult Append(PackageWriter& writer, const void* bytes, std::uint32_t size);
-// Writes out the buffered bytes; the file position is then the package's end.
+// Writes out the buffered bytes; the file position is then the package's end. A failure's reason
+// is kept in writer.status, as for Append and CutPackage.
 bool FlushPackage(PackageWriter& writer);
 // Drops everything after the first `length` bytes (a segment to be coded again).
 bool CutPackage(PackageWriter& writer, std::uint32_t length);

@@ -43,14 +43,6 @@ ListPathResult PackingListPath(const char* argumentText, char (&path)[platform::
   return ListPathResult::Ok;
 }
 
-const char* EntrySourcePath(const char* entry) {
-  const char* comma = std::strrchr(entry, ',');
-  if (comma == nullptr) return nullptr;
-  const char* p = comma + 1;
-  while (*p == ' ' || *p == '\t' || *p == ',') ++p;
-  return p;
-}
-
 bool IsAbsolutePath(const char* path) {
   if (path[0] == '\\' || path[0] == '/') return true;
   const char c = path[0];
@@ -114,9 +106,15 @@ Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript&
   return Failure();
 }
 
-bool StorePackingList(const char* path, const std::string& text) {
+platform::Status StorePackingList(const char* path, const std::string& text) {
   platform::Replacement list;
-  return list.Begin(path) &&
-         (text.empty() || platform::WriteFile(list.file, text.data(), static_cast<std::uint32_t>(text.size()))) &&
-         list.Commit();
+  if (const platform::Status begun = list.Begin(path); !begun) return begun;
+  if (!text.empty()) {
+    if (const platform::Status written =
+            platform::WriteFile(list.file, text.data(), static_cast<std::uint32_t>(text.size()));
+        !written) {
+      return written;
+    }
+  }
+  return list.Commit();
 }

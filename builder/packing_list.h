@@ -7,6 +7,7 @@
 #include "builder/build_log.h"
 #include "platform/platform.h"
 #include "script/failure.h"
+#include "script/payload_list.h"
 #include "script/setup_script.h"
 
 enum class ListPathResult {
@@ -18,10 +19,6 @@ enum class ListPathResult {
 // double quotes when it starts with one. "/m .\list.ini" and "/m "C:\My Files\list.ini"" both work;
 // a text with no path leaves `path` empty (which no file matches).
 ListPathResult PackingListPath(const char* argumentText, char (&path)[platform::kPathCapacity]);
-
-// The source path of an entry: the text after its last comma, with the tabs, blanks and commas that
-// follow the comma skipped. Null when the entry holds no comma.
-const char* EntrySourcePath(const char* entry);
 
 // True for a path that does not depend on the current directory: a drive letter, or a leading "\"
 // or "/".
@@ -36,8 +33,9 @@ bool IsAbsolutePath(const char* path);
 Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned);
 
 // Replaces the packing list at `path` by `text` as a whole: the text is written beside it and moved
-// over it, so the list is either as it was or as edited, never half-written. False when that fails.
-bool StorePackingList(const char* path, const std::string& text);
+// over it, so the list is either as it was or as edited, never half-written. Fails with the system's
+// reason.
+platform::Status StorePackingList(const char* path, const std::string& text);
 
 // Reads Files/FileNN (NN from `number`) with the "@" convention into `value`; `present` tells
 // whether the key is there. A value too long to hold whole fails (code 4).

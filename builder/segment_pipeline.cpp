@@ -132,7 +132,8 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   lock.unlock();
   PackageWriter writer;
   StartMemoryPackage(writer, segment.stream, kMaxPackageSize);
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str());
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why);
+  if (segment.result == SegmentResult::WriteFailed) segment.why = writer.status;
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   lock.lock();
   return segment;
@@ -146,8 +147,9 @@ void SegmentPipeline::Spill(std::size_t index, platform::File& input, HeldSegmen
     segment.streamed = true;
     return;
   }
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str());
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why);
   if (segment.result == SegmentResult::Ok && !FlushPackage(writer)) segment.result = SegmentResult::WriteFailed;
+  if (segment.result == SegmentResult::WriteFailed) segment.why = writer.status;
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   segment.spilledLength = writer.length;
   segment.spill = std::move(spill);

@@ -30,9 +30,10 @@ constexpr std::uint64_t kHeldBudget = 24u << 20;
 // One source's segment as a worker left it.
 struct HeldSegment {
   bool streamed = false;   // not compressed ahead (its size unknown, or no room for a temporary file)
-  bool opened = false;     // the source could be opened (a failure is reported in turn)
+  platform::Status opened = false;  // the source could be opened (a failure is reported in turn)
   SegmentResult result = SegmentResult::Ok;
-  bool timeRead = false;   // the source's last-write time could be read
+  platform::Status why;             // the system's reason for a ReadFailed or WriteFailed result
+  platform::Status timeRead = false;  // the source's last-write time could be read
   std::uint64_t fileTime = 0;
   std::vector<std::uint8_t> stream;  // the compressed stream, with its extra zero byte when short
   // A large source's stream, in a temporary file beside the package (deleted with it), and its length.

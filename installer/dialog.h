@@ -5,6 +5,7 @@
 #include <string>
 
 #include "installer/session.h"
+#include "script/failure.h"
 
 enum class PageEnd {
   Finished,   // the install ran and the closing press ended the page
@@ -15,9 +16,10 @@ enum class PageEnd {
 
 // Runs the page modally from dialog template 101 of `instance`, with the texts of the script's
 // language section `language`. Its main button extracts the payload and runs the finishing command;
-// once Finished, `status` holds the command's status (0, or 3010 when it asks for a restart).
+// once Finished, `status` holds the command's status (0, or 3010 when it asks for a restart). On
+// Failed, `failure` holds what the page showed, for the run's record.
 PageEnd RunInstallerDialog(void* instance, InstallSession& session, const std::string& language,
-                           std::uint32_t& status);
+                           std::uint32_t& status, Failure& failure);
 
 // Progress bar positions of the install: extraction starts at the first, the finishing command runs
 // at the second, the finished page shows the third.

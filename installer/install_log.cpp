@@ -5,7 +5,7 @@
 
 #include "script/printable.h"
 
-bool InstallLog::Open(const char* path) {
+platform::Status InstallLog::Open(const char* path) {
   return platform::OpenFile(path, platform::OpenMode::CreateAlways, file_);
 }
 

@@ -1,6 +1,7 @@
-// What a silent install leaves behind: with /log FILE every step and the outcome go to FILE; without
-// it, a failed run adds one line to QorEngineUpdate.log in the temporary directory. Package texts in
-// the lines are escaped, so a crafted name cannot forge or hide a line.
+// What an install leaves behind, silent or with the page: with /log FILE every step and the outcome
+// go to FILE; without it, a failed or cancelled run adds one line to QorEngineUpdate.log in the
+// temporary directory. Package texts in the lines are escaped, so a crafted name cannot forge or
+// hide a line.
 #pragma once
 
 #include <string>
@@ -13,8 +14,8 @@ constexpr char kFailureLogName[] = "QorEngineUpdate.log";
 
 class InstallLog {
  public:
-  // Creates FILE anew (an older record of that name is replaced); false when it cannot be created.
-  bool Open(const char* path);
+  // Creates FILE anew (an older record of that name is replaced); fails with the system's reason.
+  platform::Status Open(const char* path);
   bool IsOpen() const { return file_.IsOpen(); }
   // Writes "<label>: <text>" as one line; nothing when no FILE was given.
   void Step(const char* label, const std::string& text);

@@ -17,43 +17,62 @@ namespace {
 const char kStubName[] = "temp.exe";
 constexpr std::int32_t kRestartNeeded = 3010;
 
-void LogStep(const InstallSession& session, const char* label, const std::string& text) {
-  if (session.log != nullptr) session.log->Step(label, text);
-}
-
-// Opens and verifies the own file, creates the run's private extraction folder, then writes the
-// stub image (and deletes it again) and the setup script there and reads the script from the bytes
-// it decoded; leaves the session's position at the first payload piece.
-Failure StartUp(InstallSession& session) {
+// Opens and verifies the own file; leaves the session's package open and its extent known.
+Failure OpenOwnPackage(InstallSession& session) {
   // The system's own answer, not a parse of the command line: an unquoted path with a dot in an
   // argument or a folder name would otherwise name another file.
   char ownPath[platform::kPathCapacity];
-  if (!platform::GetOwnPath(ownPath)) return Fail(kFatalFile, "the program's own path is unknown");
+  if (const platform::Status found = platform::GetOwnPath(ownPath); !found) {
+    return Fail(kFatalFile, "the program's own path is unknown: " + platform::ErrorText(found));
+  }
   session.packagePath = ownPath;
   LogStep(session, "package", session.packagePath);
-  if (!platform::OpenFile(ownPath, platform::OpenMode::ReadShared, session.package)) {
-    return Fail(kFatalFile, "the package cannot be opened");
+  if (const platform::Status opened = platform::OpenFile(ownPath, platform::OpenMode::ReadShared, session.package);
+      !opened) {
+    return Fail(kFatalFile, "the package cannot be opened: " + SystemReason(ownPath, opened));
   }
   // A signed package ends before the signer's padding and certificate table.
   PackageExtent extent;
   if (Failure failure = VerifyPackage(session.package, extent)) return failure;
   session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
+  return Failure();
+}
 
+// Creates the run's private extraction folder in the temporary directory.
+Failure CreateExtractionFolder(InstallSession& session) {
   // Without the temporary directory the files would land in the current directory.
   char temp[platform::kPathCapacity];
-  if (!platform::TempDirectory(temp)) {
-    return Fail(kFatalTempFile, "the temporary directory cannot be determined");
+  if (const platform::Status found = platform::TempDirectory(temp); !found) {
+    return Fail(kFatalTempFile, "the temporary directory cannot be determined: " + platform::ErrorText(found));
   }
   // A folder of this run's own, under a name nobody can guess and that nobody had before: another
   // package running at the same time, or another user of a shared temporary directory, can neither
   // plant files in it beforehand nor delete what this run extracts.
   char directory[platform::kPathCapacity];
-  if (!platform::CreatePrivateDirectory(temp, directory)) {
-    return Fail(kFatalTempFile, std::string("the extraction folder cannot be created in ") + temp);
+  if (const platform::Status created = platform::CreatePrivateDirectory(temp, directory); !created) {
+    return Fail(kFatalTempFile, "the extraction folder cannot be created in " + SystemReason(temp, created));
   }
   session.directory = directory;
   LogStep(session, "extraction folder", session.directory);
+  return Failure();
+}
+
+// Creates `path` exclusively in the extraction folder for a piece of the start-up; code 8.
+Failure CreateStartUpFile(InstallSession& session, const std::string& path, const char* what, platform::File& file) {
+  if (const platform::Status created = platform::CreateFileExact(path.c_str(), true, file); !created) {
+    return Fail(kFatalTempFile, std::string("cannot create ") + what + ": " + SystemReason(path, created));
+  }
+  session.created.push_back(path);
+  return Failure();
+}
+
+// Opens and verifies the own file, creates the run's private extraction folder, then writes the
+// stub image (and deletes it again) and the setup script there and reads the script from the bytes
+// it decoded; leaves the session's position at the first payload piece.
+Failure StartUp(InstallSession& session) {
+  if (Failure failure = OpenOwnPackage(session)) return failure;
+  if (Failure failure = CreateExtractionFolder(session)) return failure;
   const std::string stubPath = session.directory + kStubName;
   const std::string scriptPath = session.directory + kScriptName;
   if (!platform::PathFits(stubPath) || !platform::PathFits(scriptPath)) {
@@ -63,18 +82,12 @@ Failure StartUp(InstallSession& session) {
 
   PackageFileReader reader(session.package, session.position, session.payloadEnd);
   platform::File stub;
-  if (!platform::CreateFileExact(stubPath.c_str(), true, stub)) {
-    return Fail(kFatalTempFile, "cannot create temp.exe");
-  }
-  session.created.push_back(stubPath);
+  if (Failure failure = CreateStartUpFile(session, stubPath, kStubName, stub)) return failure;
   if (Failure failure = ExtractSegment(reader, stub, kStubMode, stubPath)) return failure;
   if (RemoveFileWithRetry(stubPath.c_str())) session.created.pop_back();
 
   platform::File scriptFile;
-  if (!platform::CreateFileExact(scriptPath.c_str(), true, scriptFile)) {
-    return Fail(kFatalTempFile, "cannot create the setup script");
-  }
-  session.created.push_back(scriptPath);
+  if (Failure failure = CreateStartUpFile(session, scriptPath, "the setup script", scriptFile)) return failure;
   // Bounded while it decodes: a larger script is refused before more than the bound is held.
   std::string text;
   if (Failure failure = ExtractSegmentToMemory(reader, scriptFile, text, kMaxScriptSize, kScriptName)) {
@@ -87,12 +100,12 @@ Failure StartUp(InstallSession& session) {
 }
 
 // Everything before the first payload byte: the package, the folder, the script, the rights, and
-// the one judgement of the script with the folder's real length.
+// the one judgement of the script with the folder's real length, which leaves the plan.
 Failure Prepare(InstallSession& session) {
   if (Failure failure = StartUp(session)) return failure;
   // The 9x family has no tokens, so the check fails there for everybody: only NT refuses.
   if (IsAdministrator() == 0 && IsNtFamily()) return Fail(kFatalNotAdmin, "administrator rights are needed");
-  Failure failure = CheckSetupScript(session.script, platform::PathLength(session.directory));
+  Failure failure = CheckSetupScript(session.script, session.plan, platform::PathLength(session.directory));
   // Its reason quotes the script's names, in the script's code page.
   failure.reason = platform::FromScriptText(failure.reason);
   return failure;
@@ -102,47 +115,63 @@ std::int32_t SilentInstall(InstallSession& session, Failure& failure) {
   if ((failure = ExtractPayload(session))) return -1;
   std::uint32_t status = 0;
   if ((failure = RunFinishingCommand(session, status))) return -1;
-  if (status == 0 || status == kRestartNeeded) {
-    RemoveExtractedFiles(session);
-    return static_cast<std::int32_t>(status);
-  }
-  // The files stay, so that whoever runs the install can look at what the command left.
-  failure = Fail(kFatalCommand, status == kCommandNotStarted
-                                    ? std::string("the finishing command cannot be started")
-                                    : "the finishing command ended with status " +
-                                          std::to_string(static_cast<std::int32_t>(status)));
-  return -1;
+  // On a failing status the files stay, so that whoever runs the install can look at what the
+  // command left.
+  if ((failure = JudgeCommandStatus(status))) return -1;
+  RemoveExtractedFiles(session);
+  return static_cast<std::int32_t>(status);
 }
 
-std::int32_t PageInstall(InstallSession& session, void* instance) {
+// The install from the page. A failure the page has already shown over itself comes back with
+// `shown` set.
+std::int32_t PageInstall(InstallSession& session, void* instance, Failure& failure, bool& shown) {
   // The page's texts come from the language section that LANG names; a name cut to fit would name
   // another section, as useless as a missing one. Checked before the page opens.
-  std::string language;
-  if (session.script.Read("Cmd", "LANG", language) != ScriptValue::Present) {
-    return ReportFatal(Fail(kFatalScript, "the script has no LANG"), session.script, session.scriptPath, false);
+  if (session.plan.language.empty()) {
+    failure = Fail(kFatalScript, "the script has no LANG");
+    return -1;
   }
   std::uint32_t status = 0;
-  switch (RunInstallerDialog(instance, session, language, status)) {
+  switch (RunInstallerDialog(instance, session, session.plan.language, status, failure)) {
     case PageEnd::Finished: break;
-    // The page has shown its failure over itself already.
-    case PageEnd::Failed: return -1;
+    case PageEnd::Failed:
+      shown = true;
+      return -1;
     // A page that cannot even be shown installed nothing: that is no success. Like a cancel, it
     // ends with -1, deleting nothing and showing nothing (a box would fail the same way).
     case PageEnd::Cancelled:
+      failure = Fail(kFatalCancelled, "the install was cancelled");
+      return -1;
     case PageEnd::NotShown:
-      return ReportFatal(Fail(kFatalCancelled, "the install was cancelled"), session.script, session.scriptPath,
-                         false);
+      failure = Fail(kFatalCancelled, "the installer page cannot be shown");
+      return -1;
   }
   if (status != kRestartNeeded) {
     RemoveExtractedFiles(session);
     return 0;
   }
+  const std::string language = session.plan.language;
   const std::string question = platform::FromScriptText(session.script.Text(language.c_str(), "Msg12"));
   const std::string caption = platform::FromScriptText(session.script.Text("Cmd", "Title", "<No title>"));
   const int answer = platform::ShowMessageBox(
       question.c_str(), caption.c_str(), platform::kMbSetForeground | platform::kMbIconQuestion | platform::kMbYesNo);
   if (answer == platform::kIdYes) RestartSequence(session);
   return kRestartNeeded;
+}
+
+// What a failed run leaves: the box (unless the run is silent or the page has shown it), the
+// record (the /log FILE, else the line in the temporary directory), and no empty folder.
+void RecordFailure(InstallSession& session, const Failure& failure, bool shown) {
+  if (!shown) ReportFatal(failure, session.script, session.scriptPath, session.silent);
+  if (session.log != nullptr) {
+    session.log->Step("failed", "error code " + std::to_string(failure.code) + ": " + failure.reason);
+  } else {
+    AppendFailureLine(session.packagePath, failure);
+  }
+  // A folder left with nothing of this run's in it goes; one with files stays for inspection.
+  if (!session.directory.empty() && session.created.empty()) {
+    platform::RemoveFolder(session.directory.substr(0, session.directory.size() - 1).c_str());
+  }
 }
 
 }  // namespace
@@ -157,16 +186,20 @@ std::int32_t ReportFatal(const Failure& failure, const SetupScript& script, cons
   }
   char key[16];
   std::snprintf(key, sizeof key, "Err%02d", failure.code);
-  std::string language;
-  language = script.Read("Cmd", "LANG", language) == ScriptValue::Missing ? "ENU" : script.Text("Cmd", "LANG");
+  const std::string language = ScriptLanguage(script);
   const std::string text = platform::FromScriptText(script.Text(language.c_str(), key));
+  // The script's own text first, as always; the reason under it tells an administrator what the
+  // system said.
+  const std::string detail = failure.reason.empty() ? std::string() : "\n\n" + failure.reason;
   if (text.empty() || text[0] != '@') {
     const std::string caption = platform::FromScriptText(script.Text("Cmd", "Title"));
-    platform::ShowMessageBox(text.c_str(), caption.c_str(), platform::kMbSetForeground | platform::kMbIconWarning);
+    platform::ShowMessageBox((text + detail).c_str(), caption.c_str(),
+                             platform::kMbSetForeground | platform::kMbIconWarning);
   } else {
     // No script, no language section or no text for the code: still tell the user something.
     const std::string caption = "Error Code: " + std::to_string(failure.code) + " (" + scriptPath + ")\n";
-    platform::ShowMessageBox("Unable to find SetupQor.ini file.  Exiting.", caption.c_str(), platform::kMbOk);
+    platform::ShowMessageBox(("Unable to find SetupQor.ini file.  Exiting." + detail).c_str(), caption.c_str(),
+                             platform::kMbOk);
   }
   return -1;
 }
@@ -181,33 +214,22 @@ std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath)
   InstallSession session;
   session.silent = silent == 1;
   InstallLog log;
-  if (session.silent && logPath != nullptr && *logPath != '\0') {
-    if (!log.Open(logPath)) {
+  if (logPath != nullptr && *logPath != '\0') {
+    if (const platform::Status opened = log.Open(logPath); !opened) {
+      const Failure failure = Fail(kFatalFile, "the log file cannot be created: " + SystemReason(logPath, opened));
       char ownPath[platform::kPathCapacity];
-      AppendFailureLine(platform::GetOwnPath(ownPath) ? ownPath : "?",
-                        Fail(kFatalFile, std::string("the log file cannot be created: ") + logPath));
-      return -1;
+      AppendFailureLine(platform::GetOwnPath(ownPath) ? ownPath : "?", failure);
+      return ReportFatal(failure, session.script, session.scriptPath, session.silent);
     }
     session.log = &log;
   }
   Failure failure = Prepare(session);
-  if (!session.silent) {
-    if (failure) return ReportFatal(failure, session.script, session.scriptPath, false);
-    return PageInstall(session, instance);
+  bool shown = false;
+  std::int32_t status = -1;
+  if (!failure) {
+    status = session.silent ? SilentInstall(session, failure) : PageInstall(session, instance, failure, shown);
   }
-  std::int32_t status = failure ? -1 : SilentInstall(session, failure);
-  if (failure) {
-    status = ReportFatal(failure, session.script, session.scriptPath, true);
-    if (log.IsOpen()) {
-      log.Step("failed", "error code " + std::to_string(failure.code) + ": " + failure.reason);
-    } else {
-      AppendFailureLine(session.packagePath, failure);
-    }
-    // A folder left with nothing of this run's in it goes; one with files stays for inspection.
-    if (!session.directory.empty() && session.created.empty()) {
-      platform::RemoveFolder(session.directory.substr(0, session.directory.size() - 1).c_str());
-    }
-  }
+  if (failure) RecordFailure(session, failure, shown);
   log.Step("exit status", std::to_string(status));
   return status;
 }

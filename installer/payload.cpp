@@ -3,85 +3,73 @@
 // the way out again.
 #include "installer/payload.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "installer/segment.h"
-#include "script/payload_list.h"
 
 namespace {
 
-// `directory` + the script's `name` into `path`, as platform text; false when it does not fit 259
-// characters.
-bool JoinPath(const char* directory, const std::string& name, char (&path)[platform::kPathCapacity]) {
-  const std::string joined = directory + platform::FromScriptText(name);
-  if (!platform::PathFits(joined)) return false;
-  std::memcpy(path, joined.c_str(), joined.size() + 1);
-  return true;
+constexpr std::uint32_t kRestartNeeded = 3010;
+
+// `directory` + the script's `name`, as platform text. The plan's check has measured every name
+// against the folder, so the path fits.
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  return directory + platform::FromScriptText(name);
 }
+
+}  // namespace
 
 void LogStep(const InstallSession& session, const char* label, const std::string& text) {
   if (session.log != nullptr) session.log->Step(label, text);
 }
 
-}  // namespace
-
 Failure ExtractPayload(InstallSession& session, const InstallProgress* progress) {
-  // Every path is formed before the first file is written, so a name that does not fit leaves
-  // nothing behind.
-  const std::vector<PayloadEntry> entries = ReadPayloadList(session.script);
-  std::vector<std::string> paths;
-  for (const PayloadEntry& entry : entries) {
-    char path[platform::kPathCapacity];
-    if (!JoinPath(session.directory.c_str(), entry.name, path)) {
-      return Fail(kFatalTempFile,
-                  "the path of " + platform::FromScriptText(entry.name) + " is longer than 259 characters");
-    }
-    paths.emplace_back(path);
-  }
-  if (paths.empty()) return Fail(kFatalScript, "the script lists no File01");
-
+  const std::vector<PlannedFile>& files = session.plan.files;
   {
     PackageFileReader reader(session.package, session.position, session.payloadEnd,
                              progress != nullptr ? progress->extracted : nullptr,
                              progress != nullptr ? progress->context : nullptr);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const std::string& path = paths[i];
+    for (const PlannedFile& file : files) {
+      const std::string path = JoinPath(session.directory, file.name);
       platform::File output;
       // Created exclusively: a file that another process planted in the folder is never written
       // into, taken for ours or deleted by the clean-up.
-      if (!platform::CreateFileExact(path.c_str(), true, output)) {
-        return Fail(kFatalFile, "cannot create " + path);
+      if (const platform::Status created = platform::CreateFileExact(path.c_str(), true, output); !created) {
+        return Fail(kFatalFile, "cannot create " + SystemReason(path, created));
       }
       session.created.push_back(path);
       const std::uint32_t segmentStart = reader.reader().Position();
       if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path)) return failure;
-      session.extracted.push_back({entries[i].name, path, segmentStart});
-      LogStep(session, "extracted", platform::FromScriptText(entries[i].name));
+      session.extracted.push_back({file.name, path, segmentStart});
+      LogStep(session, "extracted", platform::FromScriptText(file.name));
     }
     session.position = reader.reader().Position();
   }
 
   // The first file is the product's main file: one without a version block means a broken package.
+  const std::string& first = session.extracted.front().path;
   std::uint32_t versionMS = 0, versionLS = 0;
-  if (platform::ReadFixedFileVersion(paths.front().c_str(), versionMS, versionLS) ==
-      platform::VersionBlock::None) {
-    return Fail(kFatalFile, paths.front() + " has no version block");
+  if (platform::ReadFixedFileVersion(first.c_str(), versionMS, versionLS) == platform::VersionBlock::None) {
+    return Fail(kFatalFile, first + " has no version block");
   }
   // The package stays open: the finishing command's program is compared with it before it starts.
   return Failure();
 }
 
-bool FinishingCommandLine(const char* directory, const char* fileName, std::string& commandLine) {
-  std::string program, arguments;
-  if (!SplitFinishingCommand(fileName, program, arguments)) return false;
-  char path[platform::kPathCapacity];
-  if (!JoinPath(directory, program, path)) return false;
+bool FinishingCommandLine(const char* directory, const PlannedCommand& command, std::string& commandLine) {
+  const std::string path = JoinPath(directory, command.program);
+  if (!platform::PathFits(path)) return false;
   // Quoted, so that a temporary directory with blanks ("C:\Documents and Settings\...") can never
   // be read as a shorter program path ("C:\Documents.exe").
-  commandLine = std::string("\"") + path + "\"" + platform::FromScriptText(arguments);
+  commandLine = "\"" + path + "\"" + platform::FromScriptText(command.arguments);
   return true;
+}
+
+Failure JudgeCommandStatus(std::uint32_t status) {
+  if (status == 0 || status == kRestartNeeded) return Failure();
+  return Fail(kFatalCommand,
+              "the finishing command ended with status " + std::to_string(static_cast<std::int32_t>(status)));
 }
 
 namespace {
@@ -126,29 +114,11 @@ bool SameAsPackaged(InstallSession& session, std::uint32_t segmentStart, platfor
 }  // namespace
 
 Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, const InstallProgress* progress) {
-  status = kCommandNotStarted;
-  std::string fileName;
-  switch (session.script.Read("Cmd", "FileName", fileName)) {
-    case ScriptValue::Present: break;
-    case ScriptValue::Missing: return Fail(kFatalScript, "the script has no FileName");
-    case ScriptValue::TooLong: return Fail(kFatalScript, "FileName is longer than 259 characters");
-  }
-  std::string program, arguments;
-  if (!SplitFinishingCommand(fileName, program, arguments)) {
-    return Fail(kFatalScript, "FileName names no program: " + platform::FromScriptText(fileName));
-  }
-  const ExtractedFile* extracted = nullptr;
-  for (const ExtractedFile& file : session.extracted) {
-    if (SameFileName(file.name, program)) extracted = &file;
-  }
-  if (extracted == nullptr) {
-    return Fail(kFatalScript,
-                "FileName's program " + platform::FromScriptText(program) + " is none of the payload files");
-  }
+  const PlannedCommand& command = session.plan.command;
+  const ExtractedFile& extracted = session.extracted[command.file];
+  const std::string program = platform::FromScriptText(command.program);
   std::string commandLine;
-  char programPath[platform::kPathCapacity];
-  if (!FinishingCommandLine(session.directory.c_str(), fileName.c_str(), commandLine) ||
-      !JoinPath(session.directory.c_str(), program, programPath)) {
+  if (!FinishingCommandLine(session.directory.c_str(), command, commandLine)) {
     return Fail(kFatalTempFile, "the finishing command's program path does not fit 259 characters");
   }
 
@@ -162,22 +132,21 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   // starting it only reads it. (On Windows a folder that holds an open file cannot be renamed
   // either, so the path keeps naming this file.)
   platform::File locked;
-  if (!platform::OpenLockedForReading(programPath, locked)) {
-    return Fail(kFatalFile,
-                platform::FromScriptText(program) + " cannot be locked: another process holds it open");
+  if (const platform::Status opened = platform::OpenLockedForReading(extracted.path.c_str(), locked); !opened) {
+    return Fail(kFatalFile, program + " cannot be locked: another process holds it open (" +
+                                SystemReason(extracted.path, opened) + ")");
   }
-  if (!SameAsPackaged(session, extracted->segmentStart, locked)) {
-    return Fail(kFatalFile,
-                platform::FromScriptText(program) + " was changed by another process after it was extracted");
+  if (!SameAsPackaged(session, extracted.segmentStart, locked)) {
+    return Fail(kFatalFile, program + " was changed by another process after it was extracted");
   }
   LogStep(session, "command", commandLine);
   platform::Process process;
-  const bool started = platform::StartProcess(commandLine.c_str(), process);
+  const platform::Status started = platform::StartProcess(commandLine.c_str(), process);
   locked.Close();
   session.package.Close();
   if (!started) {
     LogStep(session, "command", "cannot be started");
-    return Failure();
+    return Fail(kFatalCommand, "the finishing command cannot be started: " + SystemReason(extracted.path, started));
   }
   // Waiting on the process itself, a second at a time: an exit status of 259 ends the wait like
   // any other, where asking for the status alone would take it for a running program.

@@ -1,5 +1,5 @@
-// The installer's steps on the payload: extract every FileNN entry of the setup script into the
-// extraction folder, run the finishing command from there, and delete what was extracted.
+// The installer's steps on the payload: extract the files of the plan into the extraction folder,
+// run the finishing command from there, and delete what was extracted.
 #pragma once
 
 #include <cstdint>
@@ -17,32 +17,29 @@ struct InstallProgress {
   void (*waiting)(void* context);
 };
 
-// Writes every payload file named by the script's Files entries into the run's extraction folder,
-// each created exclusively (a file of that name already there is a failure, never overwritten),
-// reading the package from session.position up to session.payloadEnd, then checks that the first
-// file has a version block. Records each file in session.created and session.extracted. The script
-// has passed CheckSetupScript. Fails with code 8 when a path does not fit 259 characters, code 3 when
-// a file cannot be created or the first file has no version block, and as ExtractSegment says for
-// damaged pieces. The package stays open for RunFinishingCommand.
+// Writes every payload file of session.plan into the run's extraction folder, each created
+// exclusively (a file of that name already there is a failure, never overwritten), reading the
+// package from session.position up to session.payloadEnd, then checks that the first file has a
+// version block. Records each file in session.created and session.extracted. Fails with code 3 (and
+// the system's reason) when a file cannot be created or the first file has no version block, and as
+// ExtractSegment says for damaged pieces. The package stays open for RunFinishingCommand.
 Failure ExtractPayload(InstallSession& session, const InstallProgress* progress = nullptr);
 
-// What RunFinishingCommand gives when the command cannot be started: a failure status.
-constexpr std::uint32_t kCommandNotStarted = 0xFFFFFFFFu;
-
-// Runs Cmd/FileName from the extraction folder in the current directory, waits for it, and puts
-// its exit status into `status`: 0 success, 3010 success with a restart needed, anything else
-// failure (kCommandNotStarted when it cannot be started). The program must be one of the files
-// ExtractPayload wrote: it is locked against other writers and compared with its segment in the
-// package before it starts; a difference (another process changed it) is code 3. Fails with code 4
-// when FileName is missing, too long or names no extracted file, and code 8 when the program path
-// does not fit 259 characters. Closes the package.
+// Runs the plan's finishing command from the extraction folder in the current directory, waits for
+// it, and puts its exit status into `status`. The program is the file ExtractPayload wrote: it is
+// locked against other writers and compared with its segment in the package before it starts; a
+// difference (another process changed it) is code 3. A program that cannot be started is code 7
+// with the system's reason. Closes the package.
 Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status,
                             const InstallProgress* progress = nullptr);
 
-// The command line that runs `fileName` (a program name, alone or in double quotes, then its
-// arguments) from `directory`: the program path quoted, the arguments as they are. False when the
-// program name is empty or the program path does not fit 259 characters.
-bool FinishingCommandLine(const char* directory, const char* fileName, std::string& commandLine);
+// The finishing command's outcome: none for 0 and 3010 (done, and done with a restart needed), else
+// code 7 naming the status.
+Failure JudgeCommandStatus(std::uint32_t status);
+
+// The command line that runs `command` from `directory`: the program path quoted, the arguments as
+// they are. False when the program path does not fit 259 characters.
+bool FinishingCommandLine(const char* directory, const PlannedCommand& command, std::string& commandLine);
 
 // Deletes the files this run created in its extraction folder (session.created), newest first, then
 // the folder itself. A file that is still busy is tried again for about a second before it is left;

@@ -2,15 +2,28 @@
 // installer's failures.
 #include "installer/segment.h"
 
+#include "script/printable.h"
+
 
 namespace {
 
+// The package file for the checksum pass, and the reason its last read failed.
+struct ReadAt {
+  platform::File* file;
+  platform::Status status;
+};
+
 bool ReadFileAt(void* context, std::uint32_t offset, std::uint8_t* buffer, std::uint32_t size) {
-  auto& file = *static_cast<platform::File*>(context);
-  if (!platform::Seek(file, offset)) return false;
+  auto& input = *static_cast<ReadAt*>(context);
+  if (!(input.status = platform::Seek(*input.file, offset))) return false;
   while (size != 0) {
     std::uint32_t got = 0;
-    if (!platform::ReadFile(file, buffer, size, got) || got == 0) return false;
+    if (!(input.status = platform::ReadFile(*input.file, buffer, size, got))) return false;
+    // The file ended before the offsets that its own header gives.
+    if (got == 0) {
+      input.status = platform::Status::Error(0);
+      return false;
+    }
     buffer += got;
     size -= got;
   }
@@ -22,14 +35,17 @@ bool ReadFileAt(void* context, std::uint32_t offset, std::uint8_t* buffer, std::
 Failure VerifyPackage(platform::File& file, PackageExtent& extent) {
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
   std::uint32_t length = 0;
-  if (!platform::SeekEnd(file, length)) return Fail(kFatalFile, kReadFailed);
-  extent = CheckPackageSeal(ReadFileAt, &file, length);
+  if (const platform::Status sized = platform::SeekEnd(file, length); !sized) {
+    return Fail(kFatalFile, std::string(kReadFailed) + " " + platform::ErrorText(sized));
+  }
+  ReadAt input{&file, platform::Status()};
+  extent = CheckPackageSeal(ReadFileAt, &input, length);
   switch (extent.seal) {
     case PackageSeal::Unsigned:
     case PackageSeal::Signed:
       return Failure();
     case PackageSeal::ReadFailed:
-      return Fail(kFatalFile, kReadFailed);
+      return Fail(kFatalFile, std::string(kReadFailed) + " " + platform::ErrorText(input.status));
     case PackageSeal::StrayEntry:
       return Fail(kFatalChecksum,
                   "the certificate-table entry does not end at the end of the file: the package is damaged");
@@ -39,11 +55,6 @@ Failure VerifyPackage(platform::File& file, PackageExtent& extent) {
   return Fail(kFatalChecksum, "the package checksum does not match");
 }
 
-Failure VerifyPackageChecksum(platform::File& file) {
-  PackageExtent extent;
-  return VerifyPackage(file, extent);
-}
-
 PackageFileReader::PackageFileReader(platform::File& file, std::uint32_t start, std::uint32_t end,
                                      ReadProgress progress, void* progressContext)
     : file_(file),
@@ -51,13 +62,13 @@ PackageFileReader::PackageFileReader(platform::File& file, std::uint32_t start, 
       end_(end),
       progress_(progress),
       progressContext_(progressContext),
-      seekFailed_(!platform::Seek(file, start)),
+      status_(platform::Seek(file, start)),
       reader_(Read, this, start, end) {}
 
 bool PackageFileReader::Read(void* context, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) {
   auto* self = static_cast<PackageFileReader*>(context);
   got = 0;
-  if (self->seekFailed_ || !platform::ReadFile(self->file_, buffer, size, got)) return false;
+  if (!self->status_ || !(self->status_ = platform::ReadFile(self->file_, buffer, size, got))) return false;
   self->offset_ += got;
   if (self->progress_ != nullptr) self->progress_(self->progressContext_, self->offset_, self->end_);
   return true;
@@ -65,12 +76,14 @@ bool PackageFileReader::Read(void* context, std::uint8_t* buffer, std::uint32_t 
 
 namespace {
 
-// Where a decoded piece goes: its file, and for the setup script also memory, up to a bound.
+// Where a decoded piece goes: its file, and for the setup script also memory, up to a bound; and
+// why the last write failed.
 struct Destination {
   platform::File* file;
   std::string* text;
   std::uint32_t limit;
   bool overLimit;
+  platform::Status written;
 };
 
 bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
@@ -82,7 +95,8 @@ bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
     }
     destination.text->append(reinterpret_cast<const char*>(data), size);
   }
-  return platform::WriteFile(*destination.file, data, size);
+  destination.written = platform::WriteFile(*destination.file, data, size);
+  return static_cast<bool>(destination.written);
 }
 
 Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Destination& destination,
@@ -95,14 +109,15 @@ Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Desti
     case PackageFault::None:
       break;
     case PackageFault::ReadFailed:
-      return Fail(kFatalFile, "error reading input");
+      return Fail(kFatalFile, "error reading input: " + platform::ErrorText(package.status()));
     case PackageFault::WriteFailed:
       if (destination.overLimit) {
         return Fail(kFatalScript, name + " is larger than " + std::to_string(destination.limit) + " bytes");
       }
-      return Fail(kFatalFile, name + ": " + DescribePackageFault(fault));
+      return Fail(kFatalFile, name + ": " + DescribePackageFault(fault) + ": " + platform::ErrorText(destination.written));
     case PackageFault::BadSegment: {
-      Failure failure = Fail(kFatalCodec, "Error unzipping to memory from memory.");
+      Failure failure = Fail(kFatalCodec, "Error unzipping to memory from memory. " + EscapeControls(name) +
+                                              ": " + DescribePackageFault(fault));
       failure.decoderResult = decoderResult;
       return failure;
     }
@@ -111,15 +126,17 @@ Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Desti
       return Fail(kFatalCodec, name + ": " + DescribePackageFault(fault));
   }
   // A file whose time cannot be set is not the file that was packed: refused like a failed write.
-  if (!platform::SetFileTimes(outputFile, fileTime)) {
-    return Fail(kFatalFile, name + ": the stored file time cannot be set");
+  if (const platform::Status set = platform::SetFileTimes(outputFile, fileTime); !set) {
+    return Fail(kFatalFile, name + ": the stored file time cannot be set: " + platform::ErrorText(set));
   }
   outputFile.Close();
   return Failure();
 }
 
 bool WriteToFile(void* context, const std::uint8_t* data, std::uint32_t size) {
-  return platform::WriteFile(*static_cast<platform::File*>(context), data, size);
+  auto& destination = *static_cast<Destination*>(context);
+  destination.written = platform::WriteFile(*destination.file, data, size);
+  return static_cast<bool>(destination.written);
 }
 
 }  // namespace
@@ -127,18 +144,23 @@ bool WriteToFile(void* context, const std::uint8_t* data, std::uint32_t size) {
 Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, SegmentMode mode,
                        const std::string& name) {
   if (mode == kStubMode) {
-    const PackageFault fault = package.reader().CopyStub(WriteToFile, &outputFile);
+    Destination destination{&outputFile, nullptr, 0, false, platform::Status()};
+    const PackageFault fault = package.reader().CopyStub(WriteToFile, &destination);
+    if (fault == PackageFault::WriteFailed || fault == PackageFault::ReadFailed) {
+      const platform::Status why = fault == PackageFault::ReadFailed ? package.status() : destination.written;
+      return Fail(kFatalFile, name + ": " + DescribePackageFault(fault) + ": " + platform::ErrorText(why));
+    }
     if (fault != PackageFault::None) return Fail(kFatalFile, name + ": " + DescribePackageFault(fault));
     outputFile.Close();
     return Failure();
   }
-  Destination destination{&outputFile, nullptr, 0, false};
+  Destination destination{&outputFile, nullptr, 0, false, platform::Status()};
   return DecodeInto(package, outputFile, destination, name);
 }
 
 Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outputFile, std::string& text,
                                std::uint32_t limit, const std::string& name) {
   text.clear();
-  Destination destination{&outputFile, &text, limit, false};
+  Destination destination{&outputFile, &text, limit, false, platform::Status()};
   return DecodeInto(package, outputFile, destination, name);
 }

@@ -19,7 +19,6 @@
 // be read. `extent` tells where the package ends and what the signature looks like. Leaves the file
 // position anywhere.
 Failure VerifyPackage(platform::File& file, PackageExtent& extent);
-Failure VerifyPackageChecksum(platform::File& file);
 
 // Told the package offset reached after every read of the package, and the package's size.
 using ReadProgress = void (*)(void* context, std::uint32_t done, std::uint32_t total);
@@ -36,6 +35,8 @@ class PackageFileReader {
   PackageFileReader& operator=(const PackageFileReader&) = delete;
 
   PackageReader& reader() { return reader_; }
+  // Why the last read of the package failed (success while none has).
+  const platform::Status& status() const { return status_; }
 
  private:
   static bool Read(void* context, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got);
@@ -45,7 +46,7 @@ class PackageFileReader {
   std::uint32_t end_;
   ReadProgress progress_;
   void* progressContext_;
-  bool seekFailed_;
+  platform::Status status_;
   PackageReader reader_;
 };
 

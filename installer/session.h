@@ -1,6 +1,6 @@
 // What one run of the installer knows about its package, kept in one record that the steps of the
 // install pass along: the open package and the reading position, the run's private extraction folder
-// and what this run created there, and the setup script as read out of the package.
+// and what this run created there, and the setup script as read out of the package with its plan.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,8 @@
 
 #include "installer/install_log.h"
 #include "platform/platform.h"
+#include "script/script_check.h"
 #include "script/setup_script.h"
-
-// The setup script's name in the extraction folder, and the name that error boxes give before it is
-// written there.
-constexpr char kScriptName[] = "SetupQor.ini";
 
 // A payload file as this run extracted it: where it lies, and where its segment starts in the
 // package (the finishing command's program is compared with it before it starts).
@@ -37,4 +34,8 @@ struct InstallSession {
   InstallLog* log = nullptr;      // the /log record of a silent run, or null
   std::string scriptPath = kScriptName;  // the extracted script's path; its bare name until then
   SetupScript script;             // the script as decoded from the package, the only copy read
+  InstallPlan plan;               // what the script's check worked out; the steps act on it alone
 };
+
+// Writes "<label>: <text>" to the run's /log record, when it has one.
+void LogStep(const InstallSession& session, const char* label, const std::string& text);

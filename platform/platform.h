@@ -16,6 +16,43 @@
 
 namespace platform {
 
+// The outcome of a call to the system. A failure keeps the system's own error number (errno
+// natively, GetLastError on Windows), taken the moment the call failed, so that a message can say
+// why and not only what. It is true on success: a caller that needs only the verdict keeps writing
+// `if (!platform::OpenFile(...))`, one that reports it passes the status on to ErrorText.
+class Status {
+ public:
+  // Success.
+  Status() = default;
+  // A verdict: false takes the error number that the system left for the call that has just failed
+  // (so an implementation may `return call() == 0;`), true is success. Implicit on purpose.
+  Status(bool ok);  // NOLINT(google-explicit-constructor)
+  // A failure with a given error number, for failures the caller detects itself (a path too long).
+  static Status Error(std::uint32_t number) {
+    Status status;
+    status.ok_ = false;
+    status.error_ = number;
+    return status;
+  }
+
+  explicit operator bool() const { return ok_; }
+  std::uint32_t error() const { return error_; }
+
+ private:
+  bool ok_ = true;
+  std::uint32_t error_ = 0;
+};
+
+// The system's text for a failed `status`, in the user's language, on one line and ending with a
+// period: "Access is denied." on Windows, "Permission denied." natively. A status that carries no
+// error number gives "the system gave no reason.".
+std::string ErrorText(const Status& status);
+
+// The system's error numbers that the portable code sets itself on a failure it detects.
+extern const std::uint32_t kErrorNameTooLong;  // a path does not fit 259 characters
+extern const std::uint32_t kErrorTooLarge;     // a file of 4 GiB or more
+extern const std::uint32_t kErrorNotAFile;     // a folder, a device or a pipe where a file was wanted
+
 // Every path of the system has at most 259 characters, counted as Windows counts them (UTF-16
 // units), so that the Windows calls take it without a long-path prefix. A path buffer holds that
 // many characters as UTF-8 (at most three bytes each) and a terminator.
@@ -70,32 +107,32 @@ enum class OpenMode {
   CreateAlways,    // read and write access, no sharing, created anew or truncated
 };
 
-// Each returns false on failure and leaves the file as it was; nothing is reported here.
-bool OpenFile(const char* path, OpenMode mode, File& file);
+// Each fails with the system's reason and leaves the file as it was; nothing is reported here.
+Status OpenFile(const char* path, OpenMode mode, File& file);
 // Reads up to `size` bytes; `got` receives how many were read (0 at the end of the file).
-bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got);
+Status ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got);
 // ReadFile for readers that take their bytes through a callback: `file` is a File.
 inline bool ReadFromFile(void* file, std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) {
-  return ReadFile(*static_cast<File*>(file), buffer, size, got);
+  return !!ReadFile(*static_cast<File*>(file), buffer, size, got);
 }
 // Writes all `size` bytes or fails (a full disk is a failure, never a short write that succeeds).
-bool WriteFile(File& file, const void* buffer, std::uint32_t size);
+Status WriteFile(File& file, const void* buffer, std::uint32_t size);
 // Moves to an absolute offset from the start of the file.
-bool Seek(File& file, std::uint32_t offset);
+Status Seek(File& file, std::uint32_t offset);
 // Moves to the end of the file and returns its length; fails for files of 4 GiB or more.
-bool SeekEnd(File& file, std::uint32_t& length);
+Status SeekEnd(File& file, std::uint32_t& length);
 // The last-write time as a Windows file time: 100-ns intervals since 1601-01-01 UTC.
-bool GetLastWriteTime(File& file, std::uint64_t& fileTime);
+Status GetLastWriteTime(File& file, std::uint64_t& fileTime);
 // Sets creation (where the system keeps one), last-access and last-write time alike.
-bool SetFileTimes(File& file, std::uint64_t fileTime);
+Status SetFileTimes(File& file, std::uint64_t fileTime);
 // Cuts the file to `length` bytes and moves to its new end (the builder drops a compressed
 // segment that it has to code again).
-bool Truncate(File& file, std::uint32_t length);
+Status Truncate(File& file, std::uint32_t length);
 
 // True when a directory search for the path finds at least one entry.
 bool FileExists(const char* path);
-bool SetNormalAttributes(const char* path);  // clears read-only and the like
-bool RemoveFile(const char* path);
+Status SetNormalAttributes(const char* path);  // clears read-only and the like
+Status RemoveFile(const char* path);
 
 // What a file's version resource (an executable's or a DLL's) holds, as far as the version stamp
 // needs it.
@@ -138,7 +175,7 @@ bool IsReadOnly(const char* path);
 
 // Opens an existing plain file for shared reading; false for anything else (a folder, a device, a
 // pipe), found without waiting for a pipe's writer.
-bool OpenRegularFile(const char* path, File& file);
+Status OpenRegularFile(const char* path, File& file);
 
 // A file that replaces `target` only once it is complete: written to a temporary file of an
 // unpredictable name, created exclusively in the target's folder, and moved over the target by
@@ -152,10 +189,10 @@ class Replacement {
   Replacement& operator=(const Replacement&) = delete;
 
   // Creates the temporary file, open for reading and writing in `file`. False when it cannot be.
-  bool Begin(const char* target);
+  Status Begin(const char* target);
   // Writes the file through to the disk, closes it and moves it over the target. False, with the
   // temporary file deleted and the target untouched, when that fails.
-  bool Commit();
+  Status Commit();
   // Closes and deletes the temporary file, if there is one.
   void Abandon();
   bool IsActive() const { return !temporary_.empty(); }
@@ -170,11 +207,11 @@ class Replacement {
 // Directory queries. Each writes a terminated path into a kPathCapacity buffer and fails (returning
 // false) rather than truncate, or when the path has more than kMaxPathLength characters. The
 // temporary directory ends with the separator.
-bool TempDirectory(char (&buffer)[kPathCapacity]);
-bool SystemDirectory(char (&buffer)[kPathCapacity]);
-bool CurrentDirectory(char (&buffer)[kPathCapacity]);
+Status TempDirectory(char (&buffer)[kPathCapacity]);
+Status SystemDirectory(char (&buffer)[kPathCapacity]);
+Status CurrentDirectory(char (&buffer)[kPathCapacity]);
 // The full path of the running executable.
-bool GetOwnPath(char (&buffer)[kPathCapacity]);
+Status GetOwnPath(char (&buffer)[kPathCapacity]);
 
 // Message box styles and answers, with the platform's values.
 constexpr unsigned kMbOk = 0x0;
@@ -222,7 +259,7 @@ class Process {
 
 // Starts a command line (program path first, Windows quoting rules) in the current directory, with
 // the caller's environment. False when the program cannot be started.
-bool StartProcess(const char* commandLine, Process& process);
+Status StartProcess(const char* commandLine, Process& process);
 // Waits up to `milliseconds` for the process to end. True once it has ended; `exitCode` then holds
 // its full 32-bit exit status (0xFFFFFFFF when the wait itself fails). False only on a timeout.
 bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode);
@@ -245,7 +282,7 @@ void RestrictDllSearch();
 namespace platform {
 
 // Fills `buffer` with bytes from the system's cryptographic random source.
-bool RandomBytes(void* buffer, std::uint32_t size);
+Status RandomBytes(void* buffer, std::uint32_t size);
 
 // A fresh name for a private folder: "Qor" and 16 hexadecimal digits from the random source. False
 // when the source fails.
@@ -256,25 +293,25 @@ bool PrivateFolderName(std::string& name);
 // gives it an access list of its own, not inherited from the parent, that grants only the current
 // user, the Administrators and SYSTEM (inherited by everything created in it); POSIX gives it mode
 // 0700. `path` receives the folder's path with its separator. False when no folder was created.
-bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]);
+Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]);
 
 // Creates the folder `path` exactly as written (no case matching); true when it was created or is
 // already a folder.
-bool MakeDirectory(const char* path);
+Status MakeDirectory(const char* path);
 
 // Removes the empty folder `path`.
-bool RemoveFolder(const char* path);
+Status RemoveFolder(const char* path);
 
 // Creates the file `path` exactly as written: no case matching, and a link is never followed. With
 // `exclusive`, fails when anything of that name exists; else an existing file is emptied. The file is
 // open for reading and writing and nobody else may open it meanwhile.
-bool CreateFileExact(const char* path, bool exclusive, File& file);
+Status CreateFileExact(const char* path, bool exclusive, File& file);
 
 // Opens an existing file for reading and keeps it from other writers for as long as it stays open:
 // others may read it (and run it), but not write, delete or rename it.
-bool OpenLockedForReading(const char* path, File& file);
+Status OpenLockedForReading(const char* path, File& file);
 
 // Opens `path` for appending (creating it when missing); other processes may append at the same time.
-bool OpenForAppend(const char* path, File& file);
+Status OpenForAppend(const char* path, File& file);
 
 }  // namespace platform

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/platform.h"
+
 // The error codes; the decimal value names the script key ErrNN that holds the text shown.
 enum FatalCode : int {
   kFatalChecksum = 2,      // the package checksum does not match
@@ -31,3 +33,7 @@ struct Failure {
 };
 
 inline Failure Fail(int code, std::string reason) { return Failure{code, std::move(reason), 0}; }
+
+// "<path>: <the system's reason>" for a reason that involves a file, the path (platform text) with
+// its control characters escaped: "pay\core.dll: Access is denied."
+std::string SystemReason(const std::string& path, const platform::Status& status);

@@ -182,23 +182,25 @@ bool CanWrite(const std::string& section, const std::string& key, const char* va
   return value == nullptr || !HasLineBreak(value);
 }
 
-// Reads the whole file. False when it does not exist or cannot be read; `exists` tells which.
-bool ReadWholeFile(const char* path, std::string& text, bool& exists) {
+// Reads the whole file. Fails with the system's reason when it does not exist or cannot be read;
+// `exists` tells which.
+platform::Status ReadWholeFile(const char* path, std::string& text, bool& exists) {
   exists = platform::FileExists(path);
   platform::File file;
   // A plain file only: a pipe or a device named as the file could hold the reader forever.
-  if (!platform::OpenRegularFile(path, file)) return false;
+  if (const platform::Status opened = platform::OpenRegularFile(path, file); !opened) return opened;
   exists = true;
   std::uint32_t length = 0;
-  if (!platform::SeekEnd(file, length) || !platform::Seek(file, 0)) return false;
+  if (const platform::Status sized = platform::SeekEnd(file, length); !sized) return sized;
+  if (const platform::Status moved = platform::Seek(file, 0); !moved) return moved;
   // A file too large for memory reads as unreadable rather than ending the process.
   try {
     text.assign(length, '\0');
   } catch (const std::bad_alloc&) {
-    return false;
+    return platform::Status::Error(platform::kErrorTooLarge);
   }
   std::uint32_t got = 0;
-  if (!platform::ReadFile(file, &text[0], length, got)) return false;
+  if (const platform::Status read = platform::ReadFile(file, &text[0], length, got); !read) return read;
   text.resize(got);
   return true;
 }
@@ -229,7 +231,7 @@ bool StoreText(const char* path, bool exists, const std::string& old, const std:
       return false;
     }
   }
-  if (text.size() < old.size()) return platform::Truncate(file, static_cast<std::uint32_t>(text.size()));
+  if (text.size() < old.size()) return static_cast<bool>(platform::Truncate(file, static_cast<std::uint32_t>(text.size())));
   return true;
 }
 
@@ -316,13 +318,9 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
   return StoreText(path, exists, text, edited);
 }
 
-bool ReadProfileText(const char* path, std::string& text) {
+platform::Status ReadProfileText(const char* path, std::string& text) {
   bool exists = false;
   return ReadWholeFile(path, text, exists);
-}
-
-bool StoreProfileText(const char* path, const std::string& old, const std::string& text) {
-  return old == text || StoreText(path, true, old, text);
 }
 
 namespace {

@@ -19,6 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/platform.h"
+
 // Reads section/key from the INI file at `path` into `buffer` (capacity bytes, at most capacity - 1
 // characters and a terminator; capacity 0 writes nothing). A missing or unreadable file, section or
 // key gives `defaultValue` (nullptr reads as ""; trailing blanks and quotes are dropped from it as
@@ -34,14 +36,9 @@ std::uint32_t ReadProfileValue(const char* section, const char* key, const char*
 // line break anywhere, an empty key, a key holding "=" or starting with "[".
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);
 
-// Reads the whole plain file at `path` as it is, bytes unchanged; false when it cannot be read or is
-// no plain file (a folder, a pipe, a device).
-bool ReadProfileText(const char* path, std::string& text);
-
-// Replaces the text of the existing file at `path`, which holds `old`, by `text`, writing only from
-// the first byte that differs, as the write above does. False when the file cannot be written; a file
-// that was to grow is then cut back to its old length.
-bool StoreProfileText(const char* path, const std::string& old, const std::string& text);
+// Reads the whole plain file at `path` as it is, bytes unchanged; fails with the system's reason when
+// it cannot be read or is no plain file (a folder, a pipe, a device).
+platform::Status ReadProfileText(const char* path, std::string& text);
 
 // The same two operations on the file's text in memory; the file functions above use them.
 // ProfileLookup gives the value (quotes removed, not cut) or "" when the key is missing; `found`

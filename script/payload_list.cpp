@@ -46,6 +46,14 @@ EntryProblem EntryName(const char* value, std::string& name) {
   return EntryProblem::None;
 }
 
+const char* EntrySourcePath(const char* entry) {
+  const char* comma = std::strrchr(entry, ',');
+  if (comma == nullptr) return nullptr;
+  const char* p = comma + 1;
+  while (*p == ' ' || *p == '\t' || *p == ',') ++p;
+  return p;
+}
+
 bool SameFileName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -85,8 +93,9 @@ std::vector<PayloadEntry> ReadPayloadList(const SetupScript& script) {
     std::string value;
     const ScriptValue found = script.Read("Files", key.c_str(), value);
     if (found == ScriptValue::Missing) break;
-    PayloadEntry entry{std::move(key), {}, EntryProblem::TooLong};
+    PayloadEntry entry{std::move(key), {}, EntryProblem::TooLong, {}};
     if (found == ScriptValue::Present) entry.problem = EntryName(value.c_str(), entry.name);
+    if (entry.problem == EntryProblem::None) entry.source = EntrySourcePath(value.c_str());
     entries.push_back(std::move(entry));
   }
   return entries;

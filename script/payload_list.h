@@ -25,13 +25,18 @@ enum class EntryProblem {
 };
 
 struct PayloadEntry {
-  std::string key;   // "File01" ...
-  std::string name;  // the file name in the extraction folder (empty unless problem is None)
+  std::string key;     // "File01" ...
+  std::string name;    // the file name in the extraction folder (empty unless problem is None)
   EntryProblem problem;
+  std::string source;  // the builder's source path (EntrySourcePath), when problem is None
 };
 
 // The list of `script`; empty when File01 is missing.
 std::vector<PayloadEntry> ReadPayloadList(const SetupScript& script);
+
+// The source path of an entry: the text after its last comma, with the tabs, blanks and commas that
+// follow the comma skipped. Null when the entry holds no comma.
+const char* EntrySourcePath(const char* entry);
 
 // The name that an entry value gives, or the problem that keeps it from naming a file of its own in
 // the extraction folder.

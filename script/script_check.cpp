@@ -1,20 +1,30 @@
-// CheckSetupScript: the rules in the order the installer meets them.
+// CheckSetupScript: the rules in the order the installer meets them, each refusal worded once.
 #include "script/script_check.h"
 
+#include "platform/platform.h"
 #include "script/payload_list.h"
 
 namespace {
 
-// The setup script is extracted beside the payload under this name.
-const char kScriptName[] = "SetupQor.ini";
+// How long `name`'s part of a path in the extraction folder is, as Windows counts it.
+std::size_t NameLength(const std::string& name) { return platform::PathLength(platform::FromScriptText(name)); }
 
 }  // namespace
 
-Failure CheckSetupScript(const SetupScript& script, std::size_t folderLength) {
+std::string ScriptLanguage(const SetupScript& script) {
+  std::string language;
+  return script.Read("Cmd", "LANG", language) == ScriptValue::Present ? language : "ENU";
+}
+
+Failure CheckPayloadList(const SetupScript& script, std::vector<PlannedFile>& files, std::size_t folderLength) {
+  files.clear();
   // The installer holds the script in memory and refuses a larger one while decoding it; a packing
   // list of that size would build a package that cannot install.
   if (script.text().size() > kMaxScriptSize) {
     return Fail(kFatalScript, std::string(kScriptName) + " is larger than " + std::to_string(kMaxScriptSize) + " bytes");
+  }
+  if (folderLength != 0 && folderLength + NameLength(kScriptName) > kMaxValueLength) {
+    return Fail(kFatalTempFile, std::string("the path of ") + kScriptName + " is longer than 259 characters");
   }
   const std::vector<PayloadEntry> entries = ReadPayloadList(script);
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -30,28 +40,43 @@ Failure CheckSetupScript(const SetupScript& script, std::size_t folderLength) {
     if (SameFileName(entry.name, kScriptName)) {
       return Fail(kFatalScript, entry.key + " has the setup script's own name, " + entry.name);
     }
-    if (folderLength != 0 && folderLength + entry.name.size() > kMaxValueLength) {
+    if (folderLength != 0 && folderLength + NameLength(entry.name) > kMaxValueLength) {
       return Fail(kFatalTempFile, "the path of " + entry.name + " is longer than 259 characters");
     }
+    files.push_back({entry.key, entry.name, entry.source});
   }
-  if (entries.empty()) return Fail(kFatalScript, "the script lists no File01");
-  std::string value;
-  if (script.Read("Out", "OutputName", value) == ScriptValue::Missing) {
+  if (files.empty()) return Fail(kFatalScript, "the script lists no File01");
+  return Failure();
+}
+
+Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size_t folderLength) {
+  plan = InstallPlan();
+  if (Failure failure = CheckPayloadList(script, plan.files, folderLength)) return failure;
+  plan.longestName = NameLength(kScriptName);
+  for (const PlannedFile& file : plan.files) {
+    if (NameLength(file.name) > plan.longestName) plan.longestName = NameLength(file.name);
+  }
+  if (script.Read("Out", "OutputName", plan.outputName) == ScriptValue::Missing) {
     return Fail(kFatalScript, "the script has no OutputName");
   }
-  switch (script.Read("Cmd", "FileName", value)) {
+  PlannedCommand& command = plan.command;
+  switch (script.Read("Cmd", "FileName", command.text)) {
     case ScriptValue::Present: break;
     case ScriptValue::Missing: return Fail(kFatalScript, "the script has no FileName");
     case ScriptValue::TooLong: return Fail(kFatalScript, "FileName is longer than 259 characters");
   }
+  if (!SplitFinishingCommand(command.text, command.program, command.arguments)) {
+    return Fail(kFatalScript, "FileName names no program: " + command.text);
+  }
   // The finishing command starts a program that this package brought along, never one from
   // elsewhere on the machine.
-  std::string program, arguments;
-  if (!SplitFinishingCommand(value, program, arguments)) {
-    return Fail(kFatalScript, "FileName names no program: " + value);
+  for (command.file = 0; command.file < plan.files.size(); ++command.file) {
+    if (SameFileName(plan.files[command.file].name, command.program)) break;
   }
-  for (const PayloadEntry& entry : entries) {
-    if (SameFileName(entry.name, program)) return Failure();
+  if (command.file == plan.files.size()) {
+    return Fail(kFatalScript, "FileName's program " + command.program + " is none of the payload files");
   }
-  return Fail(kFatalScript, "FileName's program " + program + " is none of the payload files");
+  std::string language;
+  if (script.Read("Cmd", "LANG", language) == ScriptValue::Present) plan.language = language;
+  return Failure();
 }

@@ -1,24 +1,66 @@
-// The one judgement of a setup script: what the installer needs from it before it extracts anything.
-// The builder asks it before it writes a package, qorpack verify asks it, and the installer asks it
-// before the first payload byte, so all three refuse the same scripts for the same reason.
+// The one judgement of a setup script, and the plan it hands back: what the installer needs from
+// the script, worked out once. The builder asks it before it writes a package, qorpack asks it
+// before it lists, verifies or extracts one, and the installer asks it before the first payload
+// byte; all of them then act on the plan and never read the script's keys again, so they refuse the
+// same scripts for the same reason and cannot drift apart.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "script/failure.h"
 #include "script/setup_script.h"
 
-#include <cstddef>
-#include <cstdint>
+// The setup script's name in the extraction folder and in every message about it.
+constexpr char kScriptName[] = "SetupQor.ini";
 
 // The largest decoded setup script that the installer and qorpack accept: 4 MiB, far above any real
 // script (its values hold at most 259 characters each), and small enough that a crafted package
 // cannot make them hold much memory. A larger one is refused with code 4 while it is decoded.
 constexpr std::uint32_t kMaxScriptSize = 4u * 1024u * 1024u;
 
-// No failure when the installer can work with `script`; else code 4 (kFatalScript) and the first
-// reason found: an entry that is not a plain, valid Windows file name of its own (no comma, too
-// long, a folder step, a device, a forbidden character or ending, a name given twice without regard
-// to case, or the setup script's own name), no File01, no OutputName, or a FileName that is missing,
-// too long, malformed or whose program is not one of the entries. With `folderLength`, the length of
-// the extraction folder's path (separator included) when it is known, a name whose path would pass
-// 259 characters is code 8.
-Failure CheckSetupScript(const SetupScript& script, std::size_t folderLength = 0);
+// One payload file as the plan holds it. Texts are the script's bytes (its ANSI code page).
+struct PlannedFile {
+  std::string key;     // "File01" ...
+  std::string name;    // its name in the extraction folder: a plain, valid Windows file name
+  std::string source;  // the builder's source path: the text after the entry's last comma, with the
+                       // blanks, tabs and commas that follow that comma skipped
+};
+
+// The finishing command, split once.
+struct PlannedCommand {
+  std::string text;       // FileName as written
+  std::string program;    // the program's name, without its quotes
+  std::string arguments;  // everything after the program, its leading blank included
+  std::size_t file = 0;   // the index in InstallPlan::files of the payload file it starts
+};
+
+struct InstallPlan {
+  std::vector<PlannedFile> files;  // in package order, File01 first; never empty
+  PlannedCommand command;
+  std::string outputName;          // Out/OutputName as written
+  std::string language;            // the section that Cmd/LANG names; empty when it names none
+  std::size_t longestName = 0;     // the longest file name, the script's own included, in bytes
+};
+
+// The section whose texts the installer shows: Cmd/LANG, or "ENU" when LANG names none. The one
+// rule for the error boxes, which may come before a script has a plan.
+std::string ScriptLanguage(const SetupScript& script);
+
+// Judges `script`. On success `plan` holds what the installer does with it; on a failure the plan is
+// left incomplete and must not be used, and the failure is code 4 (kFatalScript) with the first
+// reason found: a script over kMaxScriptSize, an entry that is not a plain, valid Windows file name
+// of its own (no comma, too long, a folder step, a device, a forbidden character or ending, a name
+// given twice without regard to case, or the setup script's own name), no File01, no OutputName, or
+// a FileName that is missing, too long, malformed or whose program is not one of the entries. With
+// `folderLength`, the length of the extraction folder's path (separator included) as Windows counts
+// it, a name whose path would pass 259 characters is code 8.
+Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size_t folderLength = 0);
+
+// The payload part of the same judgement alone, for qorpack list and extract, which show and unpack
+// what a package holds even when its finishing command would be refused: the entries, checked as
+// CheckSetupScript checks them (a file list that is refused here is refused there with the same
+// reason), into `files`.
+Failure CheckPayloadList(const SetupScript& script, std::vector<PlannedFile>& files, std::size_t folderLength = 0);

@@ -1,16 +1,17 @@
-// qorpack list, verify and extract: read a package with the installer's own reader, payload list,
-// script bound and validity check, so that verify refuses what the installer refuses, for the same
-// reason and with the same error code. Package texts are shown with their control characters escaped.
+// qorpack list, verify and extract: read a package with the installer's own reader, script bound and
+// validity check, and act on the plan that check hands back, so that verify refuses what the
+// installer refuses, for the same reason and with the same error code. Package texts are shown with
+// their control characters escaped.
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "installer/segment.h"
-#include "script/payload_list.h"
 #include "script/printable.h"
 #include "script/script_check.h"
 #include "tools/commands.h"
@@ -80,8 +81,6 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-const char kScriptName[] = "SetupQor.ini";
-
 // The shortest extraction folder an installer can have: "C:\" and its private folder's name
 // ("Qor" and 16 hex digits) with the separator. A name too long even there is refused as the
 // installer would refuse it anywhere; how long a temporary directory the longest name still fits is
@@ -148,6 +147,7 @@ struct Sink {
   std::uint64_t bytes;
   std::uint32_t textLimit;
   bool overLimit;
+  platform::Status written;  // why the last write failed
 };
 
 bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
@@ -160,21 +160,26 @@ bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
     }
     sink->text->append(reinterpret_cast<const char*>(data), size);
   }
-  return sink->file == nullptr || platform::WriteFile(*sink->file, data, size);
+  if (sink->file == nullptr) return true;
+  sink->written = platform::WriteFile(*sink->file, data, size);
+  return static_cast<bool>(sink->written);
 }
 
 // Decodes the next segment into `sink` (and into the file at `path` when extracting, or into a
 // scratch file for the version check, with its stored time); prints its line unless verifying. The
 // failure carries the installer's code for the same fault.
-Failure ReadPiece(PackageReader& reader, Walk walk, const std::string& name, const std::string& path,
+Failure ReadPiece(PackageFileReader& input, Walk walk, const std::string& name, const std::string& path,
                   std::string* text) {
+  PackageReader& reader = input.reader();
   platform::File file;
   if (!path.empty()) {
     if (!platform::PathFits(path)) return ::Fail(kFatalTempFile, path + ": path longer than 259 characters");
     // Exactly the stored name, never an existing name that differs only in case, and no link followed.
-    if (!platform::CreateFileExact(path.c_str(), false, file)) return ::Fail(kFatalFile, "cannot create " + path);
+    if (const platform::Status created = platform::CreateFileExact(path.c_str(), false, file); !created) {
+      return ::Fail(kFatalFile, "cannot create " + SystemReason(path, created));
+    }
   }
-  Sink sink = {path.empty() ? nullptr : &file, text, 0, kMaxScriptSize, false};
+  Sink sink = {path.empty() ? nullptr : &file, text, 0, kMaxScriptSize, false, platform::Status()};
   const std::uint32_t start = reader.Position();
   std::uint64_t fileTime = 0;
   std::uint32_t decoderResult = 0;
@@ -185,6 +190,8 @@ Failure ReadPiece(PackageReader& reader, Walk walk, const std::string& name, con
   if (fault != PackageFault::None) {
     std::string reason = name + " at offset " + std::to_string(start) + ": " + DescribePackageFault(fault);
     if (decoderResult != 0) reason += " (decoder result " + std::to_string(decoderResult) + ")";
+    if (fault == PackageFault::ReadFailed) reason += ": " + platform::ErrorText(input.status());
+    if (fault == PackageFault::WriteFailed) reason += ": " + SystemReason(path, sink.written);
     const int code = fault == PackageFault::ReadFailed || fault == PackageFault::WriteFailed ? kFatalFile : kFatalCodec;
     return ::Fail(code, reason);
   }
@@ -208,19 +215,21 @@ Failure ReadPiece(PackageReader& reader, Walk walk, const std::string& name, con
 }
 
 // Creates DIR and the folders above it that are missing, as written.
-bool MakeDirectories(const std::string& directory) {
+platform::Status MakeDirectories(const std::string& directory) {
   for (std::size_t at = directory.find('/', 1); at != std::string::npos; at = directory.find('/', at + 1)) {
-    if (!platform::MakeDirectory(directory.substr(0, at).c_str())) return false;
+    if (const platform::Status made = platform::MakeDirectory(directory.substr(0, at).c_str()); !made) return made;
   }
   return platform::MakeDirectory(directory.c_str());
 }
 
 // The installer's check that the first payload file has a version block, on a scratch copy in a
 // private folder of the temporary directory that is removed again.
-Failure CheckFirstFile(PackageReader& reader, const PayloadEntry& entry) {
+Failure CheckFirstFile(PackageFileReader& reader, const PlannedFile& entry) {
   char temp[platform::kPathCapacity], folder[platform::kPathCapacity];
-  if (!platform::TempDirectory(temp) || !platform::CreatePrivateDirectory(temp, folder)) {
-    return ::Fail(kFatalTempFile, "no scratch folder for the version check");
+  platform::Status made = platform::TempDirectory(temp);
+  if (!made) return ::Fail(kFatalTempFile, "no scratch folder for the version check: " + platform::ErrorText(made));
+  if (!(made = platform::CreatePrivateDirectory(temp, folder))) {
+    return ::Fail(kFatalTempFile, "no scratch folder for the version check: " + SystemReason(temp, made));
   }
   const std::string path = std::string(folder) + entry.name;
   Failure failure = ReadPiece(reader, Walk::Verify, entry.name, path, nullptr);
@@ -233,47 +242,155 @@ Failure CheckFirstFile(PackageReader& reader, const PayloadEntry& entry) {
   return failure;
 }
 
-int WalkPackage(int argc, char** argv, Walk walk) {
-  const int wanted = walk == Walk::Extract ? 2 : 1;
-  if (argc != wanted) {
-    std::fprintf(stderr, "usage: qorpack %s\n", walk == Walk::Extract ? "extract PKG DIR"
-                                               : walk == Walk::Verify ? "verify PKG" : "list [--json] PKG");
-    return 2;
-  }
-  platform::File package;
-  if (!platform::OpenFile(argv[0], platform::OpenMode::ReadShared, package)) {
-    return Fail(std::string("cannot open ") + argv[0]);
+// An open package with everything before its payload read: the checksum's verdict, the stub, and
+// the setup script. The commands go on from here with their own plan.
+struct OpenPackage {
+  platform::File file;
+  PackageExtent extent;
+  Failure checksum;                          // the installer's verdict on the checksum
+  std::uint32_t end = 0;                     // where the pieces end: the checksum word's offset + 4
+  std::unique_ptr<PackageFileReader> input;  // reads the pieces from the stub on
+  std::uint64_t stubBytes = 0;
+  SetupScript script;
+};
+
+// Opens `path`, checks its checksum (a failed read ends here), and reads its stub; 0, else the exit
+// status after a message.
+int OpenAndReadStub(const char* path, Walk walk, OpenPackage& package, ExtractProgress* progress) {
+  if (const platform::Status opened = platform::OpenFile(path, platform::OpenMode::ReadShared, package.file); !opened) {
+    return Fail("cannot open " + SystemReason(path, opened));
   }
   std::uint32_t length = 0;
-  if (!platform::SeekEnd(package, length) || length < 4) return Fail("not a package: shorter than 4 bytes");
-  PackageExtent extent;
-  const Failure checksum = VerifyPackage(package, extent);
-  if (checksum.code == kFatalFile) return Fail(checksum.reason);
-  if (checksum) {
-    // The installer refuses such a package before reading it; list still shows what is there.
-    if (walk == Walk::Verify) return Refuse(checksum);
-    if (walk != Walk::List) return Fail(DescribeRefusal(extent, walk));
-    if (PrintsText(walk)) std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
+  if (const platform::Status sized = platform::SeekEnd(package.file, length); !sized) {
+    return Fail("cannot read " + SystemReason(path, sized));
   }
+  if (length < 4) return Fail("not a package: shorter than 4 bytes");
+  package.checksum = VerifyPackage(package.file, package.extent);
+  if (package.checksum.code == kFatalFile) return Fail(package.checksum.reason);
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
-  const std::uint32_t end = extent.packageEnd >= 4 ? extent.packageEnd : length;
-
-  std::string directory;
-  if (walk == Walk::Extract) {
-    directory = argv[1];
-    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-    if (!MakeDirectories(directory)) return Fail("cannot create " + directory);
-    directory += "/";
+  package.end = package.extent.packageEnd >= 4 ? package.extent.packageEnd : length;
+  package.input = std::make_unique<PackageFileReader>(package.file, 0, package.end - 4,
+                                                      progress != nullptr ? ShowExtractProgress : nullptr, progress);
+  Sink stub = {nullptr, nullptr, 0, 0, false, platform::Status()};
+  const PackageFault fault = package.input->reader().CopyStub(Store, &stub);
+  if (fault != PackageFault::None) return Fail(std::string("stub: ") + DescribePackageFault(fault));
+  package.stubBytes = stub.bytes;
+  if (PrintsText(walk)) {
+    std::printf("%-24s %12s %12s  %s\n", "piece", "packed", "size", "stored time");
+    std::printf("%-24s %12s %12llu\n", "(stub)", "", static_cast<unsigned long long>(stub.bytes));
   }
-  // The walker's own failures: verify gives the installer's verdict, the others the reason alone.
-  const auto stop = [walk](const Failure& failure) {
-    return walk == Walk::Verify ? Refuse(failure) : Fail(EscapeControls(failure.reason));
-  };
+  return 0;
+}
 
+// Reads the setup script piece into package.script (and into `path` when extracting).
+Failure ReadScript(OpenPackage& package, Walk walk, const std::string& path) {
+  std::string text;
+  if (Failure failure = ReadPiece(*package.input, walk, kScriptName, path, &text)) return failure;
+  package.script = SetupScript(std::move(text));
+  return Failure();
+}
+
+// The pieces of `files`, in order, into `directory` when extracting (empty otherwise).
+Failure ReadPayload(OpenPackage& package, Walk walk, const std::vector<PlannedFile>& files,
+                    const std::string& directory) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const PlannedFile& file = files[i];
+    Failure failure = walk == Walk::Verify && i == 0
+                          ? CheckFirstFile(*package.input, file)
+                          : ReadPiece(*package.input, walk, file.name, directory.empty() ? "" : directory + file.name,
+                                      nullptr);
+    if (failure) return failure;
+  }
+  return Failure();
+}
+
+// The bytes between the last piece and the checksum word, which no installer reads.
+std::uint32_t UnreadBytes(const OpenPackage& package) {
+  const std::uint32_t rest = package.end - 4 - package.input->reader().Position();
+  return rest > 3 ? rest : 0;
+}
+
+void PrintJsonListing(const char* path, const OpenPackage& package, const std::string& title,
+                      const std::string& command) {
+  const bool isSigned = package.extent.seal == PackageSeal::Signed;
+  std::printf("{\"package\": %s, \"checksum\": \"%s\", \"signed\": %s, \"certificateTable\": %u,\n",
+              JsonString(path).c_str(), package.checksum ? "does not match" : "matches", isSigned ? "true" : "false",
+              isSigned ? package.extent.fields.tableSize : 0u);
+  std::printf(" \"stub\": %llu, \"title\": %s, \"finishingCommand\": %s, \"unreadBytes\": %u,\n \"pieces\": [",
+              static_cast<unsigned long long>(package.stubBytes), JsonString(title).c_str(),
+              JsonString(command).c_str(), UnreadBytes(package));
+  for (std::size_t i = 0; i < json->rows.size(); ++i) {
+    const JsonListing::Row& row = json->rows[i];
+    std::printf("%s\n  {\"name\": %s, \"packed\": %u, \"size\": %llu, \"time\": %s}", i == 0 ? "" : ",",
+                JsonString(row.name).c_str(), row.packed, static_cast<unsigned long long>(row.size),
+                JsonString(row.time).c_str());
+  }
+  std::printf("]}\n");
+}
+
+void PrintUnread(const OpenPackage& package) {
+  if (const std::uint32_t rest = UnreadBytes(package)) {
+    std::printf("note: %u bytes after the last piece are not read by the installer\n", rest);
+  }
+}
+
+int ListPackage(const char* path) {
+  OpenPackage package;
+  if (const int status = OpenAndReadStub(path, Walk::List, package, nullptr)) return status;
+  // The installer refuses such a package before reading it; list still shows what is there.
+  if (package.checksum && PrintsText(Walk::List)) std::printf("%s\n", DescribeRefusal(package.extent, Walk::List).c_str());
+  if (Failure failure = ReadScript(package, Walk::List, "")) return Fail(EscapeControls(failure.reason));
+  // A script the installer refuses is still listed, as far as its files can be named.
+  InstallPlan plan;
+  const Failure verdict = CheckSetupScript(package.script, plan, kShortestFolder);
+  if (verdict) {
+    if (Failure failure = CheckPayloadList(package.script, plan.files)) {
+      return Fail("the script is refused: " + EscapeControls(failure.reason));
+    }
+  }
+  if (Failure failure = ReadPayload(package, Walk::List, plan.files, "")) return Fail(EscapeControls(failure.reason));
+  const std::string title = package.script.Text("Cmd", "Title");
+  // A refused script has no plan to tell its command: it is shown as written, for the reader to see
+  // what the note below refuses.
+  const std::string command = verdict ? package.script.Text("Cmd", "FileName") : plan.command.text;
+  if (json != nullptr) {
+    PrintJsonListing(path, package, title, command);
+    return 0;
+  }
+  std::printf("title: %s\nfinishing command: %s\n", EscapeControls(title).c_str(), EscapeControls(command).c_str());
+  if (verdict) std::printf("note: the installer refuses this script: %s\n", EscapeControls(verdict.reason).c_str());
+  std::printf("%s\n", DescribeSignature(package.extent).c_str());
+  PrintUnread(package);
+  return 0;
+}
+
+int VerifyPackage(const char* path) {
+  OpenPackage package;
+  if (const int status = OpenAndReadStub(path, Walk::Verify, package, nullptr)) return status;
+  if (package.checksum) return Refuse(package.checksum);
+  if (Failure failure = ReadScript(package, Walk::Verify, "")) return Refuse(failure);
+  // The installer's own judgement, before any payload is read: what it refuses is refused here.
+  InstallPlan plan;
+  if (Failure failure = CheckSetupScript(package.script, plan, kShortestFolder)) return Refuse(failure);
+  if (Failure failure = ReadPayload(package, Walk::Verify, plan.files, "")) return Refuse(failure);
+  std::printf("%s: checksum matches, the script and %zu files decode\n", path, plan.files.size());
+  // The extraction folder is the temporary directory, its separator, "Qor" and 16 hex digits, and a
+  // separator; every path in it, the script's own included, has 259 characters at most.
+  constexpr std::size_t kFolderPart = 1 + 19 + 1;
+  std::printf("note: the longest name (%zu characters) fits a temporary directory of up to %zu characters\n",
+              plan.longestName, static_cast<std::size_t>(kMaxValueLength) - kFolderPart - plan.longestName);
+  std::printf("%s\n", DescribeSignature(package.extent).c_str());
+  PrintUnread(package);
+  return 0;
+}
+
+int ExtractPackage(const char* path, const char* target) {
+  std::string directory = target;
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   ExtractProgress progress;
-  const bool showProgress = walk == Walk::Extract && isatty(STDERR_FILENO) == 1;
-  PackageFileReader file(package, 0, end - 4, showProgress ? ShowExtractProgress : nullptr, &progress);
-  // Whatever ends the walk, the terminal's line is left clean.
+  const bool showProgress = isatty(STDERR_FILENO) == 1;
+  OpenPackage package;
+  // Whatever ends the extraction, the terminal's line is left clean.
   if (showProgress) extractProgress = &progress;
   struct Clear {
     ExtractProgress& progress;
@@ -282,84 +399,42 @@ int WalkPackage(int argc, char** argv, Walk walk) {
       extractProgress = nullptr;
     }
   } clear{progress};
-  PackageReader& reader = file.reader();
-  Sink stub = {nullptr, nullptr, 0, 0, false};
-  const PackageFault stubFault = reader.CopyStub(Store, &stub);
-  if (stubFault != PackageFault::None) return Fail(std::string("stub: ") + DescribePackageFault(stubFault));
-  if (PrintsText(walk)) {
-    std::printf("%-24s %12s %12s  %s\n", "piece", "packed", "size", "stored time");
-    std::printf("%-24s %12s %12llu\n", "(stub)", "", static_cast<unsigned long long>(stub.bytes));
+  if (const int status = OpenAndReadStub(path, Walk::Extract, package, showProgress ? &progress : nullptr)) {
+    return status;
   }
-
-  std::string text;
-  const std::string scriptPath = walk == Walk::Extract ? directory + kScriptName : std::string();
-  if (Failure failure = ReadPiece(reader, walk, kScriptName, scriptPath, &text)) return stop(failure);
-  const SetupScript script(std::move(text));
-  // The installer's own judgement, before any payload is read: what it refuses is refused here.
-  if (walk == Walk::Verify) {
-    if (Failure failure = CheckSetupScript(script, kShortestFolder)) return Refuse(failure);
+  if (package.checksum) return Fail(DescribeRefusal(package.extent, Walk::Extract));
+  if (const platform::Status made = MakeDirectories(directory); !made) return Fail("cannot create " + SystemReason(directory, made));
+  directory += "/";
+  if (Failure failure = ReadScript(package, Walk::Extract, directory + kScriptName)) {
+    return Fail(EscapeControls(failure.reason));
   }
-  const std::vector<PayloadEntry> entries = ReadPayloadList(script);
-  for (const PayloadEntry& entry : entries) {
-    if (entry.problem != EntryProblem::None) {
-      return Fail("the script is refused: " + EscapeControls(DescribeEntryProblem(entry)));
-    }
+  std::vector<PlannedFile> files;
+  if (Failure failure = CheckPayloadList(package.script, files)) {
+    return Fail("the script is refused: " + EscapeControls(failure.reason));
   }
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const PayloadEntry& entry = entries[i];
-    Failure failure = walk == Walk::Verify && i == 0 ? CheckFirstFile(reader, entry)
-                                                    : ReadPiece(reader, walk, entry.name,
-                                                                walk == Walk::Extract ? directory + entry.name : "",
-                                                                nullptr);
-    if (failure) return stop(failure);
-  }
-
-  const std::uint32_t rest = end - 4 - reader.Position();
-  if (walk == Walk::Verify) {
-    std::printf("%s: checksum matches, the script and %zu files decode\n", argv[0], entries.size());
-    std::size_t longest = 0;
-    for (const PayloadEntry& entry : entries) longest = entry.name.size() > longest ? entry.name.size() : longest;
-    std::printf("note: the longest name (%zu characters) fits a temporary directory of up to %zu characters\n",
-                longest, static_cast<std::size_t>(kMaxValueLength) - 20 - longest);
-  } else if (walk == Walk::List) {
-    std::string title, command;
-    if (script.Read("Cmd", "Title", title) == ScriptValue::Missing) title = "@";
-    if (script.Read("Cmd", "FileName", command) == ScriptValue::Missing) command = "@";
-    if (json != nullptr) {
-      std::printf("{\"package\": %s, \"checksum\": \"%s\", \"signed\": %s, \"certificateTable\": %u,\n",
-                  JsonString(argv[0]).c_str(), checksum ? "does not match" : "matches",
-                  extent.seal == PackageSeal::Signed ? "true" : "false",
-                  extent.seal == PackageSeal::Signed ? extent.fields.tableSize : 0u);
-      std::printf(" \"stub\": %llu, \"title\": %s, \"finishingCommand\": %s, \"unreadBytes\": %u,\n \"pieces\": [",
-                  static_cast<unsigned long long>(stub.bytes), JsonString(title).c_str(), JsonString(command).c_str(),
-                  rest > 3 ? rest : 0u);
-      for (std::size_t i = 0; i < json->rows.size(); ++i) {
-        const JsonListing::Row& row = json->rows[i];
-        std::printf("%s\n  {\"name\": %s, \"packed\": %u, \"size\": %llu, \"time\": %s}", i == 0 ? "" : ",",
-                    JsonString(row.name).c_str(), row.packed, static_cast<unsigned long long>(row.size),
-                    JsonString(row.time).c_str());
-      }
-      std::printf("]}\n");
-      return 0;
-    }
-    std::printf("title: %s\nfinishing command: %s\n", EscapeControls(title).c_str(), EscapeControls(command).c_str());
-  }
-  if (walk != Walk::Extract) std::printf("%s\n", DescribeSignature(extent).c_str());
-  if (rest > 3) std::printf("note: %u bytes after the last piece are not read by the installer\n", rest);
+  if (Failure failure = ReadPayload(package, Walk::Extract, files, directory)) return Fail(EscapeControls(failure.reason));
+  PrintUnread(package);
   return 0;
+}
+
+// The usage line of a command, when its arguments do not fit; 2 for the exit status.
+int Usage(const char* line) {
+  std::fprintf(stderr, "usage: qorpack %s\n", line);
+  return 2;
 }
 
 }  // namespace
 
 int CommandList(int argc, char** argv) {
   if (argc >= 1 && std::strcmp(argv[0], "--json") == 0) {
+    if (argc != 2) return Usage("list [--json] PKG");
     JsonListing listing;
     json = &listing;
-    const int status = WalkPackage(argc - 1, argv + 1, Walk::List);
+    const int status = ListPackage(argv[1]);
     json = nullptr;
     return status;
   }
-  return WalkPackage(argc, argv, Walk::List);
+  return argc == 1 ? ListPackage(argv[0]) : Usage("list [--json] PKG");
 }
-int CommandVerify(int argc, char** argv) { return WalkPackage(argc, argv, Walk::Verify); }
-int CommandExtract(int argc, char** argv) { return WalkPackage(argc, argv, Walk::Extract); }
+int CommandVerify(int argc, char** argv) { return argc == 1 ? VerifyPackage(argv[0]) : Usage("verify PKG"); }
+int CommandExtract(int argc, char** argv) { return argc == 2 ? ExtractPackage(argv[0], argv[1]) : Usage("extract PKG DIR"); }

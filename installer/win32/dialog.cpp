@@ -1,6 +1,7 @@
 // The installer page (dialog template 101): a side picture, a bold header, the introduction and
 // status texts from the setup script, a progress bar and three buttons. Its main button runs the
-// install (payload extraction, then the finishing command) and, once it reads Msg08, closes the page.
+// install (payload extraction, then the finishing command) and, once the install has finished, closes
+// the page.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -36,10 +37,6 @@ constexpr INT_PTR kEndFinished = 0;
 constexpr INT_PTR kEndCancelled = 6;
 constexpr INT_PTR kEndFailed = 7;
 
-// The finishing command's statuses that count as success; the second asks for a restart.
-constexpr std::uint32_t kCommandSucceeded = 0;
-constexpr std::uint32_t kCommandNeedsRestart = 3010;
-
 // What the page works with, reachable from its window (DWLP_USER) for as long as it is open.
 struct PageState {
   InstallSession* session;
@@ -47,6 +44,7 @@ struct PageState {
   bool qorDllPresent;      // the engine's library was in the system directory when the page opened
   std::uint32_t status;    // the finishing command's status once the install has run
   bool finished;           // the install has run: the page shows Finished
+  Failure failure;         // what ended the page with a failure, for the run's record
 };
 
 PageState& StateOf(HWND page) { return *reinterpret_cast<PageState*>(GetWindowLongPtrA(page, DWLP_USER)); }
@@ -299,8 +297,9 @@ BOOL OnEraseBackground(HWND page, HDC dc) {
 // The install's failure is shown while the page is still open, so that its box stands over it;
 // then the page ends.
 void EndWithFailure(HWND page, const Failure& failure) {
-  const InstallSession& session = *StateOf(page).session;
-  ReportFatal(failure, session.script, session.scriptPath, false);
+  PageState& state = StateOf(page);
+  state.failure = failure;
+  ReportFatal(failure, state.session->script, state.session->scriptPath, false);
   EndDialog(page, kEndFailed);
 }
 
@@ -322,10 +321,7 @@ void RunInstall(HWND page) {
   if (Failure failure = RunFinishingCommand(*state.session, state.status, &progress)) {
     return EndWithFailure(page, failure);
   }
-  if (state.status != kCommandSucceeded && state.status != kCommandNeedsRestart) {
-    return EndWithFailure(page, Fail(kFatalCommand, "the finishing command ended with status " +
-                                                        std::to_string(state.status)));
-  }
+  if (Failure failure = JudgeCommandStatus(state.status)) return EndWithFailure(page, failure);
 
   SetProgress(page, kProgressDone);
   SetLangText(page, kStatusText, state.qorDllPresent ? "Msg13" : "Msg05");
@@ -339,9 +335,9 @@ void RunInstall(HWND page) {
 
 BOOL OnMainButton(HWND page) {
   if (Installing(page)) return TRUE;  // a second press while the first install runs
-  char label[platform::kPathCapacity];
-  GetDlgItemTextA(page, kMainButton, label, sizeof label);
-  if (LangText(page, "Msg08") == label) {
+  // The page's own state decides, never the button's label: a script may give Msg08 and Msg09 the
+  // same text, or neither.
+  if (StateOf(page).finished) {
     EndDialog(page, kEndFinished);
     return TRUE;
   }
@@ -392,11 +388,12 @@ INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM 
 }
 
 PageEnd RunInstallerDialog(void* instance, InstallSession& session, const std::string& language,
-                           std::uint32_t& status) {
-  PageState state{&session, language, false, kCommandSucceeded, false};
+                           std::uint32_t& status, Failure& failure) {
+  PageState state{&session, language, false, 0, false, Failure()};
   const INT_PTR end = DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(kTemplateId),
                                       GetDesktopWindow(), InstallerDialog, reinterpret_cast<LPARAM>(&state));
   status = state.status;
+  failure = state.failure;
   switch (end) {
     case kEndFinished: return PageEnd::Finished;
     case kEndCancelled: return PageEnd::Cancelled;

@@ -86,21 +86,27 @@ bool IsReadOnly(const char* path) {
   return stat(ResolvePath(path).c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-bool OpenRegularFile(const char* path, File& file) {
+Status OpenRegularFile(const char* path, File& file) {
   // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
   const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
-  const int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const Status failed = S_ISDIR(st.st_mode) ? Status::Error(EISDIR) : Status::Error(kErrorNotAFile);
     close(fd);
-    return false;
+    return failed;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const Status failed = false;
+    close(fd);
+    return failed;
   }
   file.Adopt(fd);
   return true;
 }
 
-bool Replacement::Begin(const char* target) {
+Status Replacement::Begin(const char* target) {
   Abandon();
   target_ = FinalTarget(target);
   const std::string folder = FolderOf(target_);
@@ -121,16 +127,17 @@ bool Replacement::Begin(const char* target) {
     file.Adopt(fd);
     return true;
   }
-  return false;
+  return Status::Error(EEXIST);
 }
 
-bool Replacement::Commit() {
-  if (temporary_.empty() || !file.IsOpen()) return false;
-  const bool written = fsync(static_cast<int>(file.Handle())) == 0;
+Status Replacement::Commit() {
+  if (temporary_.empty() || !file.IsOpen()) return Status::Error(EBADF);
+  const Status written = fsync(static_cast<int>(file.Handle())) == 0;
   file.Close();
-  if (!written || rename(temporary_.c_str(), target_.c_str()) != 0) {
+  const Status moved = written ? Status(rename(temporary_.c_str(), target_.c_str()) == 0) : written;
+  if (!moved) {
     Abandon();
-    return false;
+    return moved;
   }
   temporary_.clear();
   SyncFolder(FolderOf(target_));

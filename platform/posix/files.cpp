@@ -74,8 +74,8 @@ std::string Resolve(const char* path) {
 
 int Fd(File& file) { return static_cast<int>(file.Handle()); }
 
-bool CopyOut(const std::string& text, char (&buffer)[kPathCapacity]) {
-  if (text.empty() || !PathFits(text)) return false;
+Status CopyOut(const std::string& text, char (&buffer)[kPathCapacity]) {
+  if (text.empty() || !PathFits(text)) return Status::Error(kErrorNameTooLong);
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return true;
 }
@@ -91,7 +91,7 @@ void File::Close() {
   }
 }
 
-bool OpenFile(const char* path, OpenMode mode, File& file) {
+Status OpenFile(const char* path, OpenMode mode, File& file) {
   int flags = O_RDONLY;
   switch (mode) {
     case OpenMode::ReadShared: flags = O_RDONLY; break;
@@ -103,14 +103,15 @@ bool OpenFile(const char* path, OpenMode mode, File& file) {
   if (fd < 0) return false;
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const Status failed = S_ISDIR(st.st_mode) ? Status::Error(EISDIR) : Status(false);
     close(fd);
-    return false;
+    return failed;
   }
   file.Adopt(fd);
   return true;
 }
 
-bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got) {
+Status ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got) {
   got = 0;
   char* p = static_cast<char*>(buffer);
   // Like the Windows call on a disk file: fill the request unless the file ends first.
@@ -126,23 +127,31 @@ bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got) 
   return true;
 }
 
-bool WriteFile(File& file, const void* buffer, std::uint32_t size) {
+Status WriteFile(File& file, const void* buffer, std::uint32_t size) {
   const char* p = static_cast<const char*>(buffer);
-  return AllBytes(size, [&file, p](std::uint32_t done, std::uint32_t left) { return write(Fd(file), p + done, left); });
+  // A write that does nothing at all leaves no errno: a full disk is the one reason it has.
+  if (AllBytes(size, [&file, p](std::uint32_t done, std::uint32_t left) {
+        errno = ENOSPC;
+        return write(Fd(file), p + done, left);
+      })) {
+    return true;
+  }
+  return false;
 }
 
-bool Seek(File& file, std::uint32_t offset) {
+Status Seek(File& file, std::uint32_t offset) {
   return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-bool SeekEnd(File& file, std::uint32_t& length) {
+Status SeekEnd(File& file, std::uint32_t& length) {
   const off_t end = lseek(Fd(file), 0, SEEK_END);
-  if (end < 0 || static_cast<std::uint64_t>(end) > 0xFFFFFFFFull) return false;
+  if (end < 0) return false;
+  if (static_cast<std::uint64_t>(end) > 0xFFFFFFFFull) return Status::Error(kErrorTooLarge);
   length = static_cast<std::uint32_t>(end);
   return true;
 }
 
-bool GetLastWriteTime(File& file, std::uint64_t& fileTime) {
+Status GetLastWriteTime(File& file, std::uint64_t& fileTime) {
   struct stat st;
   if (fstat(Fd(file), &st) != 0) return false;
   // Windows keeps times in 100-ns steps: finer digits are cut, as Wine reports them.
@@ -151,7 +160,7 @@ bool GetLastWriteTime(File& file, std::uint64_t& fileTime) {
   return true;
 }
 
-bool SetFileTimes(File& file, std::uint64_t fileTime) {
+Status SetFileTimes(File& file, std::uint64_t fileTime) {
   timespec times[2];
   // Times before 1970 are negative POSIX seconds; the 100-ns remainder stays positive, as timespec
   // wants it. A time the file system cannot hold makes the call fail.
@@ -162,8 +171,9 @@ bool SetFileTimes(File& file, std::uint64_t fileTime) {
   return futimens(Fd(file), times) == 0;
 }
 
-bool Truncate(File& file, std::uint32_t length) {
-  return ftruncate(Fd(file), static_cast<off_t>(length)) == 0 && Seek(file, length);
+Status Truncate(File& file, std::uint32_t length) {
+  if (ftruncate(Fd(file), static_cast<off_t>(length)) != 0) return false;
+  return Seek(file, length);
 }
 
 bool FileExists(const char* path) {
@@ -171,33 +181,35 @@ bool FileExists(const char* path) {
   return stat(Resolve(path).c_str(), &st) == 0;
 }
 
-bool SetNormalAttributes(const char* path) {
+Status SetNormalAttributes(const char* path) {
   const std::string resolved = Resolve(path);
   struct stat st;
   if (stat(resolved.c_str(), &st) != 0) return false;
   return chmod(resolved.c_str(), st.st_mode | S_IWUSR) == 0;
 }
 
-bool RemoveFile(const char* path) { return unlink(Resolve(path).c_str()) == 0; }
+Status RemoveFile(const char* path) { return unlink(Resolve(path).c_str()) == 0; }
 
-bool TempDirectory(char (&buffer)[kPathCapacity]) {
+Status TempDirectory(char (&buffer)[kPathCapacity]) {
   const char* tmp = std::getenv("TMPDIR");
   std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
   if (dir.back() != '/') dir += '/';
   return CopyOut(dir, buffer);
 }
 
-bool SystemDirectory(char (&)[kPathCapacity]) { return false; }
+Status SystemDirectory(char (&)[kPathCapacity]) { return Status::Error(ENOSYS); }
 
-bool CurrentDirectory(char (&buffer)[kPathCapacity]) {
+Status CurrentDirectory(char (&buffer)[kPathCapacity]) {
   char found[kPathCapacity];
-  return getcwd(found, sizeof found) != nullptr && CopyOut(found, buffer);
+  if (getcwd(found, sizeof found) == nullptr) return false;
+  return CopyOut(found, buffer);
 }
 
-bool GetOwnPath(char (&buffer)[kPathCapacity]) {
+Status GetOwnPath(char (&buffer)[kPathCapacity]) {
   char found[kPathCapacity];
   const ssize_t n = readlink("/proc/self/exe", found, sizeof found);
-  if (n <= 0 || n >= static_cast<ssize_t>(sizeof found)) return false;
+  if (n <= 0) return false;
+  if (n >= static_cast<ssize_t>(sizeof found)) return Status::Error(kErrorNameTooLong);
   return CopyOut(std::string(found, static_cast<std::size_t>(n)), buffer);
 }
 

@@ -27,12 +27,15 @@ std::string Slashes(const char* path) {
   return p;
 }
 
-bool Adopt(int fd, File& file) {
+// O_NOFOLLOW reports a link at the name as ELOOP, which reads as a loop of links: it is a link
+// that this call refuses to follow.
+Status Adopt(int fd, File& file) {
   if (fd < 0) return false;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const Status failed = S_ISREG(st.st_mode) ? Status(false) : Status::Error(kErrorNotAFile);
     close(fd);
-    return false;
+    return failed;
   }
   file.Adopt(fd);
   return true;
@@ -40,22 +43,23 @@ bool Adopt(int fd, File& file) {
 
 }  // namespace
 
-bool RandomBytes(void* buffer, std::uint32_t size) {
+Status RandomBytes(void* buffer, std::uint32_t size) {
   auto* p = static_cast<unsigned char*>(buffer);
   return AllBytes(size, [p](std::uint32_t done, std::uint32_t left) { return getrandom(p + done, left, 0); });
 }
 
-bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
+Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name;
     if (!PrivateFolderName(name)) return false;
     const std::string folder = Slashes(parent) + name;
-    if (!PathFits(folder + "/")) return false;
+    if (!PathFits(folder + "/")) return Status::Error(kErrorNameTooLong);
     // mkdir never opens an existing folder; the mode is set again because the umask may take bits.
     if (mkdir(folder.c_str(), 0700) == 0) {
       if (chmod(folder.c_str(), 0700) != 0) {
+        const Status failed = false;
         rmdir(folder.c_str());
-        return false;
+        return failed;
       }
       std::memcpy(path, folder.c_str(), folder.size());
       path[folder.size()] = '/';
@@ -64,29 +68,31 @@ bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
     }
     if (errno != EEXIST) return false;
   }
-  return false;
+  return Status::Error(EEXIST);
 }
 
-bool MakeDirectory(const char* path) {
+Status MakeDirectory(const char* path) {
   const std::string p = Slashes(path);
   if (mkdir(p.c_str(), 0777) == 0) return true;
+  if (errno != EEXIST) return false;
   struct stat st;
-  return errno == EEXIST && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  return Status::Error(EEXIST);
 }
 
-bool RemoveFolder(const char* path) { return rmdir(Slashes(path).c_str()) == 0; }
+Status RemoveFolder(const char* path) { return rmdir(Slashes(path).c_str()) == 0; }
 
-bool CreateFileExact(const char* path, bool exclusive, File& file) {
+Status CreateFileExact(const char* path, bool exclusive, File& file) {
   const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
   return Adopt(open(Slashes(path).c_str(), flags, 0644), file);
 }
 
-bool OpenLockedForReading(const char* path, File& file) {
+Status OpenLockedForReading(const char* path, File& file) {
   // POSIX has no share modes: the native side only reads the file without following a link.
   return Adopt(open(Slashes(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC), file);
 }
 
-bool OpenForAppend(const char* path, File& file) {
+Status OpenForAppend(const char* path, File& file) {
   return Adopt(open(Slashes(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644), file);
 }
 

@@ -34,11 +34,14 @@ void Process::Release() {
   }
 }
 
-bool StartProcess(const char* commandLine, Process& process) {
+Status StartProcess(const char* commandLine, Process& process) {
   pid_t pid;
   char shell[] = "/bin/sh", dashC[] = "-c";
   char* argv[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
-  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return false;
+  // posix_spawn gives its error as its result, not in errno.
+  if (const int error = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ)) {
+    return Status::Error(static_cast<std::uint32_t>(error));
+  }
   process = Process();
   process.handle_ = pid;
   process.started_ = true;

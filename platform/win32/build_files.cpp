@@ -75,21 +75,23 @@ bool IsReadOnly(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-bool OpenRegularFile(const char* path, File& file) {
+Status OpenRegularFile(const char* path, File& file) {
   std::wstring wide;
   if (!Widen(path, wide)) return false;
-  if ((GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;  // INVALID has it set too
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Status::Error(kErrorNotAFile);
   HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
-    return false;
+    return Status::Error(kErrorNotAFile);
   }
   file.Adopt(reinterpret_cast<std::intptr_t>(h));
   return true;
 }
 
-bool Replacement::Begin(const char* target) {
+Status Replacement::Begin(const char* target) {
   Abandon();
   target_ = target;
   const std::string folder = FolderPrefix(target_);
@@ -98,7 +100,8 @@ bool Replacement::Begin(const char* target) {
     std::snprintf(name, sizeof name, "~qor%016llx.tmp", RandomNumber());
     const std::string candidate = folder + name;
     std::wstring wide;
-    if (!PathFits(candidate) || !Widen(candidate, wide)) return false;
+    if (!PathFits(candidate)) return Status::Error(kErrorNameTooLong);
+    if (!Widen(candidate, wide)) return false;
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -109,18 +112,19 @@ bool Replacement::Begin(const char* target) {
     file.Adopt(reinterpret_cast<std::intptr_t>(h));
     return true;
   }
-  return false;
+  return Status::Error(ERROR_FILE_EXISTS);
 }
 
-bool Replacement::Commit() {
-  if (temporary_.empty() || !file.IsOpen()) return false;
-  const bool written = FlushFileBuffers(reinterpret_cast<HANDLE>(file.Handle())) != FALSE;
+Status Replacement::Commit() {
+  if (temporary_.empty() || !file.IsOpen()) return Status::Error(ERROR_INVALID_HANDLE);
+  Status done = FlushFileBuffers(reinterpret_cast<HANDLE>(file.Handle())) != FALSE;
   file.Close();
   std::wstring from, to;
-  if (!written || !Widen(temporary_, from) || !Widen(target_, to) ||
-      !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (done) done = Widen(temporary_, from) && Widen(target_, to);
+  if (done) done = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!done) {
     Abandon();
-    return false;
+    return done;
   }
   temporary_.clear();
   return true;

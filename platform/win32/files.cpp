@@ -14,9 +14,10 @@ HANDLE H(File& file) { return reinterpret_cast<HANDLE>(file.Handle()); }
 
 // A system answer of `length` units in `wide` (of `capacity` units) copied out as a path; false when
 // the call failed or the answer does not fit.
-bool CopyOut(const wchar_t* wide, DWORD length, DWORD capacity, char (&buffer)[kPathCapacity]) {
+Status CopyOut(const wchar_t* wide, DWORD length, DWORD capacity, char (&buffer)[kPathCapacity]) {
   std::string path;
-  if (!PathFromSystem(wide, length, capacity, path)) return false;
+  if (length == 0) return false;
+  if (!PathFromSystem(wide, length, capacity, path)) return Status::Error(kErrorNameTooLong);
   std::memcpy(buffer, path.c_str(), path.size() + 1);
   return true;
 }
@@ -30,7 +31,7 @@ void File::Close() {
   }
 }
 
-bool OpenFile(const char* path, OpenMode mode, File& file) {
+Status OpenFile(const char* path, OpenMode mode, File& file) {
   DWORD access = GENERIC_READ, share = 0, disposition = OPEN_EXISTING;
   switch (mode) {
     case OpenMode::ReadShared: share = FILE_SHARE_READ; break;
@@ -40,55 +41,58 @@ bool OpenFile(const char* path, OpenMode mode, File& file) {
   return OpenWide(path, access, share, disposition, file);
 }
 
-bool ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got) {
+Status ReadFile(File& file, void* buffer, std::uint32_t size, std::uint32_t& got) {
   DWORD read = 0;
-  const BOOL ok = ::ReadFile(H(file), buffer, size, &read, nullptr);
+  const Status ok = ::ReadFile(H(file), buffer, size, &read, nullptr) != FALSE;
   got = read;
-  return ok != FALSE;
+  return ok;
 }
 
-bool WriteFile(File& file, const void* buffer, std::uint32_t size) {
+Status WriteFile(File& file, const void* buffer, std::uint32_t size) {
   const char* p = static_cast<const char*>(buffer);
   while (size > 0) {
     DWORD written = 0;
-    if (!::WriteFile(H(file), p, size, &written, nullptr) || written == 0) return false;
+    if (!::WriteFile(H(file), p, size, &written, nullptr)) return false;
+    // A write that does nothing and reports no error: the disk is full.
+    if (written == 0) return Status::Error(ERROR_DISK_FULL);
     p += written;
     size -= written;
   }
   return true;
 }
 
-bool Seek(File& file, std::uint32_t offset) {
+Status Seek(File& file, std::uint32_t offset) {
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
   return SetFilePointerEx(H(file), distance, nullptr, FILE_BEGIN) != FALSE;
 }
 
-bool SeekEnd(File& file, std::uint32_t& length) {
+Status SeekEnd(File& file, std::uint32_t& length) {
   LARGE_INTEGER zero, end;
   zero.QuadPart = 0;
   if (!SetFilePointerEx(H(file), zero, &end, FILE_END)) return false;
-  if (end.QuadPart > 0xFFFFFFFFll) return false;
+  if (end.QuadPart > 0xFFFFFFFFll) return Status::Error(kErrorTooLarge);
   length = static_cast<std::uint32_t>(end.QuadPart);
   return true;
 }
 
-bool GetLastWriteTime(File& file, std::uint64_t& fileTime) {
+Status GetLastWriteTime(File& file, std::uint64_t& fileTime) {
   FILETIME created, accessed, written;
   if (!GetFileTime(H(file), &created, &accessed, &written)) return false;
   fileTime = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
   return true;
 }
 
-bool SetFileTimes(File& file, std::uint64_t fileTime) {
+Status SetFileTimes(File& file, std::uint64_t fileTime) {
   FILETIME t;
   t.dwLowDateTime = static_cast<DWORD>(fileTime);
   t.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
   return SetFileTime(H(file), &t, &t, &t) != FALSE;
 }
 
-bool Truncate(File& file, std::uint32_t length) {
-  return Seek(file, length) && SetEndOfFile(H(file)) != FALSE;
+Status Truncate(File& file, std::uint32_t length) {
+  if (const Status moved = Seek(file, length); !moved) return moved;
+  return SetEndOfFile(H(file)) != FALSE;
 }
 
 bool FileExists(const char* path) {
@@ -101,37 +105,40 @@ bool FileExists(const char* path) {
   return true;
 }
 
-bool SetNormalAttributes(const char* path) {
+Status SetNormalAttributes(const char* path) {
   std::wstring wide;
-  return Widen(path, wide) && SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL) != FALSE;
+  if (!Widen(path, wide)) return false;
+  return SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
 
-bool RemoveFile(const char* path) {
+Status RemoveFile(const char* path) {
   std::wstring wide;
-  return Widen(path, wide) && DeleteFileW(wide.c_str()) != FALSE;
+  if (!Widen(path, wide)) return false;
+  return DeleteFileW(wide.c_str()) != FALSE;
 }
 
-bool TempDirectory(char (&buffer)[kPathCapacity]) {
+Status TempDirectory(char (&buffer)[kPathCapacity]) {
   wchar_t wide[MAX_PATH + 1];
   return CopyOut(wide, GetTempPathW(MAX_PATH + 1, wide), MAX_PATH + 1, buffer);
 }
 
-bool SystemDirectory(char (&buffer)[kPathCapacity]) {
+Status SystemDirectory(char (&buffer)[kPathCapacity]) {
   wchar_t wide[MAX_PATH];
   return CopyOut(wide, GetSystemDirectoryW(wide, MAX_PATH), MAX_PATH, buffer);
 }
 
-bool CurrentDirectory(char (&buffer)[kPathCapacity]) {
+Status CurrentDirectory(char (&buffer)[kPathCapacity]) {
   wchar_t wide[MAX_PATH];
   return CopyOut(wide, GetCurrentDirectoryW(MAX_PATH, wide), MAX_PATH, buffer);
 }
 
-bool GetOwnPath(char (&buffer)[kPathCapacity]) {
+Status GetOwnPath(char (&buffer)[kPathCapacity]) {
   // GetModuleFileNameW cuts a long path and still reports success with the full count.
   wchar_t wide[MAX_PATH];
   SetLastError(ERROR_SUCCESS);
   const DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH);
-  return GetLastError() != ERROR_INSUFFICIENT_BUFFER && CopyOut(wide, length, MAX_PATH, buffer);
+  if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return Status::Error(kErrorNameTooLong);
+  return CopyOut(wide, length, MAX_PATH, buffer);
 }
 
 }  // namespace platform

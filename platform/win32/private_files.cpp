@@ -58,9 +58,9 @@ class PrivateAccess {
 
 }  // namespace
 
-bool RandomBytes(void* buffer, std::uint32_t size) { return RtlGenRandom(buffer, size) != FALSE; }
+Status RandomBytes(void* buffer, std::uint32_t size) { return RtlGenRandom(buffer, size) != FALSE; }
 
-bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
+Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
   PrivateAccess access;
   if (!access.Build()) return false;
   SECURITY_ATTRIBUTES attributes = access.Attributes();
@@ -69,7 +69,8 @@ bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
     if (!PrivateFolderName(name)) return false;
     const std::string folder = parent + name;
     std::wstring wide;
-    if (!PathFits(folder + "\\") || !Widen(folder, wide)) return false;
+    if (!PathFits(folder + "\\")) return Status::Error(kErrorNameTooLong);
+    if (!Widen(folder, wide)) return false;
     // CreateDirectory never opens an existing folder: a name taken by anyone else fails here.
     if (CreateDirectoryW(wide.c_str(), &attributes)) {
       std::snprintf(path, kPathCapacity, "%s\\", folder.c_str());
@@ -77,34 +78,37 @@ bool CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
-  return false;
+  return Status::Error(ERROR_ALREADY_EXISTS);
 }
 
-bool MakeDirectory(const char* path) {
+Status MakeDirectory(const char* path) {
   std::wstring wide;
   if (!Widen(path, wide)) return false;
   if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
+  const Status failed = false;
   const DWORD attributes = GetFileAttributesW(wide.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+  return failed;
 }
 
-bool RemoveFolder(const char* path) {
+Status RemoveFolder(const char* path) {
   std::wstring wide;
-  return Widen(path, wide) && RemoveDirectoryW(wide.c_str()) != FALSE;
+  if (!Widen(path, wide)) return false;
+  return RemoveDirectoryW(wide.c_str()) != FALSE;
 }
 
-bool CreateFileExact(const char* path, bool exclusive, File& file) {
+Status CreateFileExact(const char* path, bool exclusive, File& file) {
   return OpenWide(path, GENERIC_READ | GENERIC_WRITE, 0, exclusive ? CREATE_NEW : CREATE_ALWAYS, file);
 }
 
-bool OpenLockedForReading(const char* path, File& file) {
+Status OpenLockedForReading(const char* path, File& file) {
   // Sharing reading only: while this handle is open, no other open for writing or deleting (which
   // renaming needs) succeeds, and one that is already open makes this call fail. Starting the file
   // as a program opens it for reading and executing, which this sharing allows.
   return OpenWide(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
 }
 
-bool OpenForAppend(const char* path, File& file) {
+Status OpenForAppend(const char* path, File& file) {
   // Append access alone: every write lands at the end, also when two installers write at once.
   return OpenWide(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, file);
 }

@@ -23,11 +23,12 @@ void Process::Release() {
   }
 }
 
-bool StartProcess(const char* commandLine, Process& process) {
+Status StartProcess(const char* commandLine, Process& process) {
   // CreateProcessW may write into the command line, so it gets a copy of its own; the system takes
   // at most 32767 characters.
   std::wstring line;
-  if (!Widen(commandLine, line) || line.size() >= 32768) return false;
+  if (!Widen(commandLine, line)) return false;
+  if (line.size() >= 32768) return Status::Error(kErrorNameTooLong);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};

@@ -40,6 +40,8 @@ std::string FromWide(UINT codePage, const wchar_t* wide, std::size_t length) {
 bool Widen(const std::string& text, std::wstring& wide) {
   bool ok = false;
   wide = ToWide(CP_UTF8, MB_ERR_INVALID_CHARS, text, ok);
+  // Left for the caller's Status: the reason is the name, not the call it never made.
+  if (!ok) SetLastError(ERROR_NO_UNICODE_TRANSLATION);
   return ok;
 }
 
@@ -58,7 +60,7 @@ bool PathFromSystem(const wchar_t* wide, unsigned long length, unsigned long cap
   return PathFits(path);
 }
 
-bool OpenWide(const char* path, unsigned long access, unsigned long share, unsigned long disposition, File& file) {
+Status OpenWide(const char* path, unsigned long access, unsigned long share, unsigned long disposition, File& file) {
   std::wstring wide;
   if (!Widen(path, wide)) return false;
   HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);

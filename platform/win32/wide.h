@@ -22,7 +22,7 @@ std::string Narrow(const std::wstring& wide);
 bool PathFromSystem(const wchar_t* wide, unsigned long length, unsigned long capacity, std::string& path);
 
 // CreateFileW on `path` with the given access, sharing and disposition (normal attributes), the
-// handle going to `file`. False when the path is no valid UTF-8 or the call fails.
-bool OpenWide(const char* path, unsigned long access, unsigned long share, unsigned long disposition, File& file);
+// handle going to `file`. Fails when the path is no valid UTF-8 or the call fails.
+Status OpenWide(const char* path, unsigned long access, unsigned long share, unsigned long disposition, File& file);
 
 }  // namespace platform

@@ -101,9 +101,9 @@ TEST_F(Dispatch, SilentInstallerGetsItsLogFile) {
     EXPECT_EQ(calls.installerLog, c.log) << c.text;
   }
   calls = Calls();
-  Run("/x /log page.log");  // the page keeps no record
+  Run("/x /log page.log");  // the page keeps its record too
   EXPECT_EQ(calls.installerSilent, 0);
-  EXPECT_EQ(calls.installerLog, "");
+  EXPECT_EQ(calls.installerLog, "page.log");
 }
 
 TEST(ArgumentText, SkipsTheProgramNameQuotedOrNot) {

@@ -255,7 +255,8 @@ while IFS= read -r line || [ -n "$line" ]; do
     list) h_list=$rest ;;
     arg) h_arg=$rest ;;
     status) h_status=$rest ;;
-    log) h_log+="$rest"$'\r\n' ;;
+    log | log-win32) h_log+="$rest"$'\r\n' ;;
+    log-posix) ;;
     refused-log) h_refused=1; [ -n "$rest" ] && h_log+="$rest"$'\r\n' ;;
     changed) h_changed+=("$rest") ;;
     text | dir | copy | link | fifo | symlink | readonly) h_actions+=("$line") ;;

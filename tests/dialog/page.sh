@@ -243,7 +243,8 @@ EOF
     ;;
 
   closing)
-    # Cancel in Ready: exit -1, nothing shown, nothing installed, the script stays.
+    # Cancel in Ready: exit -1, nothing shown, nothing installed, the script stays, and the record
+    # of a failed install tells of the cancel.
     write_list "0 0"
     build_package
     drive cancel-ready <<'EOF' || true
@@ -252,8 +253,10 @@ text 1 Next >
 click 2
 exit -1
 EOF
-    expect_left "<private> <private>/SetupQor.ini "
+    expect_left "<private> <private>/SetupQor.ini QorEngineUpdate.log "
     expect_ran ""
+    grep -q $'\terror code 6: the install was cancelled\r$' "$temp/QorEngineUpdate.log" ||
+      fail "the record does not tell of the cancel: $(cat "$temp/QorEngineUpdate.log")"
 
     # Esc in Ready is the same close request.
     drive escape-ready <<'EOF' || true
@@ -262,7 +265,7 @@ text 1 Next >
 press 27
 exit -1
 EOF
-    expect_left "<private> <private>/SetupQor.ini "
+    expect_left "<private> <private>/SetupQor.ini QorEngineUpdate.log "
 
     # Esc and the close box on the Finished page end it as Finish does: exit 0, files cleaned up.
     drive escape-finished <<'EOF' || true
@@ -283,17 +286,21 @@ exit 0
 EOF
     expect_left ""
 
-    # Msg09 equal to Msg08: the first press closes the page as after an install, installing nothing.
+    # Msg09 equal to Msg08: the page goes by its own state, not by the label. The first press
+    # installs, the second closes the finished page.
     write_list "0 0" 's/^Msg09=.*/Msg09=Finish/'
     build_package
     drive next-is-finish <<'EOF' || true
 dialog
 text 1 Finish
 click 1
+text 1007 Installed. Press Finish to close.
+text 1 Finish
+click 1
 exit 0
 EOF
     expect_left ""
-    expect_ran ""
+    expect_ran "0 0"
 
     # No Title: the caption is "@" and the header ends in " @".
     write_list "0 0" '/^Title=/d'
@@ -323,25 +330,26 @@ EOF
     write_list "0 0" '/^LANG=/d'
     build_package
     drive no-lang <<'EOF' || true
-msgbox ENU: the setup script is incomplete.
+msgbox ENU: the setup script is incomplete.\n\nthe script has no LANG
 boxcaption Page Test
 buttons OK
 answer 1
 exit -1
 EOF
-    expect_left "<private> <private>/SetupQor.ini "
+    expect_left "<private> <private>/SetupQor.ini QorEngineUpdate.log "
     expect_ran ""
     ;;
 
   failure)
     # The finishing command fails: the Err07 box of the script's language over the open page,
     # exit -1, and every extracted file stays.
+    # With /log FILE the page's record goes there, step by step, as a silent install's does.
     write_list "0 1"
     build_package
-    drive status-1 <<'EOF' || true
+    drive status-1 "/log $(winpath "$work/status-1.log")" <<'EOF' || true
 dialog
 click 1
-msgbox TST: the setup program failed.
+msgbox TST: the setup program failed.\n\nthe finishing command ended with status 1
 boxcaption Page Test
 buttons OK
 text 1007 Running the setup program...
@@ -353,6 +361,8 @@ exit -1
 EOF
     expect_left "<private> <private>/SetupQor.ini <private>/notes.txt <private>/page_finisher.exe "
     expect_ran "0 1"
+    grep -q $'^failed: error code 7: the finishing command ended with status 1\r$' "$work/status-1.log" &&
+      grep -q $'^exit status: -1\r$' "$work/status-1.log" || fail "the /log record: $(cat "$work/status-1.log")"
     ;;
 
   restart)

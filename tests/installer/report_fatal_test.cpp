@@ -1,5 +1,6 @@
 // ReportFatal natively, where a message box is written to standard error as "[caption] text": which
-// text is shown for a code, when nothing is shown, and that the status is always -1.
+// text is shown for a code (with the reason under it), when nothing is shown, and that the status is
+// always -1.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,17 +21,17 @@ TEST(ReportFatal, ShowsWhatTheScriptHoldsForTheCode) {
     bool silent;
     const char* shown;  // all of standard error
   } cases[] = {
-      {kScript, Fail(3, "x"), false, "[Product X] Datei kaputt\n"},
-      {kScript, Fail(7, "x"), false, "[Product X] Befehl fehlgeschlagen\n"},
+      {kScript, Fail(3, "x"), false, "[Product X] Datei kaputt\n\nx\n"},
+      {kScript, Fail(7, "x"), false, "[Product X] Befehl fehlgeschlagen\n\nx\n"},
       // Without LANG the texts come from ENU; without Title the caption is "@".
-      {"[Cmd]\r\nTitle=T\r\n[ENU]\r\nErr04=Script incomplete\r\n", Fail(4, "x"), false, "[T] Script incomplete\n"},
-      {"[ENU]\r\nErr05=Broken\r\n", Fail(5, "x"), false, "[@] Broken\n"},
+      {"[Cmd]\r\nTitle=T\r\n[ENU]\r\nErr04=Script incomplete\r\n", Fail(4, "x"), false, "[T] Script incomplete\n\nx\n"},
+      {"[ENU]\r\nErr05=Broken\r\n", Fail(5, "x"), false, "[@] Broken\n\nx\n"},
       // No text for the code, or one that begins with "@": the fallback box names the script.
-      {"", Fail(2, "x"), false, "[Error Code: 2 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n"},
+      {"", Fail(2, "x"), false, "[Error Code: 2 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n\nx\n"},
       {"[ENU]\r\nErr03=@not a text\r\n", Fail(3, "x"), false,
-       "[Error Code: 3 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n"},
+       "[Error Code: 3 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n\nx\n"},
       // A damaged segment's decoder result comes first, in a box of its own.
-      {kScript, Failure{5, "x", 3}, false, "[Value of uiRep] 3\n[Error Code: 5 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n"},
+      {kScript, Failure{5, "x", 3}, false, "[Value of uiRep] 3\n[Error Code: 5 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n\nx\n"},
       // A cancel and a silent run show nothing.
       {kScript, Fail(6, "x"), false, ""},
       {kScript, Fail(3, "x"), true, ""},

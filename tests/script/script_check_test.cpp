@@ -34,7 +34,9 @@ TEST(ScriptCheck, ReasonsAndThePathLimit) {
       {"..\\setup.exe", "", 0, 4, "FileName's program ..\\setup.exe is none of the payload files"},
   };
   for (const auto& c : cases) {
-    const Failure failure = CheckSetupScript(Script(c.fileName, "File01=setup.exe,s\r\n" + c.files), c.folderLength);
+    InstallPlan plan;
+    const Failure failure =
+        CheckSetupScript(Script(c.fileName, "File01=setup.exe,s\r\n" + c.files), plan, c.folderLength);
     EXPECT_EQ(failure.code, c.code) << c.fileName << " " << c.files << ": " << failure.reason;
     EXPECT_EQ(failure.reason.rfind(c.reason, 0), 0u) << failure.reason;
   }

@@ -1,6 +1,7 @@
 // One verdict for every script, natively: CheckSetupScript's reason, the same refusal from
 // qorpack verify on a package that carries the script, and from the builder on a packing list that
-// would make it, which then writes nothing.
+// would make it, which then writes nothing; qorpack list and extract, which show and unpack what a
+// refused script's files are, refuse exactly the file lists the check refuses.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -69,7 +70,8 @@ TEST_F(Verdicts, CheckVerifyAndBuildAgree) {
     SCOPED_TRACE(c.name);
     const auto source = [](std::size_t i) { return "s" + std::to_string(i); };
     const std::string script = verdicts::Script(c, source);
-    const Failure failure = CheckSetupScript(SetupScript(script));
+    InstallPlan plan;
+    const Failure failure = CheckSetupScript(SetupScript(script), plan);
     EXPECT_EQ(failure.reason, c.reason);
     EXPECT_EQ(failure.code, c.reason[0] == '\0' ? 0 : kFatalScript);
 
@@ -86,6 +88,37 @@ TEST_F(Verdicts, CheckVerifyAndBuildAgree) {
     } else {
       EXPECT_EQ(status, 1);
       EXPECT_EQ(errors, std::string("qorpack: the installer refuses this package: error code 4: ") + c.reason + "\n");
+    }
+
+    // qorpack list and extract: a refused file list is refused with the same reason; a script
+    // refused for its command is still listed (with the verdict as a note) and extracted.
+    std::vector<PlannedFile> planned;
+    const Failure fileList = CheckPayloadList(SetupScript(script), planned);
+    for (const std::string command : {"list carried.exe", "extract carried.exe unpacked"}) {
+      fs::remove_all("unpacked");
+      const std::string line = std::string("'") + QOR_QORPACK + "' " + command;
+      const int listed = RunCommand(line, errors);
+      if (fileList) {
+        EXPECT_EQ(listed, 1) << command;
+        // The last line: extract may note first that the script's stored time could not be kept.
+        const std::string refusal = "qorpack: the script is refused: " + fileList.reason + "\n";
+        EXPECT_TRUE(errors.size() >= refusal.size() && errors.compare(errors.size() - refusal.size(), refusal.size(),
+                                                                       refusal) == 0)
+            << command << ": " << errors;
+      } else {
+        EXPECT_EQ(listed, 0) << command << ": " << errors;
+        EXPECT_EQ(fs::exists("unpacked"), command.rfind("extract", 0) == 0);
+      }
+    }
+    if (!fileList && c.reason[0] != '\0') {
+      FILE* pipe = popen((std::string("'") + QOR_QORPACK + "' list carried.exe").c_str(), "r");
+      std::string listing;
+      char buffer[512];
+      while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) listing += buffer;
+      if (pipe != nullptr) pclose(pipe);
+      EXPECT_NE(listing.find(std::string("note: the installer refuses this script: ") + c.reason + "\n"),
+                std::string::npos)
+          << listing;
     }
 
     // The builder on the packing list: refused before the output exists.

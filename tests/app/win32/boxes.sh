@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The boxes that the program shows, read through driver.exe under Wine: the help box of "/?", and
-# ReportFatal's script text, its language fallback, its fallback box, and its silence for code 6,
+# ReportFatal's script text with the reason under it, its language fallback, its fallback box, and its silence for code 6,
 # the silent installer and the builder; every fatal end has the full exit status -1.
 set -euo pipefail
 probe=$1 exe=$2 driver=$3 runner=$4
@@ -27,7 +27,7 @@ printf '[Cmd]\r\nTitle=Product Y\r\n[ENU]\r\nErr04=Script incomplete\r\n' >"$wor
 
 scenario help <<EOT
 start $(winpath "$exe") /?
-msgbox \nValid Command line options:\n\n  QorEngineUpdate /h [silent install]\n  QorEngineUpdate /h /log FILE [silent install, steps and outcome written to FILE]\n  QorEngineUpdate [UI Install]\n\nA failed silent install without /log adds a line to QorEngineUpdate.log in %TEMP%.\n
+msgbox \nValid Command line options:\n\n  QorEngineUpdate /h [silent install]\n  QorEngineUpdate /h /log FILE [silent install, steps and outcome written to FILE]\n  QorEngineUpdate [UI Install]\n  QorEngineUpdate /log FILE [UI Install, steps and outcome written to FILE]\n\nA failed install without /log adds a line to QorEngineUpdate.log in %TEMP%.\n
 boxcaption Tessaly Help
 buttons OK
 answer 1
@@ -36,7 +36,7 @@ EOT
 
 scenario script_text <<EOT
 start $(winpath "$probe") 3 box $(winpath "$work/lang.ini")
-msgbox Datei kaputt
+msgbox Datei kaputt\n\nprobe
 boxcaption Product X
 buttons OK
 answer 1
@@ -45,7 +45,7 @@ EOT
 
 scenario enu_without_lang <<EOT
 start $(winpath "$probe") 4 box $(winpath "$work/nolang.ini")
-msgbox Script incomplete
+msgbox Script incomplete\n\nprobe
 boxcaption Product Y
 answer 1
 exit -1
@@ -53,7 +53,7 @@ EOT
 
 scenario fallback_box <<EOT
 start $(winpath "$probe") 2 box SetupQor.ini
-msgbox Unable to find SetupQor.ini file.  Exiting.
+msgbox Unable to find SetupQor.ini file.  Exiting.\n\nprobe
 boxcaption Error Code: 2 (SetupQor.ini)\n
 buttons OK
 answer 1
