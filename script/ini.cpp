@@ -176,20 +176,18 @@ bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullp
 // Names that the text could not give back after a write are refused: a line break would split the
 // line, "=" would end the key early, and a key starting with "[" could read as a section. An empty
 // key name is refused too: it only turns up in damaged lists.
-bool CanWrite(const std::string& section, const std::string& key, const char* value) {
+bool CanWriteNames(const std::string& section, const std::string& key, const char* value) {
   if (HasLineBreak(section.c_str()) || HasLineBreak(key.c_str())) return false;
   if (key.empty() || key.find('=') != std::string::npos || key[0] == '[') return false;
   return value == nullptr || !HasLineBreak(value);
 }
 
-// Reads the whole file. Fails with the system's reason when it does not exist or cannot be read;
-// `exists` tells which.
-platform::Status ReadWholeFile(const char* path, std::string& text, bool& exists) {
-  exists = platform::FileExists(path);
+}  // namespace
+
+platform::Status ReadProfileText(const char* path, std::string& text) {
   platform::File file;
   // A plain file only: a pipe or a device named as the file could hold the reader forever.
   if (const platform::Status opened = platform::OpenRegularFile(path, file); !opened) return opened;
-  exists = true;
   std::uint32_t length = 0;
   if (const platform::Status sized = platform::SeekEnd(file, length); !sized) return sized;
   if (const platform::Status moved = platform::Seek(file, 0); !moved) return moved;
@@ -205,38 +203,6 @@ platform::Status ReadWholeFile(const char* path, std::string& text, bool& exists
   return true;
 }
 
-// Replaces the file's old text by the new one, writing only from the first byte that differs, as
-// Windows edits the file in place. When the file grows, the new end is written first and the file
-// is cut back to its old length if that fails (a full disk): the old text is then untouched. Only
-// after that is the changed middle overwritten, which needs no new space.
-bool StoreText(const char* path, bool exists, const std::string& old, const std::string& text) {
-  platform::File file;
-  const platform::OpenMode mode = exists ? platform::OpenMode::ReadWrite : platform::OpenMode::CreateAlways;
-  if (!platform::OpenFile(path, mode, file)) return false;
-  std::size_t same = 0;
-  while (same < old.size() && same < text.size() && old[same] == text[same]) ++same;
-  const auto oldLength = static_cast<std::uint32_t>(old.size());
-  if (text.size() > old.size()) {
-    const std::size_t from = same > old.size() ? same : old.size();
-    if (!platform::Seek(file, oldLength) ||
-        !platform::WriteFile(file, text.data() + from, static_cast<std::uint32_t>(text.size() - from))) {
-      platform::Truncate(file, oldLength);
-      return false;
-    }
-  }
-  const std::size_t middleEnd = text.size() < old.size() ? text.size() : old.size();
-  if (same < middleEnd) {
-    if (!platform::Seek(file, static_cast<std::uint32_t>(same)) ||
-        !platform::WriteFile(file, text.data() + same, static_cast<std::uint32_t>(middleEnd - same))) {
-      return false;
-    }
-  }
-  if (text.size() < old.size()) return static_cast<bool>(platform::Truncate(file, static_cast<std::uint32_t>(text.size())));
-  return true;
-}
-
-}  // namespace
-
 std::string ProfileLookup(const std::string& text, const char* section, const char* key, bool* found) {
   if (found) *found = false;
   if (section == nullptr || key == nullptr) return std::string();
@@ -250,7 +216,7 @@ std::string ProfileEdit(const std::string& text, const char* section, const char
   if (section == nullptr || key == nullptr) return text;
   const std::string sectionName = TrimName(section);
   const std::string keyName = TrimName(key);
-  if (!CanWrite(sectionName, keyName, value)) return text;
+  if (!CanWriteNames(sectionName, keyName, value)) return text;
   const Location where = Locate(text, sectionName, keyName);
   std::string edited = text;
   if (where.keyFound) {
@@ -280,48 +246,10 @@ std::string ProfileEdit(const std::string& text, const char* section, const char
   return edited;
 }
 
-std::uint32_t ReadProfileValue(const char* section, const char* key, const char* defaultValue,
-                                char* buffer, std::uint32_t capacity, const char* path) {
-  std::string value;
-  bool found = false;
-  std::string text;
-  bool exists = false;
-  if (path != nullptr && ReadWholeFile(path, text, exists)) value = ProfileLookup(text, section, key, &found);
-  if (!found) {
-    // The default loses trailing blanks and surrounding quotes, as the Windows functions treat it.
-    std::string fallback = defaultValue ? defaultValue : "";
-    while (!fallback.empty() && IsBlank(fallback.back())) fallback.pop_back();
-    value = Unquote(fallback);
-  }
-  if (buffer != nullptr && capacity > 0) {
-    const std::size_t n = value.size() < capacity ? value.size() : capacity - 1;
-    std::memcpy(buffer, value.data(), n);
-    buffer[n] = '\0';
-  }
-  // The value comes from a file shorter than 4 GiB, so its length fits.
-  return static_cast<std::uint32_t>(value.size());
+bool ProfileCanWrite(const char* section, const char* key, const char* value) {
+  return section != nullptr && key != nullptr && CanWriteNames(TrimName(section), TrimName(key), value);
 }
 
-bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path) {
-  if (section == nullptr || key == nullptr || path == nullptr) return false;
-  if (!CanWrite(TrimName(section), TrimName(key), value)) return false;
-  std::string text;
-  bool exists = false;
-  if (!ReadWholeFile(path, text, exists)) {
-    if (exists) return false;
-    // Deleting from a file that does not exist leaves nothing to do, and creates nothing.
-    if (value == nullptr) return true;
-    text.clear();
-  }
-  const std::string edited = ProfileEdit(text, section, key, value);
-  if (edited == text) return true;
-  return StoreText(path, exists, text, edited);
-}
-
-platform::Status ReadProfileText(const char* path, std::string& text) {
-  bool exists = false;
-  return ReadWholeFile(path, text, exists);
-}
 
 namespace {
 

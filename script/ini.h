@@ -8,10 +8,11 @@
 //   final one, are read alike; a UTF-8 byte order mark is skipped; a NUL byte ends a name or value;
 // - a line starting with ";" is the key ";..." (nobody asks for it), and a line without "=" is a
 //   key without a value: it reads as missing and hides later keys of its name;
-// - a write replaces or deletes one key and keeps every other byte of the file; a key that does not
+// - an edit replaces or deletes one key and keeps every other byte of the text; a key that does not
 //   exist is added after the last key line of its section, a section that does not exist at the
-//   end of the file, each line ending in "\r\n".
-// A path is used as given, relative to the current directory.
+//   end of the text, each line ending in "\r\n".
+// The builder edits the packing list in memory and stores it whole; a path is used as given,
+// relative to the current directory.
 #pragma once
 
 #include <cstdint>
@@ -21,29 +22,18 @@
 
 #include "platform/platform.h"
 
-// Reads section/key from the INI file at `path` into `buffer` (capacity bytes, at most capacity - 1
-// characters and a terminator; capacity 0 writes nothing). A missing or unreadable file, section or
-// key gives `defaultValue` (nullptr reads as ""; trailing blanks and quotes are dropped from it as
-// from a value). Returns the length of the whole value before it was cut to fit, so a result of
-// `capacity` or more tells the caller that the value did not fit.
-std::uint32_t ReadProfileValue(const char* section, const char* key, const char* defaultValue,
-                                char* buffer, std::uint32_t capacity, const char* path);
-
-// Writes `value` under section/key (replacing the old value or adding the key and, if needed, the
-// section), or deletes the key when `value` is nullptr. Creates the file when it does not exist
-// (unless deleting, which then succeeds). Returns false, leaving the file unchanged, when the file
-// cannot be read or written, or when the names or the value could not be read back as written: a
-// line break anywhere, an empty key, a key holding "=" or starting with "[".
-bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);
+// True when section/key and `value` (null: a delete) can be written so that the text gives them back
+// as written: no line break anywhere, a key that is not empty, holds no "=" and does not start
+// with "[". ProfileEdit refuses every other write.
+bool ProfileCanWrite(const char* section, const char* key, const char* value);
 
 // Reads the whole plain file at `path` as it is, bytes unchanged; fails with the system's reason when
 // it cannot be read or is no plain file (a folder, a pipe, a device).
 platform::Status ReadProfileText(const char* path, std::string& text);
 
-// The same two operations on the file's text in memory; the file functions above use them.
-// ProfileLookup gives the value (quotes removed, not cut) or "" when the key is missing; `found`
-// (may be null) tells which. ProfileEdit returns the edited text, or the text unchanged when there
-// is nothing to do or the write is refused as above.
+// The profile operations on a text in memory. ProfileLookup gives the value (quotes removed, not
+// cut) or "" when the key is missing; `found` (may be null) tells which. ProfileEdit returns the
+// edited text, or the text unchanged when there is nothing to do or the write is refused as above.
 std::string ProfileLookup(const std::string& text, const char* section, const char* key, bool* found);
 std::string ProfileEdit(const std::string& text, const char* section, const char* key, const char* value);
 

@@ -49,8 +49,9 @@ const Command kCommands[] = {
      "would, and tells whether the package is signed and how large its certificate table is (the\n"
      "signature itself is not checked). Exit status 0 when all of it is sound, 1 otherwise.\n"},
     {"extract", CommandExtract, 2, "extract PKG DIR", "write the setup script and the payload into DIR",
-     "Writes SetupQor.ini and every payload file of PKG into the existing directory DIR, with their\n"
-     "stored times, as the installer writes them into the temporary folder.\n"},
+     "Writes SetupQor.ini and every payload file of PKG into the directory DIR (created, with the\n"
+     "folders above it, when missing), with their stored times, as the installer writes them into the\n"
+     "temporary folder.\n"},
     {"implode", CommandImplode, kOwnCheck, "implode [--ascii] [--dict 1024|2048|4096]", "compress stdin to stdout",
      "Compresses standard input to standard output with the implode codec. --ascii codes literals\n"
      "with the fixed text table; --dict sets the dictionary size (4096 by default).\n"},

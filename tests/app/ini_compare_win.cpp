@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "script/ini.h"
+#include "tests/app/profile_file.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "script/ini.h"
+#include "tests/app/profile_file.h"
 #include "platform/platform.h"
 
 namespace {

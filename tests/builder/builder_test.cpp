@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "script/ini.h"
+#include "tests/app/profile_file.h"
 #include "codec/explode.h"
 #include "codec/implode.h"
 #include "package/layout.h"
