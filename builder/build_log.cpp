@@ -83,13 +83,14 @@ platform::Status SaveBuildLog(const BuildLog& log, const char* path) {
     if (text.empty()) return true;
     return platform::WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()));
   };
-  // Moved into place whole, so the old log's file is never written into. Where that cannot be (a
-  // disk too full for a second copy, an old log held open by a viewer), the log is written over.
+  // Moved into place whole, so the old log's file is never written into, and a link planted at its
+  // name is replaced, never followed. Where that cannot be (a disk too full for a second copy, an
+  // old log held open by a viewer), the log is written over, if it is a plain file of one name.
   platform::Replacement replacement;
-  if (replacement.Begin(path) && write(replacement.file) && replacement.Commit()) return true;
+  if (replacement.Begin(path, false) && write(replacement.file) && replacement.Commit()) return true;
   replacement.Abandon();
   platform::File file;
-  if (const platform::Status opened = platform::OpenFile(path, platform::OpenMode::CreateAlways, file); !opened) {
+  if (const platform::Status opened = platform::OpenRecord(path, platform::RecordMode::Replace, file); !opened) {
     return opened;
   }
   return write(file);

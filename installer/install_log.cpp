@@ -6,7 +6,7 @@
 #include "script/printable.h"
 
 platform::Status InstallLog::Open(const char* path) {
-  return platform::OpenFile(path, platform::OpenMode::CreateAlways, file_);
+  return platform::OpenRecord(path, platform::RecordMode::Replace, file_);
 }
 
 void InstallLog::Step(const char* label, const std::string& text) {
@@ -20,7 +20,7 @@ void AppendFailureLine(const std::string& package, const Failure& failure) {
   if (!platform::TempDirectory(directory)) return;
   const std::string path = std::string(directory) + kFailureLogName;
   platform::File file;
-  if (!platform::PathFits(path) || !platform::OpenForAppend(path.c_str(), file)) return;
+  if (!platform::PathFits(path) || !platform::OpenRecord(path.c_str(), platform::RecordMode::Append, file)) return;
   const std::time_t now = std::time(nullptr);
   char stamp[32] = "(no time)";
   if (const std::tm* parts = std::gmtime(&now)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S UTC", parts);

@@ -4,6 +4,8 @@
 #include "installer/installer.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "installer/dialog.h"
 #include "installer/install_log.h"
@@ -39,6 +41,30 @@ Failure OpenOwnPackage(InstallSession& session) {
   return Failure();
 }
 
+// True for a folder name this program gives its private folders: "Qor" and 16 hexadecimal digits.
+bool IsPrivateFolderName(const std::string& name) {
+  return name.size() == 19 && name.compare(0, 3, "Qor") == 0 &&
+         name.find_first_not_of("0123456789ABCDEF", 3) == std::string::npos;
+}
+
+// Removes the private folders of earlier runs that were killed: only folders of this program's
+// naming whose live mark is there and no longer held. A folder without a mark is not known to be
+// a leftover (an older version's, or a run that has just created it) and stays.
+void RemoveStaleFolders(const char* temp) {
+  std::vector<std::string> names;
+  if (!platform::ListFolder(temp, names)) return;
+  for (const std::string& name : names) {
+    if (!IsPrivateFolderName(name)) continue;
+    // The temporary directory ends with the platform's separator.
+    const std::string folder = std::string(temp) + name + std::string(temp).back();
+    const std::string mark = folder + kLiveMarkName;
+    if (platform::KindOfFile(mark.c_str()) != platform::FileKind::Regular || platform::IsLiveMarkHeld(mark.c_str())) {
+      continue;
+    }
+    platform::RemoveStaleFolder(folder.c_str());
+  }
+}
+
 // Creates the run's private extraction folder in the temporary directory.
 Failure CreateExtractionFolder(InstallSession& session) {
   // Without the temporary directory the files would land in the current directory.
@@ -55,6 +81,14 @@ Failure CreateExtractionFolder(InstallSession& session) {
   }
   session.directory = directory;
   LogStep(session, "extraction folder", session.directory);
+  // Marked as live before anything else goes in, so that no other run takes it for a leftover; then
+  // the leftovers of runs that were killed go.
+  const std::string mark = session.directory + kLiveMarkName;
+  if (const platform::Status marked = platform::CreateLiveMark(mark.c_str(), session.liveMark); !marked) {
+    return Fail(kFatalTempFile, "cannot mark the extraction folder as in use: " + SystemReason(mark, marked));
+  }
+  platform::IdentifyOpenFile(session.liveMark, session.liveMarkIdentity);
+  RemoveStaleFolders(temp);
   return Failure();
 }
 
@@ -63,8 +97,7 @@ Failure CreateStartUpFile(InstallSession& session, const std::string& path, cons
   if (const platform::Status created = platform::CreateFileExact(path.c_str(), true, file); !created) {
     return Fail(kFatalTempFile, std::string("cannot create ") + what + ": " + SystemReason(path, created));
   }
-  session.created.push_back(path);
-  return Failure();
+  return RecordCreated(session, path, file);
 }
 
 // Opens and verifies the own file, creates the run's private extraction folder, then writes the
@@ -84,7 +117,7 @@ Failure StartUp(InstallSession& session) {
   platform::File stub;
   if (Failure failure = CreateStartUpFile(session, stubPath, kStubName, stub)) return failure;
   if (Failure failure = ExtractSegment(reader, stub, kStubMode, stubPath)) return failure;
-  if (RemoveFileWithRetry(stubPath.c_str())) session.created.pop_back();
+  if (RemoveFileWithRetry(session.created.back())) session.created.pop_back();
 
   platform::File scriptFile;
   if (Failure failure = CreateStartUpFile(session, scriptPath, "the setup script", scriptFile)) return failure;
@@ -125,12 +158,7 @@ std::int32_t SilentInstall(InstallSession& session, Failure& failure) {
 // The install from the page. A failure the page has already shown over itself comes back with
 // `shown` set.
 std::int32_t PageInstall(InstallSession& session, void* instance, Failure& failure, bool& shown) {
-  // The page's texts come from the language section that LANG names; a name cut to fit would name
-  // another section, as useless as a missing one. Checked before the page opens.
-  if (session.plan.language.empty()) {
-    failure = Fail(kFatalScript, "the script has no LANG");
-    return -1;
-  }
+  // The page's texts come from the language section that the plan's LANG names.
   std::uint32_t status = 0;
   switch (RunInstallerDialog(instance, session, session.plan.language, status, failure)) {
     case PageEnd::Finished: break;
@@ -155,7 +183,12 @@ std::int32_t PageInstall(InstallSession& session, void* instance, Failure& failu
   const std::string caption = platform::FromScriptText(session.script.Text("Cmd", "Title", "<No title>"));
   const int answer = platform::ShowMessageBox(
       question.c_str(), caption.c_str(), platform::kMbSetForeground | platform::kMbIconQuestion | platform::kMbYesNo);
-  if (answer == platform::kIdYes) RestartSequence(session);
+  if (answer == platform::kIdYes) {
+    RestartSequence(session);
+  } else {
+    // The files stay for whatever the command left to do after the restart; later runs leave them.
+    ReleaseLiveMark(session);
+  }
   return kRestartNeeded;
 }
 
@@ -163,14 +196,13 @@ std::int32_t PageInstall(InstallSession& session, void* instance, Failure& failu
 // record (the /log FILE, else the line in the temporary directory), and no empty folder.
 void RecordFailure(InstallSession& session, const Failure& failure, bool shown) {
   if (!shown) ReportFatal(failure, session.script, session.scriptPath, session.silent);
+  // Everything the run created goes first: on a full disk its space is what lets the record be
+  // written at all.
+  RemoveExtractedFiles(session);
   if (session.log != nullptr) {
     session.log->Step("failed", "error code " + std::to_string(failure.code) + ": " + failure.reason);
   } else {
     AppendFailureLine(session.packagePath, failure);
-  }
-  // A folder left with nothing of this run's in it goes; one with files stays for inspection.
-  if (!session.directory.empty() && session.created.empty()) {
-    platform::RemoveFolder(session.directory.substr(0, session.directory.size() - 1).c_str());
   }
 }
 

@@ -38,7 +38,7 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
       if (const platform::Status created = platform::CreateFileExact(path.c_str(), true, output); !created) {
         return Fail(kFatalFile, "cannot create " + SystemReason(path, created));
       }
-      session.created.push_back(path);
+      if (Failure failure = RecordCreated(session, path, output)) return failure;
       const std::uint32_t segmentStart = reader.reader().Position();
       if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path)) return failure;
       session.extracted.push_back({file.name, path, segmentStart});
@@ -157,23 +157,39 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   return Failure();
 }
 
-bool RemoveFileWithRetry(const char* path) {
+Failure RecordCreated(InstallSession& session, const std::string& path, platform::File& file) {
+  platform::FileIdentity identity;
+  if (const platform::Status known = platform::IdentifyOpenFile(file, identity); !known) {
+    return Fail(kFatalFile, "cannot identify " + SystemReason(path, known));
+  }
+  session.created.push_back({path, identity});
+  return Failure();
+}
+
+bool RemoveFileWithRetry(const CreatedFile& file) {
   // A program that has just ended can keep its file busy for a moment (under Wine for 30 to 70 ms;
-  // virus scanners do the same on Windows): one attempt would leave the file behind.
+  // virus scanners do the same on Windows): one attempt would leave the file behind. A file that is
+  // gone, or that another process put in its place, is not tried again.
   for (int attempt = 0; attempt < 20; ++attempt) {
-    if (platform::RemoveFile(path) || !platform::FileExists(path)) return true;
+    const platform::Status removed = platform::RemoveFileIfSame(file.path.c_str(), file.identity);
+    if (removed || removed.error() == platform::kErrorLink || !platform::FileExists(file.path.c_str())) return true;
     platform::Sleep(50);
   }
   return false;
 }
 
+void ReleaseLiveMark(InstallSession& session) {
+  if (!session.liveMark.IsOpen()) return;
+  session.liveMark.Close();
+  RemoveFileWithRetry({session.directory + kLiveMarkName, session.liveMarkIdentity});
+}
+
 void RemoveExtractedFiles(InstallSession& session) {
-  // Only what this run created, newest first, then the folder itself: a file someone else put there
-  // keeps the folder (and itself) in place.
-  for (auto path = session.created.rbegin(); path != session.created.rend(); ++path) {
-    RemoveFileWithRetry(path->c_str());
-  }
+  // Only what this run created, newest first, then its mark and the folder itself: a file someone
+  // else put there keeps the folder (and itself) in place.
+  for (auto file = session.created.rbegin(); file != session.created.rend(); ++file) RemoveFileWithRetry(*file);
   session.created.clear();
+  ReleaseLiveMark(session);
   if (session.directory.empty()) return;
   const std::string folder = session.directory.substr(0, session.directory.size() - 1);
   for (int attempt = 0; attempt < 20; ++attempt) {

@@ -41,10 +41,18 @@ Failure JudgeCommandStatus(std::uint32_t status);
 // they are. False when the program path does not fit 259 characters.
 bool FinishingCommandLine(const char* directory, const PlannedCommand& command, std::string& commandLine);
 
+// Closes and deletes the run's live mark: a folder kept on purpose is then never taken for the
+// leftover of a killed run.
+void ReleaseLiveMark(InstallSession& session);
+
 // Deletes the files this run created in its extraction folder (session.created), newest first, then
-// the folder itself. A file that is still busy is tried again for about a second before it is left;
+// its live mark and the folder itself. A file that is still busy is tried again for about a second before it is left;
 // a folder that still holds anything (a file someone else put there) stays.
 void RemoveExtractedFiles(InstallSession& session);
 
-// Deletes `path`, trying again for about a second while it still exists; false when it stays.
-bool RemoveFileWithRetry(const char* path);
+// Adds the open `file` at `path` to the files this run created; code 3 when it cannot be identified.
+Failure RecordCreated(InstallSession& session, const std::string& path, platform::File& file);
+
+// Deletes a file this run created, trying again for about a second while it is busy; false when
+// it stays. A file another process put at its name is left alone.
+bool RemoveFileWithRetry(const CreatedFile& file);

@@ -20,6 +20,17 @@ struct ExtractedFile {
   std::uint32_t segmentStart;  // package offset of its segment
 };
 
+// A file this run created, and which file it is: the clean-up deletes it only while its name still
+// holds it, never a file another process put there in its place.
+struct CreatedFile {
+  std::string path;
+  platform::FileIdentity identity;
+};
+
+// The mark that tells later runs this run's folder is in use, in the folder beside the script. Its
+// name is shorter than the script's, so it sets no new bound on the temporary directory's length.
+constexpr char kLiveMarkName[] = "Qor.live";
+
 struct InstallSession {
   bool silent = false;            // /h: nothing is shown, whatever happens
   platform::File package;         // the running package, open for reading until the command starts
@@ -29,7 +40,9 @@ struct InstallSession {
   std::string packagePath;        // the running package's own path
   std::string directory;          // the run's private extraction folder, ending with its separator;
                                   // empty until it is created
-  std::vector<std::string> created;      // files this run created there and that still exist
+  std::vector<CreatedFile> created;      // files this run created there and that still exist
+  platform::File liveMark;        // held open for as long as the run goes on
+  platform::FileIdentity liveMarkIdentity;
   std::vector<ExtractedFile> extracted;  // the payload files, in package order
   InstallLog* log = nullptr;      // the /log record of a silent run, or null
   std::string scriptPath = kScriptName;  // the extracted script's path; its bare name until then

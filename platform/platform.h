@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -52,6 +53,9 @@ std::string ErrorText(const Status& status);
 extern const std::uint32_t kErrorNameTooLong;  // a path does not fit 259 characters
 extern const std::uint32_t kErrorTooLarge;     // a file of 4 GiB or more
 extern const std::uint32_t kErrorNotAFile;     // a folder, a device or a pipe where a file was wanted
+// A link or reparse point, or a file with several names, where a file of this process's own was
+// wanted: never followed (a number of this program's own on both hosts).
+constexpr std::uint32_t kErrorLink = 0x20000001u;
 
 // Every path of the system has at most 259 characters, counted as Windows counts them (UTF-16
 // units), so that the Windows calls take it without a long-path prefix. A path buffer holds that
@@ -73,6 +77,12 @@ std::size_t SequenceLength(const unsigned char* p, std::size_t left);
 // lacks becomes "?"). Natively both hand the bytes on as they are.
 std::string FromScriptText(const std::string& text);
 std::string ToScriptText(const std::string& text);
+
+// True when two names in the script's code page name the same file to Windows, whose file systems
+// compare names without regard to case for every letter of the code page (é and É, š and Š). Windows
+// compares them as it compares file names; natively the code page is taken to be Windows-1252, the
+// Western European one, since the build machine cannot know the installing machine's.
+bool SameScriptName(const std::string& a, const std::string& b);
 
 // An open file; closes itself. Move-only.
 class File {
@@ -188,8 +198,11 @@ class Replacement {
   Replacement(const Replacement&) = delete;
   Replacement& operator=(const Replacement&) = delete;
 
-  // Creates the temporary file, open for reading and writing in `file`. False when it cannot be.
-  Status Begin(const char* target);
+  // Creates the temporary file, open for reading and writing in `file`. Natively a symbolic link at
+  // `target` is followed, so that the file replaces what writing through the link would have;
+  // without `followLink` (a file in a folder others may write, such as the build log) the link
+  // itself is replaced. Windows always replaces the name itself.
+  Status Begin(const char* target, bool followLink = true);
   // Writes the file through to the disk, closes it and moves it over the target. False, with the
   // temporary file deleted and the target untouched, when that fails.
   Status Commit();
@@ -311,7 +324,40 @@ Status CreateFileExact(const char* path, bool exclusive, File& file);
 // others may read it (and run it), but not write, delete or rename it.
 Status OpenLockedForReading(const char* path, File& file);
 
-// Opens `path` for appending (creating it when missing); other processes may append at the same time.
-Status OpenForAppend(const char* path, File& file);
+// The identity of an open file (as IdentifyFile gives it for a path).
+Status IdentifyOpenFile(File& file, FileIdentity& identity);
+
+// Deletes `path` only while it is the file of `identity`: a link there is deleted itself, never
+// what it points at, and a file that another process put in place of this one stays (kErrorLink).
+Status RemoveFileIfSame(const char* path, const FileIdentity& identity);
+
+// The mark of a live run in its private folder: created exclusively and held open without delete
+// sharing (natively with an exclusive lock) until `mark` is closed or the process ends, however it
+// ends.
+Status CreateLiveMark(const char* path, File& mark);
+// True while the mark at `path` is held by a running process, and whenever that cannot be told.
+bool IsLiveMarkHeld(const char* path);
+
+// The names of the entries of the folder `path` ("." and ".." left out).
+Status ListFolder(const char* path, std::vector<std::string>& names);
+
+// Empties and removes the folder `path` (which ends with its separator) of a run that is gone: its
+// entries are deleted through the folder as it was opened, never through a link or junction put in
+// its place or in place of an entry, and a subfolder is removed only when it is empty.
+Status RemoveStaleFolder(const char* path);
+
+// How OpenRecord opens a record.
+enum class RecordMode {
+  Append,   // every write lands at the end; other processes may append at the same time
+  Replace,  // the file is emptied first; others may only read it
+};
+
+// Opens the record `path` for writing in a folder that another, unprivileged process may write
+// (the temporary folder, a /log FILE, the current folder): a link or reparse point at the name is
+// never followed, nothing is ever created through a dangling one, and a file with more than one
+// name (a hard link to another file) is refused; so is a folder. A pipe or a device is taken as it
+// is. Creates the file when the name is free. Fails with kErrorLink for a link or a file of several
+// names.
+Status OpenRecord(const char* path, RecordMode mode, File& file);
 
 }  // namespace platform

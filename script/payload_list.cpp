@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/platform.h"
+
 namespace {
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -54,13 +56,7 @@ const char* EntrySourcePath(const char* entry) {
   return p;
 }
 
-bool SameFileName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
+bool SameFileName(const std::string& a, const std::string& b) { return platform::SameScriptName(a, b); }
 
 bool SplitFinishingCommand(const std::string& fileName, std::string& program, std::string& arguments) {
   // The program name ends at the first blank, or at its closing quote; the rest, blank included,

@@ -46,7 +46,8 @@ EntryProblem EntryName(const char* value, std::string& name);
 // CONOUT$), whatever extension follows them: "nul.txt" is NUL.
 bool IsDeviceName(const std::string& name);
 
-// True when two names are the same file name to Windows (ASCII letters compare without case).
+// True when two names are the same file name to Windows: every letter of the code page compares
+// without case (platform::SameScriptName).
 bool SameFileName(const std::string& a, const std::string& b);
 
 // Splits the finishing command `fileName` into its program (up to the first blank, or between

@@ -76,7 +76,12 @@ Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size
   if (command.file == plan.files.size()) {
     return Fail(kFatalScript, "FileName's program " + command.program + " is none of the payload files");
   }
-  std::string language;
-  if (script.Read("Cmd", "LANG", language) == ScriptValue::Present) plan.language = language;
-  return Failure();
+  // The page and the error boxes take their texts from the section LANG names: a script without it
+  // would install silently and fail on a double-click.
+  switch (script.Read("Cmd", "LANG", plan.language)) {
+    case ScriptValue::Present: return Failure();
+    case ScriptValue::Missing: return Fail(kFatalScript, "the script has no LANG");
+    case ScriptValue::TooLong: break;
+  }
+  return Fail(kFatalScript, "LANG is longer than 259 characters");
 }

@@ -41,7 +41,7 @@ struct InstallPlan {
   std::vector<PlannedFile> files;  // in package order, File01 first; never empty
   PlannedCommand command;
   std::string outputName;          // Out/OutputName as written
-  std::string language;            // the section that Cmd/LANG names; empty when it names none
+  std::string language;            // the section that Cmd/LANG names
   std::size_t longestName = 0;     // the longest file name, the script's own included, in bytes
 };
 
@@ -54,7 +54,8 @@ std::string ScriptLanguage(const SetupScript& script);
 // reason found: a script over kMaxScriptSize, an entry that is not a plain, valid Windows file name
 // of its own (no comma, too long, a folder step, a device, a forbidden character or ending, a name
 // given twice without regard to case, or the setup script's own name), no File01, no OutputName, or
-// a FileName that is missing, too long, malformed or whose program is not one of the entries. With
+// a FileName that is missing, too long, malformed or whose program is not one of the entries, or no
+// LANG. With
 // `folderLength`, the length of the extraction folder's path (separator included) as Windows counts
 // it, a name whose path would pass 259 characters is code 8.
 Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size_t folderLength = 0);

@@ -106,9 +106,9 @@ Status OpenRegularFile(const char* path, File& file) {
   return true;
 }
 
-Status Replacement::Begin(const char* target) {
+Status Replacement::Begin(const char* target, bool followLink) {
   Abandon();
-  target_ = FinalTarget(target);
+  target_ = followLink ? FinalTarget(target) : ResolvePath(target);
   const std::string folder = FolderOf(target_);
   // The new file takes the permissions of the one it replaces; a new one those a create gives.
   struct stat old;

@@ -1,6 +1,8 @@
 // Private folders and exactly named files on POSIX: mode 0700, exclusive creation, no links followed
 // and no case matching (these paths are never packing-list paths).
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,8 +94,105 @@ Status OpenLockedForReading(const char* path, File& file) {
   return Adopt(open(Slashes(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC), file);
 }
 
-Status OpenForAppend(const char* path, File& file) {
-  return Adopt(open(Slashes(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644), file);
+Status OpenRecord(const char* path, RecordMode mode, File& file) {
+  // O_NOFOLLOW refuses a symbolic link at the name, dangling or not, so O_CREAT never creates its
+  // target; O_NONBLOCK keeps a planted pipe from holding the open. The file is emptied only once it
+  // is known to be a plain file of one name.
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (mode == RecordMode::Append ? O_APPEND : 0);
+  const int fd = open(Slashes(path).c_str(), flags, 0644);
+  if (fd < 0) return errno == ELOOP ? Status::Error(kErrorLink) : Status(false);
+  struct stat st;
+  Status checked = fstat(fd, &st) == 0;
+  // A pipe or a device has no name of its own to follow or share: it takes the lines as they come.
+  const bool plain = checked && S_ISREG(st.st_mode);
+  if (checked && S_ISDIR(st.st_mode)) checked = Status::Error(kErrorNotAFile);
+  if (plain && st.st_nlink > 1) checked = Status::Error(kErrorLink);
+  if (plain && checked && mode == RecordMode::Replace) checked = ftruncate(fd, 0) == 0;
+  if (!checked) {
+    close(fd);
+    return checked;
+  }
+  file.Adopt(fd);
+  return true;
+}
+
+Status IdentifyOpenFile(File& file, FileIdentity& identity) {
+  struct stat st;
+  if (fstat(static_cast<int>(file.Handle()), &st) != 0) return false;
+  identity.volume = static_cast<std::uint64_t>(st.st_dev);
+  identity.index = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
+Status RemoveFileIfSame(const char* path, const FileIdentity& identity) {
+  // The folder is this process's own (mode 0700): between the look and the unlink nobody else can
+  // put another file at the name.
+  const std::string p = Slashes(path);
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0) return false;
+  if (static_cast<std::uint64_t>(st.st_dev) != identity.volume || static_cast<std::uint64_t>(st.st_ino) != identity.index) {
+    return Status::Error(kErrorLink);
+  }
+  return unlink(p.c_str()) == 0;
+}
+
+Status CreateLiveMark(const char* path, File& mark) {
+  const int fd = open(Slashes(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const Status failed = false;
+    close(fd);
+    return failed;
+  }
+  mark.Adopt(fd);
+  return true;
+}
+
+bool IsLiveMarkHeld(const char* path) {
+  const int fd = open(Slashes(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;
+  const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+  close(fd);
+  return held;
+}
+
+Status ListFolder(const char* path, std::vector<std::string>& names) {
+  names.clear();
+  DIR* dir = opendir(Slashes(path).c_str());
+  if (dir == nullptr) return false;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  return true;
+}
+
+Status RemoveStaleFolder(const char* path) {
+  std::string folder = Slashes(path);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  // Every entry goes through the folder's own descriptor, opened without following a link: a
+  // folder swapped for a link after this open cannot redirect the deletes.
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    const Status failed = false;
+    close(fd);
+    return failed;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  for (const std::string& name : names) {
+    struct stat st;
+    if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    unlinkat(fd, name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
+  }
+  closedir(dir);
+  return rmdir(folder.c_str()) == 0;
 }
 
 }  // namespace platform

@@ -16,6 +16,7 @@ Status::Status(bool ok) : ok_(ok), error_(ok ? 0u : static_cast<std::uint32_t>(e
 
 std::string ErrorText(const Status& status) {
   if (status.error() == 0) return "the system gave no reason.";
+  if (status.error() == kErrorLink) return "It is a link, or a file with several names, which is not followed.";
   // The GNU strerror_r gives its text as its result, which may or may not be the buffer.
   char buffer[256];
   std::string text = strerror_r(static_cast<int>(status.error()), buffer, sizeof buffer);

@@ -91,7 +91,7 @@ Status OpenRegularFile(const char* path, File& file) {
   return true;
 }
 
-Status Replacement::Begin(const char* target) {
+Status Replacement::Begin(const char* target, bool) {
   Abandon();
   target_ = target;
   const std::string folder = FolderPrefix(target_);

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32/wide.h"
@@ -108,9 +110,159 @@ Status OpenLockedForReading(const char* path, File& file) {
   return OpenWide(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
 }
 
-Status OpenForAppend(const char* path, File& file) {
-  // Append access alone: every write lands at the end, also when two installers write at once.
-  return OpenWide(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, file);
+Status OpenRecord(const char* path, RecordMode mode, File& file) {
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  // Append access alone makes every write land at the end, also when two installers write at once.
+  const bool append = mode == RecordMode::Append;
+  const DWORD access = (append ? FILE_APPEND_DATA | SYNCHRONIZE : GENERIC_WRITE) | FILE_READ_ATTRIBUTES;
+  const DWORD share = append ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+  // An existing name is opened as itself: FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction, not
+  // what it points at, and the checks below refuse it. A free name is created with CREATE_NEW, which
+  // fails on a dangling link instead of creating its target. (Wine shows a Unix symbolic link as the
+  // file it points at, with no reparse attribute; there only a dangling one and a hard link are
+  // caught.)
+  HANDLE h = CreateFileW(wide.c_str(), access, share, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    h = CreateFileW(wide.c_str(), access, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) return Status::Error(kErrorLink);
+  }
+  if (h == INVALID_HANDLE_VALUE) return false;
+  // A pipe or a device (a monitoring tool's pipe, NUL) has no name of its own to follow or share:
+  // it takes the lines as they come.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    file.Adopt(reinterpret_cast<std::intptr_t>(h));
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  Status checked = GetFileInformationByHandle(h, &info) != FALSE;
+  if (checked && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) checked = Status::Error(kErrorNotAFile);
+  if (checked && ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.nNumberOfLinks > 1)) {
+    checked = Status::Error(kErrorLink);
+  }
+  if (checked && !append) checked = SetEndOfFile(h) != FALSE;
+  if (!checked) {
+    CloseHandle(h);
+    return checked;
+  }
+  file.Adopt(reinterpret_cast<std::intptr_t>(h));
+  return true;
+}
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Deletes the file of the open handle `h` (opened with DELETE access): the name it was opened by
+// goes, whatever is put at that name later.
+Status DeleteByHandle(HANDLE h) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// The final path of an open file or folder, every link resolved; empty when the system cannot say.
+std::wstring FinalPath(HANDLE h) {
+  wchar_t path[MAX_PATH * 2];
+  const DWORD length = GetFinalPathNameByHandleW(h, path, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+  return length != 0 && length < MAX_PATH * 2 ? std::wstring(path, length) : std::wstring();
+}
+
+}  // namespace
+
+Status IdentifyOpenFile(File& file, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.Handle()), &info)) return false;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+Status RemoveFileIfSame(const char* path, const FileIdentity& identity) {
+  std::wstring wide;
+  if (!Widen(path, wide)) return false;
+  // The name is opened itself (a link or junction put there is not followed), compared with the
+  // file this run created, and deleted through the same handle: nothing can come between the
+  // comparison and the delete.
+  HANDLE h = CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  Status done = GetFileInformationByHandle(h, &info) != FALSE;
+  if (done && (info.dwVolumeSerialNumber != identity.volume ||
+               ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != identity.index)) {
+    done = Status::Error(kErrorLink);
+  }
+  if (done) done = DeleteByHandle(h);
+  CloseHandle(h);
+  return done;
+}
+
+Status CreateLiveMark(const char* path, File& mark) {
+  // Shared for reading only: a later run that asks for delete access to see whether the mark is
+  // still held gets a sharing violation until this process ends, however it ends.
+  return OpenWide(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, mark);
+}
+
+bool IsLiveMarkHeld(const char* path) {
+  std::wstring wide;
+  if (!Widen(path, wide)) return true;
+  HANDLE h = CreateFileW(wide.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  CloseHandle(h);
+  return false;
+}
+
+Status ListFolder(const char* path, std::vector<std::string>& names) {
+  names.clear();
+  std::wstring wide;
+  if (!Widen(std::string(path) + "\\*", wide)) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wide.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(Narrow(name));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
+}
+
+Status RemoveStaleFolder(const char* path) {
+  std::string folder = path;
+  while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  std::wstring wide;
+  if (!Widen(folder, wide)) return false;
+  // The folder is held without delete sharing while its entries go, so that it cannot be renamed
+  // and replaced by a junction meanwhile; each entry is opened itself (no link followed) and
+  // deleted only when its final path lies in the held folder's, so that a swapped parent cannot
+  // send a delete elsewhere.
+  HANDLE held = CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (held == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(held, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    CloseHandle(held);
+    return Status::Error(kErrorLink);
+  }
+  const std::wstring heldPath = FinalPath(held);
+  std::vector<std::string> names;
+  ListFolder(folder.c_str(), names);
+  for (const std::string& name : names) {
+    std::wstring entry;
+    if (heldPath.empty() || !Widen(folder + "\\" + name, entry)) continue;
+    HANDLE h = CreateFileW(entry.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    const std::wstring entryPath = FinalPath(h);
+    if (entryPath.size() > heldPath.size() && entryPath.compare(0, heldPath.size(), heldPath) == 0 &&
+        entryPath[heldPath.size()] == L'\\') {
+      DeleteByHandle(h);  // a subfolder goes only when it is empty
+    }
+    CloseHandle(h);
+  }
+  CloseHandle(held);
+  return RemoveDirectoryW(wide.c_str()) != FALSE;
 }
 
 }  // namespace platform

@@ -17,6 +17,7 @@ Status::Status(bool ok) : ok_(ok), error_(ok ? 0u : GetLastError()) {}
 
 std::string ErrorText(const Status& status) {
   if (status.error() == 0) return "the system gave no reason.";
+  if (status.error() == kErrorLink) return "It is a link, or a file with several names, which is not followed.";
   wchar_t* text = nullptr;
   // Language 0: the user's own language, falling back as the system does. Inserts stay as "%1":
   // the caller names the file in front of the text.

@@ -77,6 +77,16 @@ std::string FromScriptText(const std::string& text) {
   return Narrow(wide);
 }
 
+bool SameScriptName(const std::string& a, const std::string& b) {
+  bool okA = false, okB = false;
+  const std::wstring wideA = ToWide(GetACP(), 0, a, okA);
+  const std::wstring wideB = ToWide(GetACP(), 0, b, okB);
+  // The ordinal comparison without case is the one the file systems make of names.
+  return okA && okB &&
+         CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                              static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
 std::string ToScriptText(const std::string& text) {
   const std::wstring wide = WidenForDisplay(text);
   return FromWide(GetACP(), wide.data(), wide.size());

@@ -2,10 +2,14 @@
 // and its current directory to finisher.log in the current directory, then exits with the status
 // written in finisher-exit.txt there (0 when there is none), so one program plays every outcome. It
 // first sleeps the milliseconds written in finisher-sleep.txt, when there is one (a slow command).
+// Before it exits it copies every file of its own folder, with its times, into finisher-seen\ in
+// the current directory: a failed install removes what it extracted, and the tests still look at it.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   unsigned long sleep = 0;
@@ -21,6 +25,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (FILE* log = std::fopen("finisher.log", "ab")) {
     std::fprintf(log, "module=%s\ncommand=%s\ncwd=%s\n", own, GetCommandLineA(), directory);
     std::fclose(log);
+  }
+  char folder[MAX_PATH] = {};
+  lstrcpynA(folder, own, sizeof folder);
+  if (char* slash = std::strrchr(folder, '\\')) *slash = '\0';
+  CreateDirectoryA("finisher-seen", nullptr);
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((std::string(folder) + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CopyFileA((std::string(folder) + "\\" + found.cFileName).c_str(),
+                  (std::string("finisher-seen\\") + found.cFileName).c_str(), FALSE);
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
   }
   unsigned long status = 0;
   if (FILE* wanted = std::fopen("finisher-exit.txt", "r")) {

@@ -55,7 +55,11 @@ TEST(Privileges, RestartSequence) {
   session.directory = folder;
   session.scriptPath = script;
   session.script = SetupScript(kScript);
-  session.created = {script, payload};
+  for (const std::string& path : {script, payload}) {
+    CreatedFile created{path, {}};
+    ASSERT_TRUE(platform::IdentifyFile(path.c_str(), created.identity));
+    session.created.push_back(created);
+  }
   RestartSequence(session);
   EXPECT_TRUE(ShutdownPrivilegeEnabled());
   EXPECT_EQ(GetFileAttributesA(payload.c_str()), INVALID_FILE_ATTRIBUTES);

@@ -204,6 +204,8 @@ class Scenario : public ::testing::Test {
     std::ofstream(work_ + "\\finisher-exit.txt") << status;
   }
   std::string FinisherLog() { return ReadText(work_ + "\\finisher.log"); }
+  // The copies the finishing command made of its folder's files (finisher.cpp).
+  std::string Seen() { return work_ + "\\finisher-seen\\"; }
   DWORD Install(const std::string& package, const std::string& environment = "", const std::string& options = "") {
     return RunProgram("\"" + package + "\" /h" + options, work_, environment.empty() ? EnvironmentWithTemp(temp_) : environment);
   }
@@ -240,15 +242,16 @@ TEST_F(Scenario, SilentOutcomesFollowTheFinishingStatus) {
   EXPECT_EQ(Install(package), kFailed);
 
   CleanTemp();
-  FinisherExits(1);  // failure: -1, and everything stays, with its stored time
+  FinisherExits(1);  // failure: -1, and everything goes; the files were whole, with their stored times
   EXPECT_EQ(Install(package), kFailed);
-  EXPECT_FALSE(Exists(Private() + "temp.exe"));
-  EXPECT_EQ(ReadBytes(Private() + "setup.exe"), ReadBytes(finisherPath));
-  EXPECT_EQ(ReadText(Private() + "data.txt"), "data");
-  EXPECT_EQ(LastWriteTime(Private() + "setup.exe"), 0x01D6000000000001ull);
-  EXPECT_EQ(LastWriteTime(Private() + "data.txt"), 0x01D4000000000002ull);
-  EXPECT_EQ(LastWriteTime(Private() + "SetupQor.ini"), scriptTime);
-  EXPECT_NE(ReadText(Private() + "SetupQor.ini").find("FileName=setup.exe /q"), std::string::npos);
+  EXPECT_TRUE(PrivateFolders().empty());
+  EXPECT_FALSE(Exists(Seen() + "temp.exe"));
+  EXPECT_EQ(ReadBytes(Seen() + "setup.exe"), ReadBytes(finisherPath));
+  EXPECT_EQ(ReadText(Seen() + "data.txt"), "data");
+  EXPECT_EQ(LastWriteTime(Seen() + "setup.exe"), 0x01D6000000000001ull);
+  EXPECT_EQ(LastWriteTime(Seen() + "data.txt"), 0x01D4000000000002ull);
+  EXPECT_EQ(LastWriteTime(Seen() + "SetupQor.ini"), scriptTime);
+  EXPECT_NE(ReadText(Seen() + "SetupQor.ini").find("FileName=setup.exe /q"), std::string::npos);
 }
 
 // The list ends at the first gap; an entry's name is the text before its last comma.
@@ -260,9 +263,9 @@ TEST_F(Scenario, ListGapsAndCommas) {
       script,
       {Finisher(), Text("a,b,c", "ab", 3), Text("data.txt,d", "d", 4), Text("readme.txt,r", "r", 5)});
   EXPECT_EQ(Install(package), kFailed);
-  EXPECT_EQ(ReadText(Private() + "a,b"), "ab");
-  EXPECT_EQ(ReadText(Private() + "data.txt"), "d");
-  EXPECT_FALSE(Exists(Private() + "readme.txt"));
+  EXPECT_EQ(ReadText(Seen() + "a,b"), "ab");
+  EXPECT_EQ(ReadText(Seen() + "data.txt"), "d");
+  EXPECT_FALSE(Exists(Seen() + "readme.txt"));
 }
 
 TEST_F(Scenario, NinetyNineEntriesAndNoHundredth) {
@@ -278,11 +281,11 @@ TEST_F(Scenario, NinetyNineEntriesAndNoHundredth) {
   const std::string package = BuildPackage(Script("FileName=setup.exe", entries), payload, "built.exe", scriptTime);
   EXPECT_EQ(Install(package), kFailed);
   for (int n = 2; n <= 99; ++n) {
-    const std::string path = Private() + "f" + std::to_string(n) + ".bin";
+    const std::string path = Seen() + "f" + std::to_string(n) + ".bin";
     ASSERT_EQ(ReadText(path), std::string(static_cast<std::size_t>(n), 'x')) << n;
     EXPECT_EQ(LastWriteTime(path), kScriptTime + n * 10000000ull);
   }
-  EXPECT_FALSE(Exists(Private() + "f100.bin"));
+  EXPECT_FALSE(Exists(Seen() + "f100.bin"));
   CleanTemp();
   FinisherExits(0);
   EXPECT_EQ(Install(package), 0u);
@@ -290,14 +293,14 @@ TEST_F(Scenario, NinetyNineEntriesAndNoHundredth) {
 }
 
 // The version check after the extraction: everything is written, then the install stops before the
-// command. A script without OutputName is refused before the extraction, like every script fault.
-TEST_F(Scenario, ChecksAfterExtractionLeaveTheFilesAndRunNothing) {
+// command and removes it all. A script without OutputName is refused before the extraction, like
+// every script fault.
+TEST_F(Scenario, ChecksAfterExtractionRemoveTheFilesAndRunNothing) {
   const std::string noVersion = MakePackage(
       Script("FileName=setup.exe", {"readme.txt,r", "setup.exe,f"}),
       {Text("readme.txt,r", "no version block", 7), Finisher()}, "noversion.exe");
   EXPECT_EQ(Install(noVersion), kFailed);
-  EXPECT_TRUE(Exists(Private() + "readme.txt"));
-  EXPECT_TRUE(Exists(Private() + "setup.exe"));
+  EXPECT_TRUE(PrivateFolders().empty());
   EXPECT_FALSE(Exists(work_ + "\\finisher.log"));
   CleanTemp();
 
@@ -363,7 +366,7 @@ TEST_F(Scenario, FinishingCommandFailures) {
   const std::string missing = MakePackage(Script("FileName=notrun.exe /q", {"setup.exe,f", "notrun.exe,t"}),
                                           {Finisher(), Text("notrun.exe,t", "no program", 9)});
   EXPECT_EQ(Install(missing), kFailed);
-  EXPECT_TRUE(Exists(Private() + "setup.exe"));
+  EXPECT_TRUE(PrivateFolders().empty());
   // The record says why, in the system's words, after the file it names.
   const std::string record = ReadText(temp_ + "QorEngineUpdate.log");
   EXPECT_TRUE(std::regex_search(record, std::regex("\terror code 7: the finishing command cannot be started: "
@@ -455,7 +458,10 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
       EXPECT_FALSE(Exists(work_ + "\\finisher.log")) << c.name;
     }
     for (const std::string& name : Snapshot(work_ + "\\")) {
-      if (before.count(name) != 0 || name == "hostile.log" || name == "finisher.log") continue;
+      if (before.count(name) != 0 || name == "hostile.log" || name == "finisher.log" ||
+          name.rfind("finisher-seen", 0) == 0) {
+        continue;
+      }
       const bool inPrivate = name.size() > 25 && name.compare(0, 5, "temp\\") == 0 && IsPrivateFolderName(name.substr(5, 19));
       EXPECT_TRUE(inPrivate || IsPrivateFolderName(name.substr(std::min<std::size_t>(5, name.size()))))
           << c.name << " wrote " << name;
@@ -469,11 +475,23 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
 // made from them (the owner and the group, unprotected): there, the list must still grant nothing
 // to everybody, the users or the authenticated users, and the installing user full access.
 TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
-  FinisherExits(1);  // a failed command leaves the folder for inspection
+  // Read while the finishing command runs: the folder goes with the install.
+  std::ofstream(work_ + "\\finisher-sleep.txt") << 4000;
   const std::string package = MakePackage(Script("FileName=setup.exe", {"setup.exe,f"}), {Finisher()});
-  ASSERT_EQ(Install(package), kFailed);
+  const std::string command = "\"" + package + "\" /h";
+  PROCESS_INFORMATION install;
+  ASSERT_TRUE(StartProgram(command, work_, EnvironmentWithTemp(temp_), install));
+  for (const DWORD start = GetTickCount(); !Exists(Private() + "setup.exe") && GetTickCount() - start < 30000;) Sleep(50);
   std::string folder = Private();
   folder.pop_back();
+  struct Ending {
+    PROCESS_INFORMATION& install;
+    std::string command, sleep;
+    ~Ending() {
+      EndOfProgram(install, command);
+      DeleteFileA(sleep.c_str());
+    }
+  } ending{install, command, work_ + "\\finisher-sleep.txt"};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   PACL acl = nullptr;
   ASSERT_EQ(GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
@@ -713,8 +731,11 @@ TEST_F(Scenario, SilentRunsLeaveARecord) {
   FinisherExits(1);
   EXPECT_EQ(Install(package, "", " /log \"" + log + "\""), kFailed);
   record = ReadText(log);
-  EXPECT_EQ(record, expected(record, "command exit status: 1\r\nfailed: error code 7: the finishing command ended "
-                                     "with status 1\r\nexit status: -1\r\n"));
+  // The folder goes before the failure is recorded: on a full disk its space lets the record be written.
+  EXPECT_EQ(record, expected(record, "command exit status: 1\r\nremoved: " +
+                                         record.substr(record.find("folder: ") + 8, temp_.size() + 20) +
+                                         "\r\nfailed: error code 7: the finishing command ended "
+                                         "with status 1\r\nexit status: -1\r\n"));
   EXPECT_FALSE(Exists(temp_ + "QorEngineUpdate.log"));
 
   const std::string refused = MakePackage(Script("FileName=other.exe", {"setup.exe,f"}), {Finisher()}, "refused.exe");

@@ -49,8 +49,8 @@ TEST(Verdicts, BuilderAndInstallerAgree) {
     WriteBytes(package, testpkg::Compose(stub, {testpkg::ToBytes(script), 1}, files));
     const auto before = Snapshot(temp);
     EXPECT_EQ(RunProgram("\"" + package + "\" /h", work), accepted ? 0u : kFailed);
-    // A refused script leaves its failure line and its private folder holding the script alone (kept
-    // for inspection, as after every failure); no payload file is written anywhere.
+    // A refused script leaves its failure line and nothing else: its private folder goes, as after
+    // every failure, and no payload file is written anywhere.
     if (!accepted) {
       for (const std::string& name : Snapshot(temp)) {
         if (before.count(name) != 0 || name == "QorEngineUpdate.log") continue;

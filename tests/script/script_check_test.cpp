@@ -12,7 +12,7 @@
 namespace {
 
 SetupScript Script(const std::string& fileName, const std::string& files) {
-  return SetupScript("[Cmd]\r\nFileName=" + fileName + "\r\n[Files]\r\n" + files + "[Out]\r\nOutputName=x%s.exe\r\n");
+  return SetupScript("[Cmd]\r\nLANG=ENU\r\nFileName=" + fileName + "\r\n[Files]\r\n" + files + "[Out]\r\nOutputName=x%s.exe\r\n");
 }
 
 // The reasons and the path limit at its edge; every other verdict is in the table of hostile

@@ -14,6 +14,7 @@ struct Case {
   const char* fileName;             // the FileName value; null for none
   std::vector<std::string> entries; // entry names, File01 first; File01 is the program's file
   const char* reason;               // "" when the script passes
+  const char* language = "ENU";     // the LANG value; null for none
 };
 
 inline const std::vector<Case>& Cases() {
@@ -33,6 +34,12 @@ inline const std::vector<Case>& Cases() {
        "FileName's program ..\\..\\windows\\system32\\cmd.exe is none of the payload files"},
       {"open_quote", "\"setup.exe /q", {"setup.exe"}, "FileName names no program: \"setup.exe /q"},
       {"empty_quotes", "\"\" /q", {"setup.exe"}, "FileName names no program: \"\" /q"},
+      {"no_lang", "setup.exe /q", {"setup.exe"}, "the script has no LANG", nullptr},
+      // Names equal to Windows for every letter of the code page (Windows-1252 here), not only a-z.
+      {"accented_case", "setup.exe", {"setup.exe", "\xE9t\xE9.txt", "\xC9T\xC9.TXT"},
+       "File03 names \xC9T\xC9.TXT again, as File02 does"},
+      {"caron_case", "setup.exe", {"setup.exe", "\x9Ak.txt", "\x8AK.TXT"}, "File03 names \x8AK.TXT again, as File02 does"},
+      {"diaeresis_case", "setup.exe", {"setup.exe", "\xFF.txt", "\x9F.TXT"}, "File03 names \x9F.TXT again, as File02 does"},
   };
   return cases;
 }
@@ -40,7 +47,9 @@ inline const std::vector<Case>& Cases() {
 // The script (or packing list) of a case; `source(i)` gives entry i's source path.
 template <typename SourceOf>
 std::string Script(const Case& c, SourceOf source) {
-  std::string text = "[Cmd]\r\nLANG=ENU\r\nTitle=Verdict\r\n";
+  std::string text = "[Cmd]\r\n";
+  if (c.language != nullptr) text += std::string("LANG=") + c.language + "\r\n";
+  text += "Title=Verdict\r\n";
   if (c.fileName != nullptr) text += std::string("FileName=") + c.fileName + "\r\n";
   text += "[Files]\r\n";
   for (std::size_t i = 0; i < c.entries.size(); ++i) {
