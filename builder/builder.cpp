@@ -18,6 +18,7 @@
 #include "builder/compress_segment.h"
 #include "builder/packing_list.h"
 #include "builder/segment_pipeline.h"
+#include "builder/source_date.h"
 #include "builder/stub_check.h"
 #include "builder/version.h"
 #include "package/checksum.h"
@@ -48,7 +49,14 @@ struct Build {
   platform::Replacement package;  // the package, beside its output name until complete
   PackageWriter writer;
   SegmentCheck check;
+  TimeLimit timeLimit;              // SOURCE_DATE_EPOCH, applied to every stored time
+  const char* stubOverride = nullptr;  // BuildOptions::stubPath
 };
+
+// The files the build reads, with the stub it is told to use in place of the list's.
+std::vector<BuildInput> Inputs(const Build& build) {
+  return NamedInputs(build.listPath, build.list, build.stubOverride);
+}
 
 // Reads a value of the packing list with the "@" convention; `present` tells whether it is there.
 // A value too long to hold whole fails the build: a cut path would name another file.
@@ -72,7 +80,9 @@ Failure AppendBytes(Build& build, const void* bytes, std::uint32_t size) {
 }
 
 // The marker and the 8-byte file time (low half first, little-endian) that close every segment.
+// Every stored time passes here, so SOURCE_DATE_EPOCH is applied here alone.
 Failure AppendMarkerAndTime(Build& build, std::uint64_t fileTime) {
+  fileTime = LimitedTime(build.timeLimit, fileTime);
   if (Failure failure = AppendBytes(build, SegmentMarker, kMarkerSize)) return failure;
   std::uint8_t time[kFileTimeSize];
   for (std::uint32_t i = 0; i < kFileTimeSize; ++i) time[i] = static_cast<std::uint8_t>(fileTime >> (8 * i));
@@ -330,6 +340,7 @@ Failure CheckFirstFileVersion(const SetupScript& script) {
 
 Failure Run(Build& build, const char* argumentText, const BuildOptions& options) {
   build.writer.limit = options.packageLimit;
+  if (Failure failure = ReadTimeLimit(build.timeLimit)) return failure;
   if (PackingListPath(argumentText, build.listPath) != ListPathResult::Ok) {
     return BuildFailure(kFatalScript,
                         "Command line too long: the packing list path may have 259 characters at most.\r\n");
@@ -370,13 +381,23 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     return BuildFailure(kFatalScript, "Output filename too long with the build number (259 characters at most).\r\n");
   }
   std::memcpy(build.outputPath, outputText.c_str(), outputText.size() + 1);
+  if (options.outputPath != nullptr) {
+    if (!platform::PathFits(options.outputPath)) {
+      return BuildFailure(kFatalScript, "Output filename too long (259 characters at most).\r\n");
+    }
+    std::memcpy(build.outputPath, options.outputPath, std::strlen(options.outputPath) + 1);
+  }
   const char* outputPath = build.outputPath;
   std::string stubPath;
-  if (Failure failure = ReadListValue(build.list, "In", "QorFileName", stubPath, present)) return failure;
-  if (!present) {
-    return BuildFailure(kFatalScript, "'In' executable filename directive missing. Check the packing list syntax.\r\n");
+  if (options.stubPath != nullptr) {
+    stubPath = options.stubPath;
+  } else {
+    if (Failure failure = ReadListValue(build.list, "In", "QorFileName", stubPath, present)) return failure;
+    if (!present) {
+      return BuildFailure(kFatalScript, "'In' executable filename directive missing. Check the packing list syntax.\r\n");
+    }
+    stubPath = platform::FromScriptText(stubPath);
   }
-  stubPath = platform::FromScriptText(stubPath);
 
   // The setup script the package will carry: the list without its missing sources, judged as the
   // installer will judge it, all before the first byte is written.
@@ -396,7 +417,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   }
   if (Failure failure = CheckFirstFileVersion(script)) return failure;
   if (Failure failure = OpenStub(build, stubPath.c_str())) return failure;
-  if (Failure failure = CheckWrittenFiles(NamedInputs(build.listPath, build.list), outputPath)) return failure;
+  if (Failure failure = CheckWrittenFiles(Inputs(build), outputPath)) return failure;
 
   // From here on files are written: the package beside its output name, the stub and its marker,
   // the pruned list.
@@ -461,7 +482,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
 // else (when that file is one of them) as logfile.refused.txt, else nowhere (the exit status and,
 // for qorpack, standard error still tell).
 void SaveLog(const Build& build) {
-  const std::vector<BuildInput> inputs = NamedInputs(build.listPath, build.list);
+  const std::vector<BuildInput> inputs = Inputs(build);
   const char* output = build.outputPath[0] != '\0' ? build.outputPath : nullptr;
   for (const char* name : {kBuildLogName, kRefusedBuildLogName}) {
     if (MayWriteLog(name, inputs, output)) {
@@ -481,6 +502,7 @@ std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options)
   build.log.echoContext = options.context;
   build.listPath[0] = '\0';
   build.outputPath[0] = '\0';
+  build.stubOverride = options.stubPath;
   build.check = SegmentCheck{reinterpret_cast<const std::uint8_t*>(SegmentMarker), kMarkerSize, options.progress,
                              options.context};
   if (options.segmentProbe != nullptr) {

@@ -1,5 +1,6 @@
 # Installation of the native build and its Debian package: qorpack, the Windows stub that qorpack
-# puts at the front of every package, the man page and the README.
+# puts at the front of every package, the man page, the README and copyright, the bash completion and
+# the CMake package.
 #
 # The stub comes from the Windows build, which the native build cannot make. Configuring only
 # records its path; the install step (and so cpack) needs the file, so the two builds can be
@@ -37,6 +38,25 @@ install(CODE "
 install(FILES ${QOR_STUB} DESTINATION ${QOR_STUB_DIR})
 install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qorengineupdate)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qorengineupdate)
+install(FILES ${CMAKE_SOURCE_DIR}/tools/qorpack-completion.bash
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qorpack)
+
+# The CMake package: find_package(QorEngineUpdate CONFIG) from the prefix, wherever it was installed
+# (its paths are relative to the config file). Under share/, as it names no library: a project that
+# builds for another architecture (32-bit Windows) finds it as well, and the version file does not
+# ask for a matching pointer size.
+include(CMakePackageConfigHelpers)
+set(config_dir ${CMAKE_INSTALL_DATADIR}/cmake/QorEngineUpdate)
+set(QOR_CONFIG_QORPACK ${CMAKE_INSTALL_BINDIR}/qorpack)
+set(QOR_CONFIG_STUB ${QOR_STUB_DIR}/QorEngineUpdate.exe)
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/QorEngineUpdateConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/QorEngineUpdateConfig.cmake INSTALL_DESTINATION ${config_dir}
+  PATH_VARS QOR_CONFIG_QORPACK QOR_CONFIG_STUB)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/QorEngineUpdateConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES ${CMAKE_BINARY_DIR}/QorEngineUpdateConfig.cmake ${CMAKE_BINARY_DIR}/QorEngineUpdateConfigVersion.cmake
+  DESTINATION ${config_dir})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qorengineupdate)
