@@ -97,7 +97,8 @@ struct BuildArguments {
 };
 
 const char kBuildUsage[] =
-    "usage: qorpack build [-j N] [--stub PATH] [--output PATH [--depfile FILE]] LIST   (or: qorpack /m LIST)\n";
+    "usage: qorpack build [OPTION]... LIST   (or: qorpack /m LIST)\n"
+    "options: -j N (1 to 256 threads), --stub PATH, --output PATH, --depfile FILE (with --output)\n";
 
 // The options, in any order, then LIST; false (after the usage) for anything else.
 bool ParseBuildArguments(int argc, char** argv, BuildArguments& arguments) {
