@@ -49,7 +49,7 @@ struct Build {
   platform::Replacement package;  // the package, beside its output name until complete
   PackageWriter writer;
   SegmentCheck check;
-  TimeLimit timeLimit;              // SOURCE_DATE_EPOCH, applied to every stored time
+  TimeLimit timeLimit;                 // SOURCE_DATE_EPOCH, applied to every stored time
   const char* stubOverride = nullptr;  // BuildOptions::stubPath
 };
 
@@ -340,7 +340,6 @@ Failure CheckFirstFileVersion(const SetupScript& script) {
 
 Failure Run(Build& build, const char* argumentText, const BuildOptions& options) {
   build.writer.limit = options.packageLimit;
-  if (Failure failure = ReadTimeLimit(build.timeLimit)) return failure;
   if (PackingListPath(argumentText, build.listPath) != ListPathResult::Ok) {
     return BuildFailure(kFatalScript,
                         "Command line too long: the packing list path may have 259 characters at most.\r\n");
@@ -356,6 +355,8 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   if (!ReadProfileText(build.listPath, text)) return BuildFailure(kFatalFile, "Error reading the .INI file.\r\n");
   build.list = SetupScript(std::move(text));
   WarnAboutLateEntries(build);
+  // Once the list is known, so that the log of a refused value replaces none of the files it names.
+  if (Failure failure = ReadTimeLimit(build.timeLimit)) return failure;
 
   // What the package is made of and where it goes.
   FileVersion version{};
