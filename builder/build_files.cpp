@@ -71,11 +71,13 @@ platform::FileKind KindOfPath(const char* path) {
   return platform::KindOfFile(path);
 }
 
-std::vector<BuildInput> NamedInputs(const char* listPath, const SetupScript& list) {
+std::vector<BuildInput> NamedInputs(const char* listPath, const SetupScript& list, const char* stubOverride) {
   std::vector<BuildInput> inputs;
   inputs.push_back(BuildInput{listPath, "the packing list"});
   std::string value;
-  if (list.Read("In", "QorFileName", value) == ScriptValue::Present) {
+  if (stubOverride != nullptr) {
+    inputs.push_back(BuildInput{stubOverride, "the Installer file (--stub)"});
+  } else if (list.Read("In", "QorFileName", value) == ScriptValue::Present) {
     inputs.push_back(BuildInput{platform::FromScriptText(value), "the Installer file (QorFileName)"});
   }
   if (list.Read("Out", "VersionFile", value) == ScriptValue::Present && !value.empty()) {

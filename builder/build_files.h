@@ -23,10 +23,11 @@ struct BuildInput {
 };
 
 // Every file that the packing list at `listPath` names for reading, as far as `list` (its parsed
-// text, empty when it could not be read) names them: the list itself, the stub, the version file
-// and each Files source up to the first missing entry. Paths that name nothing are included; they
-// simply have no identity.
-std::vector<BuildInput> NamedInputs(const char* listPath, const SetupScript& list);
+// text, empty when it could not be read) names them: the list itself, the stub (`stubOverride`
+// when not null, else QorFileName), the version file and each Files source up to the first missing
+// entry. Paths that name nothing are included; they simply have no identity.
+std::vector<BuildInput> NamedInputs(const char* listPath, const SetupScript& list,
+                                    const char* stubOverride = nullptr);
 
 // Refuses (code 3) a build whose output `outputPath` or build log is one of `inputs`, whose output
 // is the build log, or whose output is no plain file or is read-only. Nothing is created or changed here.

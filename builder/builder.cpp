@@ -18,6 +18,7 @@
 #include "builder/compress_segment.h"
 #include "builder/packing_list.h"
 #include "builder/segment_pipeline.h"
+#include "builder/source_date.h"
 #include "builder/stub_check.h"
 #include "builder/version.h"
 #include "package/checksum.h"
@@ -48,7 +49,14 @@ struct Build {
   platform::Replacement package;  // the package, beside its output name until complete
   PackageWriter writer;
   SegmentCheck check;
+  TimeLimit timeLimit;                 // SOURCE_DATE_EPOCH, applied to every stored time
+  const char* stubOverride = nullptr;  // BuildOptions::stubPath
 };
+
+// The files the build reads, with the stub it is told to use in place of the list's.
+std::vector<BuildInput> Inputs(const Build& build) {
+  return NamedInputs(build.listPath, build.list, build.stubOverride);
+}
 
 // Reads a value of the packing list with the "@" convention; `present` tells whether it is there.
 // A value too long to hold whole fails the build: a cut path would name another file.
@@ -76,7 +84,9 @@ Failure AppendBytes(Build& build, const void* bytes, std::uint32_t size) {
 }
 
 // The marker and the 8-byte file time (low half first, little-endian) that close every segment.
+// Every stored time passes here, so SOURCE_DATE_EPOCH is applied here alone.
 Failure AppendMarkerAndTime(Build& build, std::uint64_t fileTime) {
+  fileTime = LimitedTime(build.timeLimit, fileTime);
   if (Failure failure = AppendBytes(build, SegmentMarker, kMarkerSize)) return failure;
   std::uint8_t time[kFileTimeSize];
   for (std::uint32_t i = 0; i < kFileTimeSize; ++i) time[i] = static_cast<std::uint8_t>(fileTime >> (8 * i));
@@ -368,11 +378,13 @@ Failure ReadPackingList(Build& build, const char* argumentText) {
   }
   build.list = SetupScript(std::move(text));
   WarnAboutLateEntries(build);
-  return Failure();
+  // Once the list is known, so that the log of a refused value replaces none of the files it names.
+  return ReadTimeLimit(build.timeLimit);
 }
 
-// The package's path: OutputName with the version tag, as platform text in build.outputPath.
-Failure ResolveOutputPath(Build& build, const FileVersion& version) {
+// The package's path: OutputName with the version tag (or qorpack's --output), as platform text in
+// build.outputPath.
+Failure ResolveOutputPath(Build& build, const BuildOptions& options, const FileVersion& version) {
   std::string outputName;
   bool present = false;
   if (Failure failure = ReadListValue(build.list, "Out", "OutputName", outputName, present)) return failure;
@@ -391,11 +403,22 @@ Failure ResolveOutputPath(Build& build, const FileVersion& version) {
   const std::string outputText = platform::FromScriptText(stamped);
   if (!platform::PathFits(outputText)) return BuildFailure(kFatalScript, kOutputTooLong);
   std::memcpy(build.outputPath, outputText.c_str(), outputText.size() + 1);
+  // qorpack's --output takes the place of the stamped name.
+  if (options.outputPath != nullptr) {
+    if (!platform::PathFits(options.outputPath)) {
+      return BuildFailure(kFatalScript, "Output filename too long (259 characters at most).\r\n");
+    }
+    std::memcpy(build.outputPath, options.outputPath, std::strlen(options.outputPath) + 1);
+  }
   return Failure();
 }
 
-// The stub's path from In/QorFileName, as platform text.
-Failure ReadStubPath(const Build& build, std::string& stubPath) {
+// The stub's path: qorpack's --stub, else In/QorFileName, as platform text.
+Failure ReadStubPath(const Build& build, const BuildOptions& options, std::string& stubPath) {
+  if (options.stubPath != nullptr) {
+    stubPath = options.stubPath;
+    return Failure();
+  }
   bool present = false;
   if (Failure failure = ReadListValue(build.list, "In", "QorFileName", stubPath, present)) return failure;
   if (!present) {
@@ -476,14 +499,14 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   // What the package is made of and where it goes.
   FileVersion version{};
   if (Failure failure = ReadBuildVersion(build, version)) return failure;
-  if (Failure failure = ResolveOutputPath(build, version)) return failure;
+  if (Failure failure = ResolveOutputPath(build, options, version)) return failure;
   std::string stubPath;
-  if (Failure failure = ReadStubPath(build, stubPath)) return failure;
+  if (Failure failure = ReadStubPath(build, options, stubPath)) return failure;
   std::string prunedText;
   InstallPlan plan;
   if (Failure failure = PlanPackage(build, prunedText, plan)) return failure;
   if (Failure failure = OpenStub(build, stubPath.c_str())) return failure;
-  if (Failure failure = CheckWrittenFiles(NamedInputs(build.listPath, build.list), build.outputPath)) return failure;
+  if (Failure failure = CheckWrittenFiles(Inputs(build), build.outputPath)) return failure;
 
   // From here on files are written: the package beside its output name, the stub and its marker,
   // the pruned list, the script and the payload.
@@ -505,7 +528,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
 // for qorpack, standard error still tell). Fails with the system's reason, `name` then naming the
 // log that could not be written.
 platform::Status SaveLog(const Build& build, const char*& name) {
-  const std::vector<BuildInput> inputs = NamedInputs(build.listPath, build.list);
+  const std::vector<BuildInput> inputs = Inputs(build);
   const char* output = build.outputPath[0] != '\0' ? build.outputPath : nullptr;
   for (const char* candidate : {kBuildLogName, kRefusedBuildLogName}) {
     if (MayWriteLog(candidate, inputs, output)) {
@@ -526,6 +549,7 @@ std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options)
   build.log.echoContext = options.context;
   build.listPath[0] = '\0';
   build.outputPath[0] = '\0';
+  build.stubOverride = options.stubPath;
   build.check = SegmentCheck{reinterpret_cast<const std::uint8_t*>(SegmentMarker), kMarkerSize, options.progress,
                              options.context};
   if (options.segmentProbe != nullptr) {

@@ -20,6 +20,11 @@ struct BuildOptions {
   // Threads that compress segments ahead of the writer; 0 for one per core. The package is the
   // same bytes whatever the number.
   unsigned jobs = 0;
+  // Overrides of the packing list's paths (platform text; null: the list's own): the stub instead of
+  // [In] QorFileName, and the package's path instead of the stamped [Out] OutputName, which the list
+  // must still hold for the installer. The stored list keeps its values as they are.
+  const char* stubPath = nullptr;
+  const char* outputPath = nullptr;
   // The largest package to write; tests set a small one in place of the 2 GiB limit.
   std::uint32_t packageLimit = kMaxPackageSize;
   // The bytes no compressed segment may hold; null means SegmentMarker. Tests pass a probe that

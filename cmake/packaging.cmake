@@ -1,5 +1,6 @@
 # Installation of the native build and its Debian package: qorpack, the Windows stub that qorpack
-# puts at the front of every package, the man page and the README.
+# puts at the front of every package, the man page, the README and copyright, the bash completion and
+# the CMake package.
 #
 # The stub comes from the Windows build, which the native build cannot make. Configuring only
 # records its path; the install step (and so cpack) needs the file, so the two builds can be
@@ -37,18 +38,52 @@ install(CODE "
 install(FILES ${QOR_STUB} DESTINATION ${QOR_STUB_DIR})
 install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qorengineupdate)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qorengineupdate)
+# Debian's changelog, compressed without name and time as the man page; the lintian overrides, each
+# with its reason.
+set(changelog ${CMAKE_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${changelog}
+  COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/cmake/debian/changelog > ${changelog}
+  DEPENDS ${CMAKE_SOURCE_DIR}/cmake/debian/changelog VERBATIM)
+add_custom_target(qorpack_changelog ALL DEPENDS ${changelog})
+install(FILES ${changelog} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qorengineupdate)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/debian/lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME qorengineupdate)
+install(FILES ${CMAKE_SOURCE_DIR}/tools/qorpack-completion.bash
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME qorpack)
+
+# The CMake package: find_package(QorEngineUpdate CONFIG) from the prefix, wherever it was installed
+# (its paths are relative to the config file). Under share/, as it names no library: a project that
+# builds for another architecture (32-bit Windows) finds it as well, and the version file does not
+# ask for a matching pointer size.
+include(CMakePackageConfigHelpers)
+set(config_dir ${CMAKE_INSTALL_DATADIR}/cmake/QorEngineUpdate)
+set(QOR_CONFIG_QORPACK ${CMAKE_INSTALL_BINDIR}/qorpack)
+set(QOR_CONFIG_STUB ${QOR_STUB_DIR}/QorEngineUpdate.exe)
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/QorEngineUpdateConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/QorEngineUpdateConfig.cmake INSTALL_DESTINATION ${config_dir}
+  PATH_VARS QOR_CONFIG_QORPACK QOR_CONFIG_STUB)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/QorEngineUpdateConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES ${CMAKE_BINARY_DIR}/QorEngineUpdateConfig.cmake ${CMAKE_BINARY_DIR}/QorEngineUpdateConfigVersion.cmake
+  DESTINATION ${config_dir})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qorengineupdate)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "QorEngineUpdate maintainers <qorengineupdate@localhost>")
-# The first line is the synopsis; the rest becomes the extended description.
+# A release sets its maintainer's real address here; lintian's override explains the default.
+set(QOR_DEB_MAINTAINER "QorEngineUpdate maintainers <qorengineupdate@localhost>" CACHE STRING
+  "The Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${QOR_DEB_MAINTAINER}")
+# The first line is the synopsis; the rest becomes the extended description (lines of at most 79
+# characters, as Debian's policy asks).
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "builds self-extracting Windows install packages
-qorpack builds, lists, verifies and extracts QorEngineUpdate packages on Linux: one
-Windows executable that holds the installer stub, a setup script and the compressed
-payload files, and runs a finishing command once it has unpacked them. This package
-also carries the stub, QorEngineUpdate.exe, that qorpack puts at the front of every
-package it builds.")
+qorpack builds, lists, verifies and extracts QorEngineUpdate packages on
+Linux: one Windows executable that holds the installer stub, a setup script
+and the compressed payload files, and runs a finishing command once it has
+unpacked them. This package also carries the stub, QorEngineUpdate.exe, that
+qorpack puts at the front of every package it builds, a CMake package and
+bash completion.")
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

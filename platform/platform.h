@@ -179,6 +179,15 @@ inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
 // False when the path names no file or folder whose identity the system gives.
 bool IdentifyFile(const char* path, FileIdentity& identity);
 
+// The path the system opens for `path` as a packing list writes it: natively with "\\" read as a
+// separator and each component's case matched as the other file calls match it; on Windows `path`
+// itself. For a tool that hands the build's inputs on to other programs (a dependency file).
+std::string SystemPath(const char* path);
+
+// The value of the environment variable `name` as platform text; false when it is not set (Windows
+// too: a builder run there reads the same variables as the native one).
+bool EnvironmentValue(const char* name, std::string& value);
+
 // True for an existing file marked read-only: the Windows attribute; natively a file that nobody may
 // write, which is how Wine shows that attribute.
 bool IsReadOnly(const char* path);

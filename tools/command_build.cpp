@@ -1,14 +1,20 @@
 // qorpack build LIST (also qorpack /m LIST): the package builder of QorEngineUpdate.exe /m on the
 // build machine. The package and the build log are the same as the Windows program writes; here the
 // log lines are also echoed to standard error, and a long build shows its progress on a terminal.
+// Options choose the stub and the output in place of the list's, and write a dependency file for
+// build systems.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "builder/build_files.h"
 #include "builder/builder.h"
+#include "script/ini.h"
+#include "script/setup_script.h"
 #include "tools/commands.h"
 
 namespace {
@@ -80,17 +86,106 @@ bool ParseJobs(int& argc, char**& argv, unsigned& jobs) {
   return jobs >= 1 && jobs <= 256;
 }
 
-int CommandBuild(int argc, char** argv) {
+namespace {
+
+struct BuildArguments {
   unsigned jobs = 0;
-  if (argc >= 1 && argv[0][0] == '-' && !ParseJobs(argc, argv, jobs)) {
-    std::fprintf(stderr, "usage: qorpack build [-j N] LIST   (N: 1 to 256 threads)\n");
+  const char* stub = nullptr;
+  const char* output = nullptr;
+  const char* depfile = nullptr;
+  const char* list = nullptr;
+};
+
+const char kBuildUsage[] =
+    "usage: qorpack build [OPTION]... LIST   (or: qorpack /m LIST)\n"
+    "options: -j N (1 to 256 threads), --stub PATH, --output PATH, --depfile FILE (with --output)\n";
+
+// The options, in any order, then LIST; false (after the usage) for anything else.
+bool ParseBuildArguments(int argc, char** argv, BuildArguments& arguments) {
+  while (argc > 1 && argv[0][0] == '-') {
+    const std::string option = argv[0];
+    const char** path = option == "--stub" ? &arguments.stub
+                        : option == "--output" ? &arguments.output
+                        : option == "--depfile" ? &arguments.depfile
+                                                : nullptr;
+    if (path != nullptr) {
+      if (*path != nullptr || argv[1][0] == '\0') return false;
+      *path = argv[1];
+      argc -= 2;
+      argv += 2;
+    } else if (!ParseJobs(argc, argv, arguments.jobs)) {
+      return false;
+    }
+  }
+  if (argc != 1 || argv[0][0] == '-') return false;
+  arguments.list = argv[0];
+  // The depfile's rule names the package, which only --output fixes before the build.
+  return arguments.depfile == nullptr || arguments.output != nullptr;
+}
+
+// An absolute path for a dependency file, whose reader runs in another folder.
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char current[4096];
+  if (getcwd(current, sizeof current) == nullptr) return path;
+  return std::string(current) + "/" + path;
+}
+
+// `path` in a make rule, which ninja and make read alike: blanks, "#" and "\" before them escaped,
+// "$" doubled. False for a line break or a colon, which no escape carries through both readers.
+bool AppendRulePath(std::string& rule, const std::string& path) {
+  for (const char c : path) {
+    if (c == '\n' || c == '\r' || c == ':') return false;
+    if (c == ' ' || c == '\t' || c == '#' || c == '\\') rule += '\\';
+    if (c == '$') rule += '$';
+    rule += c;
+  }
+  return true;
+}
+
+// Writes the dependency file of a finished build: the package, then every file the build read (the
+// list as it is now, the stub, the version file and each source), so that a build system rebuilds
+// the package when any of them changes. Returns the exit status: 0, or 1 with a message.
+int WriteDependencyFile(const BuildArguments& arguments) {
+  std::string text;
+  if (!ReadProfileText(arguments.list, text)) {
+    std::fprintf(stderr, "qorpack build: cannot read %s again for the dependency file\n", arguments.list);
+    return 1;
+  }
+  const SetupScript list(std::move(text));
+  std::string rule;
+  bool written = AppendRulePath(rule, Absolute(platform::SystemPath(arguments.output)));
+  rule += ":";
+  for (const BuildInput& input : NamedInputs(arguments.list, list, arguments.stub)) {
+    // A pruned entry names nothing; a rule for a missing file would rebuild every time.
+    if (platform::KindOfFile(input.path.c_str()) != platform::FileKind::Regular) continue;
+    rule += " \\\n  ";
+    written = AppendRulePath(rule, Absolute(platform::SystemPath(input.path.c_str()))) && written;
+  }
+  rule += "\n";
+  if (!written) {
+    std::fprintf(stderr, "qorpack build: the dependency file %s cannot name a path holding a colon or a line "
+                         "break\n", arguments.depfile);
+    return 1;
+  }
+  std::FILE* out = std::fopen(arguments.depfile, "w");
+  if (out == nullptr || std::fwrite(rule.data(), 1, rule.size(), out) != rule.size() || std::fclose(out) != 0) {
+    std::fprintf(stderr, "qorpack build: cannot write the dependency file %s: %s\n", arguments.depfile,
+                 std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CommandBuild(int argc, char** argv) {
+  BuildArguments arguments;
+  if (!ParseBuildArguments(argc, argv, arguments)) {
+    std::fputs(kBuildUsage, stderr);
     return 2;
   }
-  if (argc != 1) {
-    std::fprintf(stderr, "usage: qorpack build [-j N] LIST   (or: qorpack /m LIST)\n");
-    return 2;
-  }
-  const char* list = argv[0];
+  const char* list = arguments.list;
   // The argument text of QorEngineUpdate.exe /m; quoted, so a path with blanks arrives whole. A
   // quote inside the path could not be passed that way.
   if (std::strchr(list, '"') != nullptr) {
@@ -103,8 +198,11 @@ int CommandBuild(int argc, char** argv) {
   options.echo = Echo;
   options.progress = Progress;
   options.context = &console;
-  options.jobs = jobs;
+  options.jobs = arguments.jobs;
+  options.stubPath = arguments.stub;
+  options.outputPath = arguments.output;
   const int status = BuildPackage(argumentText.c_str(), options);
   ClearProgress(console);
-  return status;
+  if (status != 0 || arguments.depfile == nullptr) return status;
+  return WriteDependencyFile(arguments);
 }

@@ -22,7 +22,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"build", CommandBuild, kOwnCheck, "build [-j N] LIST", "build the package that the packing list LIST describes",
+    {"build", CommandBuild, kOwnCheck, "build [OPTION]... LIST", "build the package that the packing list LIST describes",
      "Reads the packing list LIST and writes the package that it names in [Out] OutputName, with the\n"
      "stub named in [In] QorFileName at its front. Entries of [Files] whose source file is missing are\n"
      "removed from LIST itself, with a warning. The build log goes to logfile.txt in the current\n"
@@ -31,6 +31,12 @@ const Command kCommands[] = {
      "-j N compresses on N threads (default: one per core); the package is the same bytes for any N,\n"
      "and memory stays below about 36 MiB of waiting compressed files (larger files wait in temporary\n"
      "files beside the package).\n"
+     "Options: -j N, --stub PATH, --output PATH, --depfile FILE.\n"
+     "--stub PATH uses the stub PATH instead of [In] QorFileName; --output PATH writes the package as\n"
+     "PATH instead of the stamped OutputName (which LIST must still hold). LIST is stored unchanged.\n"
+     "--depfile FILE (with --output) then writes a make rule naming the package and every file read.\n"
+     "SOURCE_DATE_EPOCH, when set, is the latest time stored in the package (a file's later time is\n"
+     "replaced by it), so that the same sources give the same package anywhere.\n"
      "Also: qorpack /m LIST.\n"},
     {"/m", CommandBuild, kOwnCheck, nullptr, nullptr, nullptr},
     {"init", CommandInit, 1, "init DIR", "write a starter packing list DIR/list.ini",
@@ -49,9 +55,9 @@ const Command kCommands[] = {
      "would, and tells whether the package is signed and how large its certificate table is (the\n"
      "signature itself is not checked). Exit status 0 when all of it is sound, 1 otherwise.\n"},
     {"extract", CommandExtract, 2, "extract PKG DIR", "write the setup script and the payload into DIR",
-     "Writes SetupQor.ini and every payload file of PKG into the directory DIR (created, with the\n"
-     "folders above it, when missing), with their stored times, as the installer writes them into the\n"
-     "temporary folder.\n"},
+     "Writes SetupQor.ini and every payload file of PKG into the directory DIR, created when missing\n"
+     "(with the folders above it), with their stored times, as the installer writes them into its\n"
+     "extraction folder.\n"},
     {"implode", CommandImplode, kOwnCheck, "implode [--ascii] [--dict 1024|2048|4096]", "compress stdin to stdout",
      "Compresses standard input to standard output with the implode codec. --ascii codes literals\n"
      "with the fixed text table; --dict sets the dictionary size (4096 by default).\n"},

@@ -81,6 +81,8 @@ bool IdentifyFile(const char* path, FileIdentity& identity) {
   return true;
 }
 
+std::string SystemPath(const char* path) { return ResolvePath(path); }
+
 bool IsReadOnly(const char* path) {
   struct stat st;
   return stat(ResolvePath(path).c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;

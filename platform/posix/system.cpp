@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -16,6 +17,13 @@ namespace platform {
 int ShowMessageBox(const char* text, const char* caption, unsigned) {
   std::fprintf(stderr, "[%s] %s\n", caption, text);
   return 0;
+}
+
+bool EnvironmentValue(const char* name, std::string& value) {
+  const char* found = std::getenv(name);
+  if (found == nullptr) return false;
+  value = found;
+  return true;
 }
 
 void InitCommonControls() {}

@@ -68,6 +68,8 @@ bool IdentifyFile(const char* path, FileIdentity& identity) {
   return true;
 }
 
+std::string SystemPath(const char* path) { return path; }
+
 bool IsReadOnly(const char* path) {
   std::wstring wide;
   if (!Widen(path, wide)) return false;

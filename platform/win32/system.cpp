@@ -11,6 +11,20 @@ int ShowMessageBox(const char* text, const char* caption, unsigned style) {
   return MessageBoxW(nullptr, WidenForDisplay(text).c_str(), WidenForDisplay(caption).c_str(), style);
 }
 
+bool EnvironmentValue(const char* name, std::string& value) {
+  // The wide call, so that a value outside the ANSI code page arrives whole. The first call asks for
+  // the size with the terminator (1 for a variable that is set and empty, 0 for none).
+  std::wstring wideName;
+  if (!Widen(name, wideName)) return false;
+  const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (needed == 0) return false;
+  std::wstring wide(needed, L'\0');
+  const DWORD length = GetEnvironmentVariableW(wideName.c_str(), &wide[0], needed);
+  if (length >= needed) return false;  // changed in between; not read
+  value = Narrow(wide.c_str(), length);
+  return true;
+}
+
 void InitCommonControls() { ::InitCommonControls(); }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: built with cpack, unpacked with dpkg -x into a scratch root
-# (never installed), its fields and files checked, and its own qorpack used to build and verify a
+# The Debian package as a user gets it: built with cpack, checked by lintian, unpacked with dpkg -x
+# into a scratch root (never installed), its fields and files checked (copyright, changelog, bash
+# completion, the CMake package), and its own qorpack used to build and verify a
 # first package from qorpack init's starter list and the example package. Exit 77 (skipped) when the
 # Windows build's stub or the example's setup program is missing.
 # Arguments: CPACK BUILD_DIR VERSION STUB EXAMPLE_SETUP EXAMPLES_DIR SCRATCH
@@ -45,6 +46,42 @@ zcat "$root/usr/share/man/man1/qorpack.1.gz" 2>/dev/null | grep -q '^\.TH QORPAC
   fail "no man page qorpack(1) in usr/share/man/man1"
 [ -s "$root/usr/share/doc/qorengineupdate/README.md" ] || fail "no README in usr/share/doc/qorengineupdate"
 [ "$("$qorpack" --version)" = "qorpack $version" ] || fail "the packaged qorpack is not version $version"
+grep -q '^Files: \*' "$root/usr/share/doc/qorengineupdate/copyright" 2>/dev/null ||
+  fail "no machine-readable copyright file in usr/share/doc/qorengineupdate"
+[ "$(zcat "$root/usr/share/doc/qorengineupdate/changelog.gz" 2>/dev/null | head -n 1)" = \
+  "qorengineupdate ($version) unstable; urgency=medium" ] || fail "the changelog's latest entry is not version $version"
+
+# Debian's own checks, on errors and warnings alike; overrides are in cmake/debian/lintian-overrides.
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1 || fail "lintian: $(cat "$scratch/lintian.log")"
+else
+  fail "lintian is not installed (scripts/setup.sh installs it)"
+fi
+
+# The completion offers the commands, and build's options.
+completion=$root/usr/share/bash-completion/completions/qorpack
+# word line | what it must offer
+completions=("qorpack b|build" "qorpack build --st|--stub" "qorpack list --|--help --json" "qorpack help ex|explode extract")
+for case in "${completions[@]}"; do
+  IFS='|' read -r line expected <<<"$case"
+  offered=$(bash -c 'source "$1"; read -ra COMP_WORDS <<<"$2"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _qorpack
+    printf "%s\n" "${COMPREPLY[@]}" | sort | xargs' _ "$completion" "$line" 2>&1)
+  [ "$offered" = "$expected" ] || fail "completion of '$line' offers '$offered', not '$expected'"
+done
+
+# The CMake package, found from the unpacked prefix, names the files beside it.
+mkdir -p "$scratch/cmake-find"
+cat >"$scratch/cmake-find/CMakeLists.txt" <<'EOF_CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(find_qor NONE)
+find_package(QorEngineUpdate 1.0 CONFIG REQUIRED)
+get_target_property(tool QorEngineUpdate::qorpack IMPORTED_LOCATION)
+message(STATUS "qor: ${QorEngineUpdate_VERSION}|${tool}|${QorEngineUpdate_STUB}")
+EOF_CMAKE
+found=$(cmake -S "$scratch/cmake-find" -B "$scratch/cmake-find/build" -DCMAKE_PREFIX_PATH="$root/usr" 2>&1 |
+  sed -n 's/^-- qor: //p')
+[ "$found" = "$version|$(realpath "$qorpack")|$(realpath "$installed_stub")" ] ||
+  fail "find_package(QorEngineUpdate) from the package gives '$found'"
 
 # A first package right after installing: init, the two files the starter list names, build.
 first=$scratch/first
