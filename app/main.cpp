@@ -40,8 +40,9 @@ std::int32_t Main(void* instance, const char* argumentText, const Roles& roles) 
     // over-long text is refused with a log line like every other build failure.
     return roles.builder(argumentText);
   }
-  if (SwitchIs(switchText, "/h")) return roles.installer(1, instance, LogOption(argumentText + 2).c_str());
-  return roles.installer(0, instance, LogOption(argumentText).c_str());
+  const bool silent = SwitchIs(switchText, "/h");
+  const std::optional<std::string> log = LogOption(silent ? argumentText + 2 : argumentText);
+  return roles.installer(silent ? 1 : 0, instance, log ? log->c_str() : nullptr);
 }
 
 const char* ArgumentText(const char* commandLine) {
@@ -57,7 +58,7 @@ const char* ArgumentText(const char* commandLine) {
   return p;
 }
 
-std::string LogOption(const char* rest) {
+std::optional<std::string> LogOption(const char* rest) {
   const char* p = rest;
   while (*p != '\0') {
     while (*p == ' ' || *p == '\t') ++p;
@@ -76,7 +77,7 @@ std::string LogOption(const char* rest) {
     while (*end != '\0' && *end != ' ' && *end != '\t') ++end;
     return std::string(p, end);
   }
-  return std::string();
+  return std::nullopt;
 }
 
 void ShowHelpBox() {

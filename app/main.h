@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The roles that Main dispatches to; tests replace them with probes.
@@ -24,8 +25,9 @@ const char* ArgumentText(const char* commandLine);
 
 // The FILE of a "/log FILE" option in `rest` (the argument text after its two-character switch):
 // "/log" in any case as a word of its own, then blanks, then FILE, in double quotes (which may hold
-// blanks) or up to the next blank. Empty when there is no such option or it names nothing.
-std::string LogOption(const char* rest);
+// blanks) or up to the next blank. Nothing when there is no such option; an empty FILE when the
+// option names none (which the installer refuses with a reason).
+std::optional<std::string> LogOption(const char* rest);
 
 // The help box that "/?" shows.
 void ShowHelpBox();

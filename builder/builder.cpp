@@ -388,7 +388,10 @@ Failure ResolveOutputPath(Build& build, const BuildOptions& options, const FileV
   std::string outputName;
   bool present = false;
   if (Failure failure = ReadListValue(build.list, "Out", "OutputName", outputName, present)) return failure;
-  if (!present) return BuildFailure(kFatalScript, "Output filename directive missing. Check the packing list syntax.\r\n");
+  // An empty name would only fail once everything is compressed, when the package is moved into place.
+  if (!present || outputName.empty()) {
+    return BuildFailure(kFatalScript, "Output filename directive missing. Check the packing list syntax.\r\n");
+  }
   static const char kOutputTooLong[] = "Output filename too long with the build number (259 characters at most).\r\n";
   char stamped[platform::kPathCapacity];
   switch (StampOutputName(outputName.c_str(), version, stamped)) {

@@ -246,9 +246,12 @@ std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath)
   InstallSession session;
   session.silent = silent == 1;
   InstallLog log;
-  if (logPath != nullptr && *logPath != '\0') {
-    if (const platform::Status opened = log.Open(logPath); !opened) {
-      const Failure failure = Fail(kFatalFile, "the log file cannot be created: " + SystemReason(logPath, opened));
+  if (logPath != nullptr) {
+    const platform::Status opened = *logPath == '\0' ? platform::Status::Error(0) : log.Open(logPath);
+    if (!opened) {
+      const Failure failure = Fail(kFatalFile, *logPath == '\0' ? std::string("the /log option names no file")
+                                                                 : "the log file cannot be created: " +
+                                                                       SystemReason(logPath, opened));
       char ownPath[platform::kPathCapacity];
       AppendFailureLine(platform::GetOwnPath(ownPath) ? ownPath : "?", failure);
       return ReportFatal(failure, session.script, session.scriptPath, session.silent);

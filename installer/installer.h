@@ -9,9 +9,9 @@
 #include "script/failure.h"
 
 // Runs the install silently (silent = 1) or with the page from `instance`; returns 0, 3010 or -1.
-// Every failure ends in ReportFatal and the status -1. A silent run with `logPath` (non-empty)
-// writes its steps and outcome there; a failed silent run without it adds a line to
-// kFailureLogName in the temporary directory.
+// Every failure ends in ReportFatal and the status -1. A run with `logPath` writes its steps and
+// outcome there (an empty one, a /log that names no file, is a failure); a failed run without it
+// adds a line to kFailureLogName in the temporary directory.
 std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath);
 
 // The installer's one place where a failure becomes what the user sees: unless the run is silent

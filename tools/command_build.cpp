@@ -13,6 +13,9 @@
 
 #include "builder/build_files.h"
 #include "builder/builder.h"
+#include "platform/platform.h"
+#include "script/failure.h"
+#include "script/printable.h"
 #include "script/ini.h"
 #include "script/setup_script.h"
 #include "tools/commands.h"
@@ -192,6 +195,19 @@ int CommandBuild(int argc, char** argv) {
     std::fprintf(stderr, "qorpack: a packing list path cannot hold a double quote\n");
     return 2;
   }
+  // The builder's own texts for these two name an old file name, or blame the version: qorpack says
+  // what is wrong before a build starts.
+  platform::File listFile;
+  std::uint32_t listSize = 0;
+  if (const platform::Status opened = platform::OpenRegularFile(list, listFile); !opened) {
+    std::fprintf(stderr, "qorpack: cannot read the packing list %s\n", SystemReason(list, opened).c_str());
+    return 255;
+  }
+  if (platform::SeekEnd(listFile, listSize) && listSize == 0) {
+    std::fprintf(stderr, "qorpack: the packing list %s is empty\n", EscapeControls(list).c_str());
+    return 255;
+  }
+  listFile.Close();
   const std::string argumentText = std::string("/m \"") + list + "\"";
   Console console{isatty(STDERR_FILENO) == 1, Clock::now(), Clock::time_point(), false};
   BuildOptions options;

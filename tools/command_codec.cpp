@@ -13,6 +13,7 @@ namespace {
 
 struct StandardStreams {
   bool writeFailed = false;
+  std::uint64_t written = 0;
 };
 
 std::uint32_t ReadStandardInput(std::uint8_t* buffer, std::uint32_t* size, void*) {
@@ -24,6 +25,7 @@ std::uint32_t ReadStandardInput(std::uint8_t* buffer, std::uint32_t* size, void*
 void WriteStandardOutput(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
   auto& streams = *static_cast<StandardStreams*>(parameter);
   if (*size != 0 && std::fwrite(buffer, 1, *size, stdout) != *size) streams.writeFailed = true;
+  streams.written += *size;
 }
 
 // Output problems show up at the latest when the buffered rest is flushed.
@@ -73,6 +75,13 @@ int CommandImplode(int argc, char** argv) {
   auto state = std::make_unique<ImplodeState>();
   StandardStreams streams;
   ImplodeStream(ReadStandardInput, WriteStandardOutput, state.get(), &streams, literalMode, dictionary);
+  // The stream of an empty input is too short for the decoder, which refuses streams of 4 bytes or
+  // fewer; one zero byte behind it decodes to the empty output, as the builder stores such a file.
+  if (streams.written < 5) {
+    std::uint8_t zero = 0;
+    std::uint32_t one = 1;
+    WriteStandardOutput(&zero, &one, &streams);
+  }
   return FinishOutput(streams, "implode");
 }
 

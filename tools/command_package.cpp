@@ -257,7 +257,8 @@ struct OpenPackage {
 // Opens `path`, checks its checksum (a failed read ends here), and reads its stub; 0, else the exit
 // status after a message.
 int OpenAndReadStub(const char* path, Walk walk, OpenPackage& package, ExtractProgress* progress) {
-  if (const platform::Status opened = platform::OpenFile(path, platform::OpenMode::ReadShared, package.file); !opened) {
+  // A plain file only: a device or a pipe is no package, whatever its first bytes.
+  if (const platform::Status opened = platform::OpenRegularFile(path, package.file); !opened) {
     return Fail("cannot open " + SystemReason(path, opened));
   }
   std::uint32_t length = 0;
@@ -372,7 +373,11 @@ int VerifyPackage(const char* path) {
   // The installer's own judgement, before any payload is read: what it refuses is refused here.
   InstallPlan plan;
   if (Failure failure = CheckSetupScript(package.script, plan, kShortestFolder)) return Refuse(failure);
-  if (Failure failure = ReadPayload(package, Walk::Verify, plan.files, "")) return Refuse(failure);
+  if (Failure failure = ReadPayload(package, Walk::Verify, plan.files, "")) {
+    // Without a scratch folder this machine cannot check the first file: that is no verdict on the
+    // package.
+    return failure.code == kFatalTempFile ? Fail(EscapeControls(failure.reason)) : Refuse(failure);
+  }
   std::printf("%s: checksum matches, the script and %zu files decode\n", path, plan.files.size());
   // The extraction folder is the temporary directory, its separator, "Qor" and 16 hex digits, and a
   // separator; every path in it, the script's own included, has 259 characters at most.

@@ -23,7 +23,7 @@ std::int32_t ProbeBuilder(const char* text) {
 }
 std::int32_t ProbeInstaller(std::int32_t silent, void* instance, const char* logPath) {
   ++calls.installer;
-  calls.installerLog = logPath;
+  calls.installerLog = logPath != nullptr ? logPath : "(none)";
   calls.installerSilent = silent;
   calls.installerInstance = instance;
   return 3010;
@@ -77,21 +77,21 @@ TEST_F(Dispatch, AnythingElseStartsTheInstallerWithItsDialog) {
     }
 }
 
-// "/log FILE" anywhere after the two-character switch, quoted or not, in any case; only for /h.
+// "/log FILE" anywhere after the two-character switch, quoted or not, in any case.
 TEST_F(Dispatch, SilentInstallerGetsItsLogFile) {
   const struct {
     const char* text;
     const char* log;
   } cases[] = {
-      {"/h", ""},
+      {"/h", "(none)"},
       {"/h /log C:\\setup.log", "C:\\setup.log"},
       {"/H /LOG setup.log /quiet", "setup.log"},
       {"/hide /Log \"C:\\My Logs\\setup.log\" x", "C:\\My Logs\\setup.log"},
       {"/h/log x.log", "x.log"},
       {"/h extra /log\tx.log", "x.log"},
-      {"/h /log", ""},
-      {"/h /logfile x.log", ""},
-      {"/h log x.log", ""},
+      {"/h /log", ""},  // a /log without FILE: the installer refuses it with a reason
+      {"/h /logfile x.log", "(none)"},
+      {"/h log x.log", "(none)"},
       {"/h /log \"unterminated name", "unterminated name"},
   };
   for (const auto& c : cases) {

@@ -48,8 +48,12 @@ cases=(
   "list $scratch/none.exe|1|err|cannot open"
   "list --json $scratch/none.exe|1|err|cannot open"
   "verify $scratch/none.exe|1|err|cannot open"
-  "build $scratch/none.ini|255|err|Unable to find setupqor.ini file"
+  "build $scratch/none.ini|255|err|qorpack: cannot read the packing list $scratch/none.ini: No such file or directory."
+  "build /dev/null|255|err|qorpack: cannot read the packing list /dev/null: Not a plain file"
+  "verify /dev/zero|1|err|qorpack: cannot open /dev/zero: Not a plain file (a device or a pipe)."
+  "build $scratch/empty.ini|255|err|qorpack: the packing list $scratch/empty.ini is empty"
 )
+: >"$scratch/empty.ini"
 for case in "${cases[@]}"; do
   IFS='|' read -r args want stream text <<<"$case"
   # shellcheck disable=SC2086  # the arguments are split on purpose
@@ -101,6 +105,11 @@ if [ -f "$stub" ]; then
 else
   grep -q "does not exist yet" "$scratch/err" || echo "NOTE: no stub at $stub"
 fi
+
+# An empty input goes through implode and explode and comes back empty.
+out=$("$qorpack" implode </dev/null | "$qorpack" explode | wc -c)
+[ "$out" = 0 ] && [ "${PIPESTATUS[*]}" != "" ] || fail "implode | explode of an empty input gave $out bytes"
+"$qorpack" implode </dev/null | "$qorpack" explode >/dev/null || fail "explode refused the stream of an empty input"
 
 [ "$failures" = 0 ] || { echo "$failures failures"; exit 1; }
 echo "all ${#cases[@]} cases and the starter list pass"
