@@ -131,28 +131,89 @@ struct Original {
 // At most this many stub tables are tried: each is one more chance for damage to pass unseen.
 constexpr int kMaxStubTables = 4;
 
+// The header values a package checksum may have been computed with: an unsigned stub's zero entry
+// with a zero image checksum, always; and when the stub can be read, its zero entry with the image
+// checksum recomputed from its bytes, and for a stub signed on its own the entry of each table that
+// ends its image with the image checksum its signer wrote. `summed` bytes of the package are read.
+struct Originals {
+  Original values[2 + kMaxStubTables] = {{0, 0, 0}};
+  int count = 1;
+};
+
+bool FindOriginals(PackageReadAt readAt, void* context, const PeSigningFields& fields, std::uint32_t summed,
+                   std::uint32_t fieldsEnd, Originals& originals) {
+  // The stub image runs up to the second marker.
+  Sequential input{readAt, context, 0, summed};
+  PackageReader reader(ReadSequential, &input, 0, summed);
+  StubSink stub(fields);
+  const PackageFault fault = reader.CopyStub(FeedStub, &stub);
+  if (fault == PackageFault::ReadFailed) return false;
+  if (fault != PackageFault::None) return true;
+  originals.values[originals.count++] = {stub.image.Value(), 0, 0};
+  if (!stub.tail || stub.length < fieldsEnd + kCertificateHeaderSize) return true;
+  const std::uint32_t reach = stub.length < kStubTailSize ? stub.length : kStubTailSize;
+  for (std::uint32_t start = (stub.length - kCertificateHeaderSize) & ~7u;
+       start >= fieldsEnd && stub.length - start <= reach && originals.count < 2 + kMaxStubTables; start -= 8) {
+    if (TableEndsStub(stub, start)) {
+      originals.values[originals.count++] = {stub.image.ValueWithEntry(start, stub.length - start), start,
+                                             stub.length - start};
+    }
+    if (start < 8) break;
+  }
+  return true;
+}
+
+// True when the `gapSize` bytes (at most 3) from `boundary` on are zero, as a signer's padding is;
+// `readFailed` tells a failed read apart.
+bool GapIsZero(PackageReadAt readAt, void* context, std::uint32_t boundary, std::uint32_t gapSize, bool& readFailed) {
+  std::uint8_t gap[3] = {0, 0, 0};
+  readFailed = gapSize != 0 && !readAt(context, boundary, gap, gapSize);
+  return !readFailed && (gap[0] | gap[1] | gap[2]) == 0;
+}
+
+// A candidate end of the package: where it ends, the sum of every word before its checksum word
+// (as signed), and that checksum word.
+struct CandidateEnd {
+  bool possible;
+  std::uint32_t end;
+  std::uint32_t sum;
+  std::uint32_t stored;
+};
+
+// True when the candidate's checksum matches with the signer's two fields taken out of the sum and
+// one of the original values put back in.
+bool EndMatches(const CandidateEnd& end, const PeSigningFields& fields, const Originals& originals) {
+  if (!end.possible) return false;
+  const std::uint32_t signerFields = WordContribution(fields.imageChecksum, fields.checksumOffset) +
+                                     WordContribution(fields.tableOffset, fields.entryOffset) +
+                                     WordContribution(fields.tableSize, fields.entryOffset + 4);
+  const std::uint32_t fieldsCleared = end.sum - signerFields;
+  for (int i = 0; i < originals.count; ++i) {
+    const Original& original = originals.values[i];
+    if (fieldsCleared + WordContribution(original.imageChecksum, fields.checksumOffset) +
+            WordContribution(original.tableOffset, fields.entryOffset) +
+            WordContribution(original.tableSize, fields.entryOffset + 4) ==
+        end.stored) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // A signer appends its table at a multiple of 8 after padding with zeros, and the package it signed
 // ends on a multiple of 4: so the package ends 0 or 4 bytes before the word boundary at or below the
 // table, with any bytes between that boundary and the table zero. One pass sums everything before
 // the last two candidate words; each candidate end is then tried with the signer's two fields taken
-// out and the stub's own values put back in: an unsigned stub's zero entry with its image checksum
-// (zero, or the one recomputed from the stub image); or, for a stub signed on its own, the entry of
-// a table that ends the stub image and the image checksum its signer wrote with that entry in place.
+// out and the stub's own values put back in (FindOriginals).
 void CheckSigned(PackageReadAt readAt, void* context, PackageExtent& extent) {
   const PeSigningFields& fields = extent.fields;
   const std::uint32_t boundary = fields.tableOffset & ~3u;
   extent.packageEnd = boundary;
   extent.seal = PackageSeal::Mismatch;
-  if (fields.tableOffset != boundary) {
-    std::uint8_t gap[3];
-    const std::uint32_t gapSize = fields.tableOffset - boundary;
-    if (!readAt(context, boundary, gap, gapSize)) {
-      extent.seal = PackageSeal::ReadFailed;
-      return;
-    }
-    for (std::uint32_t i = 0; i < gapSize; ++i) {
-      if (gap[i] != 0) return;
-    }
+  bool readFailed = false;
+  if (!GapIsZero(readAt, context, boundary, fields.tableOffset - boundary, readFailed)) {
+    if (readFailed) extent.seal = PackageSeal::ReadFailed;
+    return;
   }
   // Both fields must lie in what the checksum covers under either candidate, or the table overlaps
   // the header: nothing the builder wrote.
@@ -163,64 +224,23 @@ void CheckSigned(PackageReadAt readAt, void* context, PackageExtent& extent) {
 
   const std::uint32_t summed = boundary - 8;
   std::uint32_t sum = 0, nextToLast = 0, last = 0;
+  Originals originals;
   if (!SumRange(readAt, context, summed, sum) || !ReadWord(readAt, context, summed, nextToLast) ||
-      !ReadWord(readAt, context, summed + 4, last)) {
+      !ReadWord(readAt, context, summed + 4, last) ||
+      !FindOriginals(readAt, context, fields, summed, fieldsEnd, originals)) {
     extent.seal = PackageSeal::ReadFailed;
     return;
   }
-
-  // The stub image runs up to the second marker.
-  Sequential input{readAt, context, 0, summed};
-  PackageReader reader(ReadSequential, &input, 0, summed);
-  StubSink stub(fields);
-  const PackageFault fault = reader.CopyStub(FeedStub, &stub);
-  if (fault == PackageFault::ReadFailed) {
-    extent.seal = PackageSeal::ReadFailed;
-    return;
-  }
-  Original originals[2 + kMaxStubTables] = {{0, 0, 0}};
-  int count = 1;
-  if (fault == PackageFault::None) {
-    originals[count++] = {stub.image.Value(), 0, 0};
-    if (stub.tail && stub.length >= fieldsEnd + kCertificateHeaderSize) {
-      const std::uint32_t reach = stub.length < kStubTailSize ? stub.length : kStubTailSize;
-      for (std::uint32_t start = (stub.length - kCertificateHeaderSize) & ~7u;
-           start >= fieldsEnd && stub.length - start <= reach && count < 2 + kMaxStubTables; start -= 8) {
-        if (TableEndsStub(stub, start)) {
-          originals[count++] = {stub.image.ValueWithEntry(start, stub.length - start), start, stub.length - start};
-        }
-        if (start < 8) break;
-      }
-    }
-  }
-
-  const std::uint32_t signerFields = WordContribution(fields.imageChecksum, fields.checksumOffset) +
-                                     WordContribution(fields.tableOffset, fields.entryOffset) +
-                                     WordContribution(fields.tableSize, fields.entryOffset + 4);
-  struct End {
-    bool possible;
-    std::uint32_t end;
-    std::uint32_t sum;     // every word before the checksum word, as signed
-    std::uint32_t stored;  // the checksum word
-  };
   // No padding first: a package already on a multiple of 8 gets none.
-  const End ends[] = {
+  const CandidateEnd ends[] = {
       {true, boundary, sum + nextToLast, last},
       {last == 0, boundary - 4, sum, nextToLast},
   };
-  for (const End& end : ends) {
-    if (!end.possible) continue;
-    const std::uint32_t fieldsCleared = end.sum - signerFields;
-    for (int i = 0; i < count; ++i) {
-      const Original& original = originals[i];
-      if (fieldsCleared + WordContribution(original.imageChecksum, fields.checksumOffset) +
-              WordContribution(original.tableOffset, fields.entryOffset) +
-              WordContribution(original.tableSize, fields.entryOffset + 4) ==
-          end.stored) {
-        extent.seal = PackageSeal::Signed;
-        extent.packageEnd = end.end;
-        return;
-      }
+  for (const CandidateEnd& end : ends) {
+    if (EndMatches(end, fields, originals)) {
+      extent.seal = PackageSeal::Signed;
+      extent.packageEnd = end.end;
+      return;
     }
   }
 }
