@@ -1,6 +1,6 @@
-// Installer: start-up (own file, checksum, stub, setup script, rights), the silent path or the
-// page, completion with the clean-up or the restart question, and the one place that reports a
-// failure.
+// Installer: start-up (own file, checksum and signatures, stub, setup script, rights), the silent
+// path or the page, completion with the clean-up or the restart question, and the one place that
+// reports a failure.
 #include "installer/installer.h"
 
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include "installer/payload.h"
 #include "installer/privileges.h"
 #include "installer/segment.h"
+#include "installer/signature_check.h"
 #include "script/script_check.h"
 
 namespace {
@@ -21,9 +22,10 @@ void LogStep(const InstallSession& session, const char* label, const std::string
   if (session.log != nullptr) session.log->Step(label, text);
 }
 
-// Opens and verifies the own file, creates the run's private extraction folder, then writes the
-// stub image (and deletes it again) and the setup script there and reads the script from the bytes
-// it decoded; leaves the session's position at the first payload piece.
+// Opens and verifies the own file (its checksum, and its signatures when it is signed), creates the
+// run's private extraction folder, then writes the stub image (and deletes it again) and the setup
+// script there and reads the script from the bytes it decoded; leaves the session's position at the
+// first payload piece.
 Failure StartUp(InstallSession& session) {
   // The system's own answer, not a parse of the command line: an unquoted path with a dot in an
   // argument or a folder name would otherwise name another file.
@@ -37,6 +39,7 @@ Failure StartUp(InstallSession& session) {
   // A signed package ends before the signer's padding and certificate table.
   PackageExtent extent;
   if (Failure failure = VerifyPackage(session.package, extent)) return failure;
+  if (Failure failure = CheckOwnSignatures(session, extent)) return failure;
   session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
 

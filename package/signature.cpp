@@ -101,6 +101,12 @@ bool FeedStub(void* context, const std::uint8_t* data, std::uint32_t size) {
   return true;
 }
 
+// A certificate entry's header as signers write it: at least its own size, revision 1.0 or 2.0, and
+// one of the four types.
+bool CertificateHeaderValid(std::uint32_t length, std::uint32_t revision, std::uint32_t type) {
+  return length >= kCertificateHeaderSize && (revision == 0x0100 || revision == 0x0200) && type != 0 && type <= 4;
+}
+
 // True when a certificate table starting at `start` ends the stub image exactly: certificates back
 // to back, each opening with its length (at least its own 8-byte header), revision 1.0 or 2.0 and a
 // known type, each but the last rounded up to a multiple of 8.
@@ -111,9 +117,7 @@ bool TableEndsStub(const StubSink& sink, std::uint32_t start) {
     const std::uint32_t length = sink.Le32At(offset);
     const std::uint32_t revision = sink.At(offset + 4) | (std::uint32_t{sink.At(offset + 5)} << 8);
     const std::uint32_t type = sink.At(offset + 6) | (std::uint32_t{sink.At(offset + 7)} << 8);
-    if (length < kCertificateHeaderSize || (revision != 0x0100 && revision != 0x0200) || type == 0 || type > 4) {
-      return false;
-    }
+    if (!CertificateHeaderValid(length, revision, type)) return false;
     if (at + length == sink.length) return true;
     at += (std::uint64_t{length} + 7) & ~std::uint64_t{7};
     if (at == sink.length) return true;
@@ -343,4 +347,42 @@ PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_
     extent.seal = extent.hasEntry ? PackageSeal::StrayEntry : PackageSeal::Mismatch;
   }
   return extent;
+}
+
+ImageDigestLayout LayoutImageDigest(const PeSigningFields& fields) {
+  // Each field's start and end, cut to the table's start; the entry lies after the image checksum.
+  const std::uint64_t table = fields.tableOffset;
+  const auto cut = [table](std::uint64_t offset, std::uint64_t floor) {
+    const std::uint64_t at = offset < table ? offset : table;
+    return static_cast<std::uint32_t>(at > floor ? at : floor);
+  };
+  const std::uint32_t checksumStart = cut(fields.checksumOffset, 0);
+  const std::uint32_t checksumEnd = cut(std::uint64_t{fields.checksumOffset} + 4, checksumStart);
+  const std::uint32_t entryStart = cut(fields.entryOffset, checksumEnd);
+  const std::uint32_t entryEnd = cut(std::uint64_t{fields.entryOffset} + kDirectorySize, entryStart);
+  ImageDigestLayout layout;
+  layout.ranges[0] = {0, checksumStart};
+  layout.ranges[1] = {checksumEnd, entryStart - checksumEnd};
+  layout.ranges[2] = {entryEnd, fields.tableOffset - entryEnd};
+  layout.zeroPadding = (8 - fields.tableOffset % 8) % 8;
+  return layout;
+}
+
+bool WalkCertificateTable(const std::uint8_t* table, std::uint32_t size, std::vector<CertificateEntry>& entries) {
+  entries.clear();
+  std::uint32_t at = 0;
+  while (at < size) {
+    if (size - at < kCertificateHeaderSize || entries.size() == kMaxCertificateEntries) return false;
+    const std::uint32_t length = Le32(table + at);
+    if (!CertificateHeaderValid(length, Le16(table + at + 4), Le16(table + at + 6)) || length > size - at) {
+      return false;
+    }
+    entries.push_back({at + kCertificateHeaderSize, length - kCertificateHeaderSize,
+                       static_cast<std::uint16_t>(Le16(table + at + 6))});
+    const std::uint64_t padded = (std::uint64_t{length} + 7) & ~std::uint64_t{7};
+    // The last entry may end the table without its padding.
+    if (padded >= size - at) return true;
+    at += static_cast<std::uint32_t>(padded);
+  }
+  return !entries.empty();
 }

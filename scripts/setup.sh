@@ -13,6 +13,7 @@ packages=(
   imagemagick                               # draws the installer's side picture and icon
   nsis unzip zip time                       # reference tools for the benchmarks
   osslsigncode openssl                      # sign packages in the signing tests
+  libssl-dev                                # libcrypto: qorpack reads and checks signatures with it
 )
 
 missing=()

@@ -14,6 +14,7 @@
 #include "script/printable.h"
 #include "script/script_check.h"
 #include "tools/commands.h"
+#include "tools/signature_lines.h"
 
 namespace {
 
@@ -122,15 +123,15 @@ std::string DescribeRefusal(const PackageExtent& extent, Walk walk) {
   return walk == Walk::List ? "checksum does not match" : "the checksum does not match";
 }
 
-// Whether the package is signed and how large its certificate table is. The signature's trust and
-// digest are not checked: a signing tool or Windows does that.
-std::string DescribeSignature(const PackageExtent& extent) {
+// Whether the package is signed and how large its certificate table is. Only verify (`checked`)
+// checks the signatures' digests; nothing here judges their trust.
+std::string DescribeSignature(const PackageExtent& extent, bool checked) {
   const PeSigningFields& table = extent.fields;
   // Also for a package that fails its checksum: list still tells how it was signed.
   if (extent.signedLayout) {
     return "signature: signed, a certificate table of " + std::to_string(table.tableSize) + " bytes at offset " +
            std::to_string(table.tableOffset) + " after " + std::to_string(table.tableOffset - extent.packageEnd) +
-           " bytes of padding (the signature is not checked here)";
+           " bytes of padding" + (checked ? "" : " (the signature is not checked here)");
   }
   if (extent.hasEntry) {
     // Built from a stub that was signed on its own: its table lies inside the package and signs
@@ -255,6 +256,10 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     if (walk != Walk::List) return Fail(DescribeRefusal(extent, walk));
     if (PrintsText(walk)) std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
   }
+  std::vector<SignatureFacts> signatures;
+  if (walk == Walk::Verify) {
+    if (int status = VerifySignatures(package, extent, signatures)) return status;
+  }
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   const std::uint32_t end = extent.packageEnd >= 4 ? extent.packageEnd : length;
 
@@ -344,7 +349,8 @@ int WalkPackage(int argc, char** argv, Walk walk) {
     }
     std::printf("title: %s\nfinishing command: %s\n", EscapeControls(title).c_str(), EscapeControls(command).c_str());
   }
-  if (walk != Walk::Extract) std::printf("%s\n", DescribeSignature(extent).c_str());
+  if (walk != Walk::Extract) std::printf("%s\n", DescribeSignature(extent, walk == Walk::Verify).c_str());
+  if (walk == Walk::Verify) PrintSignatureFacts(signatures);
   if (rest > 3) std::printf("note: %u bytes after the last piece are not read by the installer\n", rest);
   return 0;
 }
