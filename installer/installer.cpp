@@ -38,8 +38,7 @@ Failure StartUp(InstallSession& session) {
   }
   // A signed package ends before the signer's padding and certificate table.
   PackageExtent extent;
-  if (Failure failure = VerifyPackage(session.package, extent)) return failure;
-  if (Failure failure = CheckOwnSignatures(session, extent)) return failure;
+  if (Failure failure = VerifyOwnPackage(session, extent)) return failure;
   session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
 

@@ -19,11 +19,11 @@ bool ReadFileAt(void* context, std::uint32_t offset, std::uint8_t* buffer, std::
 
 }  // namespace
 
-Failure VerifyPackage(platform::File& file, PackageExtent& extent) {
+Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt readAt, void* context) {
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
   std::uint32_t length = 0;
   if (!platform::SeekEnd(file, length)) return Fail(kFatalFile, kReadFailed);
-  extent = CheckPackageSeal(ReadFileAt, &file, length);
+  extent = readAt != nullptr ? CheckPackageSeal(readAt, context, length) : CheckPackageSeal(ReadFileAt, &file, length);
   switch (extent.seal) {
     case PackageSeal::Unsigned:
     case PackageSeal::Signed:

@@ -1,7 +1,8 @@
-// The signatures of a signed package against its own bytes: every signature's image digest, nested
-// ones included, compared with the digest of the package as it is, before anything is extracted.
-// The installer and `qorpack verify` judge with this one check. It shows that the package is the one
-// that was signed, not who signed it: no certificate is trusted or refused here.
+// A package's checksum and, when it is signed, its signatures against its own bytes: every
+// signature's image digest, nested ones included, compared with the digest of the package as it is,
+// before anything is extracted, in the same read of the file as the checksum. The installer and
+// `qorpack verify` judge with this one check. It shows that the package is the one that was signed,
+// not who signed it: no certificate is trusted or refused here.
 #pragma once
 
 #include <string>
@@ -25,20 +26,20 @@ struct SignatureFacts {
 // A certificate table larger than this is refused unread: signers write a few kilobytes.
 constexpr std::uint32_t kMaxCertificateTable = 4u << 20;
 
-// Checks every signature of a package that CheckPackageSeal read as signed (`extent`), reading
-// `file`; a package read otherwise has none, and passes. Fails with code 2 and "the signature does
-// not match the package" when a signature's image digest is not the package's, its signed content
-// was changed or it cannot be decoded; with code 2 and its own reason when the table is damaged,
-// holds no signature, is too large, or a signature names a digest algorithm that is not checked
-// here; with code 3 when the file cannot be read. `facts` receives what each signature says, also
-// when the check fails. Leaves the file position anywhere.
-Failure CheckPackageSignatures(platform::File& file, const PackageExtent& extent, std::vector<SignatureFacts>& facts);
+// VerifyPackage (the checksum, with its failures), then for a package it reads as signed every
+// signature of its certificate table. Fails with code 2 and "the signature does not match the
+// package" when a signature's image digest is not the package's, its signed content was changed or
+// it cannot be decoded; with code 2 and a reason of its own when the table is damaged, holds no
+// signature, is too large, or a signature names a digest algorithm that is not checked here; with
+// code 3 when the file cannot be read. An unsigned package is checked exactly as VerifyPackage does.
+// `facts` receives what each signature says, also when a signature fails. Leaves the file position
+// anywhere.
+Failure VerifyPackageAndSignatures(platform::File& file, PackageExtent& extent, std::vector<SignatureFacts>& facts);
+
+// The installer's check of its own file: VerifyPackageAndSignatures on the running package, each
+// signature written to the /log record ("signature: ..." or "nested signature: ...").
+Failure VerifyOwnPackage(InstallSession& session, PackageExtent& extent);
 
 // "CN=Signer, O=Maker: SHA-256, timestamped, matches" (or "no timestamp", "does not match"), with
 // the subject's control characters escaped.
 std::string DescribeSignatureFacts(const SignatureFacts& facts);
-
-// The installer's step right after the checksum: CheckPackageSignatures on the running package, each
-// signature written to the /log record ("signature: ..." or "nested signature: ..."). Fails as
-// CheckPackageSignatures does; nothing is extracted before it passes.
-Failure CheckOwnSignatures(InstallSession& session, const PackageExtent& extent);

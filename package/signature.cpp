@@ -319,13 +319,16 @@ std::uint32_t ImageChecksum::ValueWithEntry(std::uint32_t tableOffset, std::uint
   return sum + length_;
 }
 
+bool TableEndsFile(const PeSigningFields& fields, std::uint32_t fileLength) {
+  return fields.tableSize >= kCertificateHeaderSize &&
+         std::uint64_t{fields.tableOffset} + fields.tableSize == fileLength;
+}
+
 PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_t fileLength) {
   PackageExtent extent;
   extent.hasEntry = ReadPeSigningFields(readAt, context, fileLength, extent.fields) &&
                     (extent.fields.tableOffset != 0 || extent.fields.tableSize != 0);
-  const PeSigningFields& fields = extent.fields;
-  if (extent.hasEntry && fields.tableSize >= kCertificateHeaderSize &&
-      std::uint64_t{fields.tableOffset} + fields.tableSize == fileLength) {
+  if (extent.hasEntry && TableEndsFile(extent.fields, fileLength)) {
     extent.signedLayout = true;
     CheckSigned(readAt, context, extent);
     return extent;

@@ -73,6 +73,10 @@ struct PackageExtent {
   PeSigningFields fields;
 };
 
+// True when `fields` carry a certificate-table entry whose table (at least one entry header long)
+// ends a file of `fileLength` bytes: the layout a signer leaves, in which a package is read as signed.
+bool TableEndsFile(const PeSigningFields& fields, std::uint32_t fileLength);
+
 // Checks the package checksum of a file of `fileLength` bytes, signed or not. A package whose
 // certificate-table entry ends the file is read as signed; any other is checked as built, so an
 // unsigned package built from a stub that was signed on its own (its entry points at the stub's

@@ -248,17 +248,17 @@ int WalkPackage(int argc, char** argv, Walk walk) {
   std::uint32_t length = 0;
   if (!platform::SeekEnd(package, length) || length < 4) return Fail("not a package: shorter than 4 bytes");
   PackageExtent extent;
-  const Failure checksum = VerifyPackage(package, extent);
+  // verify judges the signatures of a signed package as the installer does; list and extract do not.
+  std::vector<SignatureFacts> signatures;
+  const Failure checksum = walk == Walk::Verify ? VerifyPackageAndSignatures(package, extent, signatures)
+                                                : VerifyPackage(package, extent);
+  if (walk == Walk::Verify && checksum) PrintSignatureFacts(signatures);
   if (checksum.code == kFatalFile) return Fail(checksum.reason);
   if (checksum) {
     // The installer refuses such a package before reading it; list still shows what is there.
     if (walk == Walk::Verify) return Refuse(checksum);
     if (walk != Walk::List) return Fail(DescribeRefusal(extent, walk));
     if (PrintsText(walk)) std::printf("%s\n", DescribeRefusal(extent, walk).c_str());
-  }
-  std::vector<SignatureFacts> signatures;
-  if (walk == Walk::Verify) {
-    if (int status = VerifySignatures(package, extent, signatures)) return status;
   }
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   const std::uint32_t end = extent.packageEnd >= 4 ? extent.packageEnd : length;
