@@ -1,5 +1,6 @@
-// Signed packages: the PE header fields a signer writes, the stub's image checksum, and the package
-// checksum with the signer's changes taken back out of the sum.
+// Signed packages: the PE header fields a signer writes, the stub's image checksum, the package
+// checksum with the signer's changes taken back out of the sum, the bytes an image digest covers and
+// the certificate table's entries.
 #include "package/signature.h"
 
 #include <memory>

@@ -1,6 +1,8 @@
-// Signed packages: finding what a code signer did to a built package, and checking the package
-// checksum around it. Portable: the file's bytes come through a callback, so memory and files read
-// the same and this folder needs no file system.
+// Signed packages: finding what a code signer did to a built package, checking the package checksum
+// around it, and the portable half of checking the signatures: which bytes their digest covers, and
+// the entries of the certificate table that holds them (the platform decodes and hashes). Portable:
+// the file's bytes come through a callback, so memory and files read the same and this folder needs
+// no file system.
 //
 // Signing a package (Authenticode) changes it in three ways and nowhere else: it rewrites two fields
 // of the stub's PE header (the image checksum, and data directory 4, the certificate-table entry:
@@ -16,6 +18,7 @@
 // table still ends the file, so both read the same way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

@@ -8,6 +8,7 @@
 // signatures of the same file, nested in the signer's unsigned attributes, and a timestamp there.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
