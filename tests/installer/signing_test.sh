@@ -209,7 +209,7 @@ digest_at() {  # digest_at FILE N
   osslsigncode extract-signature -in "$1" -out signature.der >/dev/null 2>&1 || return 0
   # Whole, into a file: a reader that stops early would end openssl with SIGPIPE, a failed pipeline.
   openssl asn1parse -inform DER -in signature.der >signature.txt || return 0
-  line=$(grep "OCTET STRING *\[HEX DUMP\]:$hex\$" signature.txt | sed -n 1p)
+  line=$(grep -a "OCTET STRING *\[HEX DUMP\]:$hex\$" signature.txt | sed -n 1p)
   [ -n "$hex" ] && [ -n "$line" ] || return 0
   table=$(od -An -tu4 -j "$entry_field" -N4 "$1" | tr -d ' ')
   # "OFFSET:d=DEPTH hl=HEADER l=LENGTH prim: OCTET STRING ..."; the table's entry has an 8-byte header.
