@@ -183,16 +183,6 @@ bool ReadMessage(const unsigned char* der, long size, int depth, std::vector<Mes
 
 }  // namespace
 
-const char* HashName(HashKind kind) {
-  switch (kind) {
-    case HashKind::Sha1: return "SHA-1";
-    case HashKind::Sha256: return "SHA-256";
-    case HashKind::Sha384: return "SHA-384";
-    case HashKind::Sha512: return "SHA-512";
-  }
-  return "?";
-}
-
 Hash::~Hash() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(state_)); }
 
 Hash& Hash::operator=(Hash&& other) noexcept {

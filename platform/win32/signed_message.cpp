@@ -203,8 +203,10 @@ bool MessageDigestMatches(const CMSG_SIGNER_INFO& signer, const std::vector<BYTE
   const CRYPT_ATTRIBUTE* stated = nullptr;
   for (DWORD i = 0; i < signer.AuthAttrs.cAttr; ++i) {
     const CRYPT_ATTRIBUTE& attribute = signer.AuthAttrs.rgAttr[i];
+    // The first, as libcrypto takes it on the other side.
     if (std::strcmp(attribute.pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) == 0 && attribute.cValue == 1) {
       stated = &attribute;
+      break;
     }
   }
   if (stated == nullptr) return false;
@@ -309,16 +311,6 @@ bool ReadMessage(const BYTE* der, DWORD size, int depth, std::vector<MessageSign
 }
 
 }  // namespace
-
-const char* HashName(HashKind kind) {
-  switch (kind) {
-    case HashKind::Sha1: return "SHA-1";
-    case HashKind::Sha256: return "SHA-256";
-    case HashKind::Sha384: return "SHA-384";
-    case HashKind::Sha512: return "SHA-512";
-  }
-  return "?";
-}
 
 Hash::~Hash() { delete static_cast<BcryptHash*>(state_); }
 
