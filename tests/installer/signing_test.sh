@@ -170,10 +170,10 @@ fi
 # attribute nobody checks). The regions: the stub (its DOS message, harmless to run), the setup
 # script, the payload, the signer's padding, the image checksum, the checksum word, the image digest
 # inside the first signature's signed content and another byte of that content, the last bytes of
-# the table (the unsigned attributes
-# where there are any: the nested signature, the timestamp or the blob; else the signer's signature
-# value) and the nested signature's image digest. The package checksum word is recomputed after each
-# change but to the checksum word itself, so that only the signature can tell.
+# the table (the unsigned attributes where there are any: the nested signature, the timestamp or the
+# blob; else the signer's signature value) and the nested signature's image digest. The package
+# checksum word is recomputed after each change but to the checksum word itself, so that only the
+# signature can tell.
 sign unsigned.exe sha1.exe -h sha1
 sign sha1.exe nested-reverse.exe -nest -h sha256
 sign unsigned.exe timestamped.exe -TSA-certs tsacert.pem -TSA-key tsakey.pem
