@@ -1,4 +1,4 @@
-// Signed messages and hashes in the native build: libcrypto's PKCS#7 decoder and verifier, its
+// Signed messages and hashes in the native build: libcrypto's PKCS#7 decoder and signature check, its
 // generic ASN.1 decoder for the content, and its digests.
 #include "platform/signed_message.h"
 
@@ -34,6 +34,9 @@ struct SigFree {
 };
 struct BioFree {
   void operator()(BIO* p) const { BIO_free(p); }
+};
+struct BioFreeAll {
+  void operator()(BIO* p) const { BIO_free_all(p); }
 };
 
 const EVP_MD* Digest(HashKind kind) {
@@ -111,12 +114,26 @@ bool ReadContent(PKCS7* message, MessageSignature& signature, const unsigned cha
   return true;
 }
 
-// Whether every signer's signature holds over the content octets: the hash in its signed attributes
+// Whether a signer's signature holds over the content octets: the hash in its signed attributes (a
+// package's signer always signs attributes; one that does not is refused on both platforms alike),
 // and its signature over them, with the key of its certificate from the message. No chain is built
-// and no certificate is trusted or refused here.
-bool ContentIntact(PKCS7* message, const unsigned char* octets, long length) {
-  std::unique_ptr<BIO, BioFree> content(BIO_new_mem_buf(octets, static_cast<int>(length)));
-  return content && PKCS7_verify(message, nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) == 1;
+// and no certificate is trusted or refused here. One signer at a time, rather than PKCS7_verify:
+// that keeps a copy of the content when a digest algorithm of the message is unknown (libcrypto 3.0).
+bool SignerIntact(PKCS7* message, PKCS7_SIGNER_INFO* signer, X509* certificate, const unsigned char* octets,
+                  long length) {
+  if (certificate == nullptr || sk_X509_ATTRIBUTE_num(signer->auth_attr) <= 0) return false;
+  BIO* content = BIO_new_mem_buf(octets, static_cast<int>(length));
+  if (content == nullptr) return false;
+  // The digests of the message's algorithms, in front of the content; freed with it.
+  std::unique_ptr<BIO, BioFreeAll> chain(PKCS7_dataInit(message, content));
+  if (!chain) {
+    BIO_free(content);
+    return false;
+  }
+  unsigned char buffer[4096];
+  while (BIO_read(chain.get(), buffer, sizeof buffer) > 0) {
+  }
+  return PKCS7_signatureVerify(chain.get(), message, signer, certificate) == 1;
 }
 
 bool ReadMessage(const unsigned char* der, long size, int depth, std::vector<MessageSignature>& signatures);
@@ -164,18 +181,15 @@ bool ReadMessage(const unsigned char* der, long size, int depth, std::vector<Mes
     return true;
   }
   base.readable = true;
-  base.contentIntact = ContentIntact(message.get(), octets, octetsLength);
-  ERR_clear_error();
   for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(signers); ++i) {
     if (signatures.size() >= kMaxMessageSignatures) return false;
     PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, i);
     signatures.push_back(base);
-    // A package's signer always signs attributes (the content's hash among them); one that does not
-    // is refused on both platforms alike.
-    if (sk_X509_ATTRIBUTE_num(signer->auth_attr) <= 0) signatures.back().contentIntact = false;
     X509* certificate = X509_find_by_issuer_and_serial(message->d.sign->cert, signer->issuer_and_serial->issuer,
                                                        signer->issuer_and_serial->serial);
     if (certificate != nullptr) signatures.back().subject = SubjectText(certificate);
+    signatures.back().contentIntact = SignerIntact(message.get(), signer, certificate, octets, octetsLength);
+    ERR_clear_error();
     if (!ReadUnsignedAttributes(signer, depth, signatures)) return false;
   }
   return true;
