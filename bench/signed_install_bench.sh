@@ -18,7 +18,7 @@ mkdir -p "$work"; work=$(realpath "$work"); cd "$work"
 bash "$here/mixed_payload.sh" payload
 cp "$windows/tests/installer/finisher.exe" payload/setup.exe
 cp "$windows/QorEngineUpdate.exe" payload/QorEngineUpdate.exe
-names=$(cd payload && ls -1 | grep -v -x -e setup.exe -e QorEngineUpdate.exe -e list.ini -e logfile.txt -e qor-setup.exe)
+names=$(cd payload && ls -1 | grep -v -x -e setup.exe -e QorEngineUpdate.exe -e list.ini -e logfile.txt)
 {
   printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=setup.exe /q\r\n[Files]\r\nFile01=setup.exe,setup.exe\r\n'
   n=2; for f in $names; do printf 'File%02d=%s,%s\r\n' $n "$f" "$f"; n=$((n + 1)); done

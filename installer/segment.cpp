@@ -23,7 +23,8 @@ Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
   std::uint32_t length = 0;
   if (!platform::SeekEnd(file, length)) return Fail(kFatalFile, kReadFailed);
-  extent = readAt != nullptr ? CheckPackageSeal(readAt, context, length) : CheckPackageSeal(ReadFileAt, &file, length);
+  extent = readAt != nullptr ? CheckPackageSeal(readAt, context, length)
+                             : CheckPackageSeal(ReadFileAt, &file, length);
   switch (extent.seal) {
     case PackageSeal::Unsigned:
     case PackageSeal::Signed:

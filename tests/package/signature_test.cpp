@@ -283,7 +283,8 @@ TEST(Signature, ImageDigestLayout) {
 
 // Entries back to back, each on a multiple of 8; the last may end the table without its padding.
 TEST(Signature, CertificateTableWalk) {
-  const auto entry = [](std::uint32_t length, std::uint16_t type, std::uint32_t padded, std::uint16_t revision = 0x200) {
+  const auto entry = [](std::uint32_t length, std::uint16_t type, std::uint32_t padded,
+                        std::uint16_t revision = 0x200) {
     Bytes bytes(padded, 0);
     Put32(bytes, 0, length);
     Put16(bytes, 4, revision);
