@@ -1,6 +1,6 @@
-// Installer: start-up (own file, checksum, stub, setup script, rights), the silent path or the
-// page, completion with the clean-up or the restart question, and the one place that reports a
-// failure.
+// Installer: start-up (own file, checksum and signatures, stub, setup script, rights), the silent
+// path or the page, completion with the clean-up or the restart question, and the one place that
+// reports a failure.
 #include "installer/installer.h"
 
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include "installer/payload.h"
 #include "installer/privileges.h"
 #include "installer/segment.h"
+#include "installer/signature_check.h"
 #include "script/script_check.h"
 
 namespace {
@@ -35,7 +36,7 @@ Failure OpenOwnPackage(InstallSession& session) {
   }
   // A signed package ends before the signer's padding and certificate table.
   PackageExtent extent;
-  if (Failure failure = VerifyPackage(session.package, extent)) return failure;
+  if (Failure failure = VerifyOwnPackage(session, extent)) return failure;
   session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
   return Failure();

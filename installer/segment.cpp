@@ -32,14 +32,14 @@ bool ReadFileAt(void* context, std::uint32_t offset, std::uint8_t* buffer, std::
 
 }  // namespace
 
-Failure VerifyPackage(platform::File& file, PackageExtent& extent) {
+Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt readAt, void* context) {
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
   std::uint32_t length = 0;
   if (const platform::Status sized = platform::SeekEnd(file, length); !sized) {
     return Fail(kFatalFile, std::string(kReadFailed) + " " + platform::ErrorText(sized));
   }
   ReadAt input{&file, platform::Status()};
-  extent = CheckPackageSeal(ReadFileAt, &input, length);
+  extent = readAt != nullptr ? CheckPackageSeal(readAt, context, length) : CheckPackageSeal(ReadFileAt, &input, length);
   switch (extent.seal) {
     case PackageSeal::Unsigned:
     case PackageSeal::Signed:

@@ -17,8 +17,10 @@
 // shorter than the word included) or when a certificate-table entry that does not end the file
 // comes with no matching checksum (damage, like any other changed byte); code 3 when the file cannot
 // be read. `extent` tells where the package ends and what the signature looks like. Leaves the file
-// position anywhere.
-Failure VerifyPackage(platform::File& file, PackageExtent& extent);
+// position anywhere. `readAt` with `context`, when given, reads the file instead (one that also hashes
+// what passes).
+Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt readAt = nullptr,
+                      void* context = nullptr);
 
 // Told the package offset reached after every read of the package, and the package's size.
 using ReadProgress = void (*)(void* context, std::uint32_t done, std::uint32_t total);

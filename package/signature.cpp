@@ -1,5 +1,6 @@
-// Signed packages: the PE header fields a signer writes, the stub's image checksum, and the package
-// checksum with the signer's changes taken back out of the sum.
+// Signed packages: the PE header fields a signer writes, the stub's image checksum, the package
+// checksum with the signer's changes taken back out of the sum, the bytes an image digest covers and
+// the certificate table's entries.
 #include "package/signature.h"
 
 #include <memory>
@@ -101,6 +102,12 @@ bool FeedStub(void* context, const std::uint8_t* data, std::uint32_t size) {
   return true;
 }
 
+// A certificate entry's header as signers write it: at least its own size, revision 1.0 or 2.0, and
+// one of the four types.
+bool CertificateHeaderValid(std::uint32_t length, std::uint32_t revision, std::uint32_t type) {
+  return length >= kCertificateHeaderSize && (revision == 0x0100 || revision == 0x0200) && type != 0 && type <= 4;
+}
+
 // True when a certificate table starting at `start` ends the stub image exactly: certificates back
 // to back, each opening with its length (at least its own 8-byte header), revision 1.0 or 2.0 and a
 // known type, each but the last rounded up to a multiple of 8.
@@ -111,9 +118,7 @@ bool TableEndsStub(const StubSink& sink, std::uint32_t start) {
     const std::uint32_t length = sink.Le32At(offset);
     const std::uint32_t revision = sink.At(offset + 4) | (std::uint32_t{sink.At(offset + 5)} << 8);
     const std::uint32_t type = sink.At(offset + 6) | (std::uint32_t{sink.At(offset + 7)} << 8);
-    if (length < kCertificateHeaderSize || (revision != 0x0100 && revision != 0x0200) || type == 0 || type > 4) {
-      return false;
-    }
+    if (!CertificateHeaderValid(length, revision, type)) return false;
     if (at + length == sink.length) return true;
     at += (std::uint64_t{length} + 7) & ~std::uint64_t{7};
     if (at == sink.length) return true;
@@ -131,28 +136,89 @@ struct Original {
 // At most this many stub tables are tried: each is one more chance for damage to pass unseen.
 constexpr int kMaxStubTables = 4;
 
+// The header values a package checksum may have been computed with: an unsigned stub's zero entry
+// with a zero image checksum, always; and when the stub can be read, its zero entry with the image
+// checksum recomputed from its bytes, and for a stub signed on its own the entry of each table that
+// ends its image with the image checksum its signer wrote. `summed` bytes of the package are read.
+struct Originals {
+  Original values[2 + kMaxStubTables] = {{0, 0, 0}};
+  int count = 1;
+};
+
+bool FindOriginals(PackageReadAt readAt, void* context, const PeSigningFields& fields, std::uint32_t summed,
+                   std::uint32_t fieldsEnd, Originals& originals) {
+  // The stub image runs up to the second marker.
+  Sequential input{readAt, context, 0, summed};
+  PackageReader reader(ReadSequential, &input, 0, summed);
+  StubSink stub(fields);
+  const PackageFault fault = reader.CopyStub(FeedStub, &stub);
+  if (fault == PackageFault::ReadFailed) return false;
+  if (fault != PackageFault::None) return true;
+  originals.values[originals.count++] = {stub.image.Value(), 0, 0};
+  if (!stub.tail || stub.length < fieldsEnd + kCertificateHeaderSize) return true;
+  const std::uint32_t reach = stub.length < kStubTailSize ? stub.length : kStubTailSize;
+  for (std::uint32_t start = (stub.length - kCertificateHeaderSize) & ~7u;
+       start >= fieldsEnd && stub.length - start <= reach && originals.count < 2 + kMaxStubTables; start -= 8) {
+    if (TableEndsStub(stub, start)) {
+      originals.values[originals.count++] = {stub.image.ValueWithEntry(start, stub.length - start), start,
+                                             stub.length - start};
+    }
+    if (start < 8) break;
+  }
+  return true;
+}
+
+// True when the `gapSize` bytes (at most 3) from `boundary` on are zero, as a signer's padding is;
+// `readFailed` tells a failed read apart.
+bool GapIsZero(PackageReadAt readAt, void* context, std::uint32_t boundary, std::uint32_t gapSize, bool& readFailed) {
+  std::uint8_t gap[3] = {0, 0, 0};
+  readFailed = gapSize != 0 && !readAt(context, boundary, gap, gapSize);
+  return !readFailed && (gap[0] | gap[1] | gap[2]) == 0;
+}
+
+// A candidate end of the package: where it ends, the sum of every word before its checksum word
+// (as signed), and that checksum word.
+struct CandidateEnd {
+  bool possible;
+  std::uint32_t end;
+  std::uint32_t sum;
+  std::uint32_t stored;
+};
+
+// True when the candidate's checksum matches with the signer's two fields taken out of the sum and
+// one of the original values put back in.
+bool EndMatches(const CandidateEnd& end, const PeSigningFields& fields, const Originals& originals) {
+  if (!end.possible) return false;
+  const std::uint32_t signerFields = WordContribution(fields.imageChecksum, fields.checksumOffset) +
+                                     WordContribution(fields.tableOffset, fields.entryOffset) +
+                                     WordContribution(fields.tableSize, fields.entryOffset + 4);
+  const std::uint32_t fieldsCleared = end.sum - signerFields;
+  for (int i = 0; i < originals.count; ++i) {
+    const Original& original = originals.values[i];
+    if (fieldsCleared + WordContribution(original.imageChecksum, fields.checksumOffset) +
+            WordContribution(original.tableOffset, fields.entryOffset) +
+            WordContribution(original.tableSize, fields.entryOffset + 4) ==
+        end.stored) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // A signer appends its table at a multiple of 8 after padding with zeros, and the package it signed
 // ends on a multiple of 4: so the package ends 0 or 4 bytes before the word boundary at or below the
 // table, with any bytes between that boundary and the table zero. One pass sums everything before
 // the last two candidate words; each candidate end is then tried with the signer's two fields taken
-// out and the stub's own values put back in: an unsigned stub's zero entry with its image checksum
-// (zero, or the one recomputed from the stub image); or, for a stub signed on its own, the entry of
-// a table that ends the stub image and the image checksum its signer wrote with that entry in place.
+// out and the stub's own values put back in (FindOriginals).
 void CheckSigned(PackageReadAt readAt, void* context, PackageExtent& extent) {
   const PeSigningFields& fields = extent.fields;
   const std::uint32_t boundary = fields.tableOffset & ~3u;
   extent.packageEnd = boundary;
   extent.seal = PackageSeal::Mismatch;
-  if (fields.tableOffset != boundary) {
-    std::uint8_t gap[3];
-    const std::uint32_t gapSize = fields.tableOffset - boundary;
-    if (!readAt(context, boundary, gap, gapSize)) {
-      extent.seal = PackageSeal::ReadFailed;
-      return;
-    }
-    for (std::uint32_t i = 0; i < gapSize; ++i) {
-      if (gap[i] != 0) return;
-    }
+  bool readFailed = false;
+  if (!GapIsZero(readAt, context, boundary, fields.tableOffset - boundary, readFailed)) {
+    if (readFailed) extent.seal = PackageSeal::ReadFailed;
+    return;
   }
   // Both fields must lie in what the checksum covers under either candidate, or the table overlaps
   // the header: nothing the builder wrote.
@@ -163,64 +229,23 @@ void CheckSigned(PackageReadAt readAt, void* context, PackageExtent& extent) {
 
   const std::uint32_t summed = boundary - 8;
   std::uint32_t sum = 0, nextToLast = 0, last = 0;
+  Originals originals;
   if (!SumRange(readAt, context, summed, sum) || !ReadWord(readAt, context, summed, nextToLast) ||
-      !ReadWord(readAt, context, summed + 4, last)) {
+      !ReadWord(readAt, context, summed + 4, last) ||
+      !FindOriginals(readAt, context, fields, summed, fieldsEnd, originals)) {
     extent.seal = PackageSeal::ReadFailed;
     return;
   }
-
-  // The stub image runs up to the second marker.
-  Sequential input{readAt, context, 0, summed};
-  PackageReader reader(ReadSequential, &input, 0, summed);
-  StubSink stub(fields);
-  const PackageFault fault = reader.CopyStub(FeedStub, &stub);
-  if (fault == PackageFault::ReadFailed) {
-    extent.seal = PackageSeal::ReadFailed;
-    return;
-  }
-  Original originals[2 + kMaxStubTables] = {{0, 0, 0}};
-  int count = 1;
-  if (fault == PackageFault::None) {
-    originals[count++] = {stub.image.Value(), 0, 0};
-    if (stub.tail && stub.length >= fieldsEnd + kCertificateHeaderSize) {
-      const std::uint32_t reach = stub.length < kStubTailSize ? stub.length : kStubTailSize;
-      for (std::uint32_t start = (stub.length - kCertificateHeaderSize) & ~7u;
-           start >= fieldsEnd && stub.length - start <= reach && count < 2 + kMaxStubTables; start -= 8) {
-        if (TableEndsStub(stub, start)) {
-          originals[count++] = {stub.image.ValueWithEntry(start, stub.length - start), start, stub.length - start};
-        }
-        if (start < 8) break;
-      }
-    }
-  }
-
-  const std::uint32_t signerFields = WordContribution(fields.imageChecksum, fields.checksumOffset) +
-                                     WordContribution(fields.tableOffset, fields.entryOffset) +
-                                     WordContribution(fields.tableSize, fields.entryOffset + 4);
-  struct End {
-    bool possible;
-    std::uint32_t end;
-    std::uint32_t sum;     // every word before the checksum word, as signed
-    std::uint32_t stored;  // the checksum word
-  };
   // No padding first: a package already on a multiple of 8 gets none.
-  const End ends[] = {
+  const CandidateEnd ends[] = {
       {true, boundary, sum + nextToLast, last},
       {last == 0, boundary - 4, sum, nextToLast},
   };
-  for (const End& end : ends) {
-    if (!end.possible) continue;
-    const std::uint32_t fieldsCleared = end.sum - signerFields;
-    for (int i = 0; i < count; ++i) {
-      const Original& original = originals[i];
-      if (fieldsCleared + WordContribution(original.imageChecksum, fields.checksumOffset) +
-              WordContribution(original.tableOffset, fields.entryOffset) +
-              WordContribution(original.tableSize, fields.entryOffset + 4) ==
-          end.stored) {
-        extent.seal = PackageSeal::Signed;
-        extent.packageEnd = end.end;
-        return;
-      }
+  for (const CandidateEnd& end : ends) {
+    if (EndMatches(end, fields, originals)) {
+      extent.seal = PackageSeal::Signed;
+      extent.packageEnd = end.end;
+      return;
     }
   }
 }
@@ -295,13 +320,16 @@ std::uint32_t ImageChecksum::ValueWithEntry(std::uint32_t tableOffset, std::uint
   return sum + length_;
 }
 
+bool TableEndsFile(const PeSigningFields& fields, std::uint32_t fileLength) {
+  return fields.tableSize >= kCertificateHeaderSize &&
+         std::uint64_t{fields.tableOffset} + fields.tableSize == fileLength;
+}
+
 PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_t fileLength) {
   PackageExtent extent;
   extent.hasEntry = ReadPeSigningFields(readAt, context, fileLength, extent.fields) &&
                     (extent.fields.tableOffset != 0 || extent.fields.tableSize != 0);
-  const PeSigningFields& fields = extent.fields;
-  if (extent.hasEntry && fields.tableSize >= kCertificateHeaderSize &&
-      std::uint64_t{fields.tableOffset} + fields.tableSize == fileLength) {
+  if (extent.hasEntry && TableEndsFile(extent.fields, fileLength)) {
     extent.signedLayout = true;
     CheckSigned(readAt, context, extent);
     return extent;
@@ -323,4 +351,42 @@ PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_
     extent.seal = extent.hasEntry ? PackageSeal::StrayEntry : PackageSeal::Mismatch;
   }
   return extent;
+}
+
+ImageDigestLayout LayoutImageDigest(const PeSigningFields& fields) {
+  // Each field's start and end, cut to the table's start; the entry lies after the image checksum.
+  const std::uint64_t table = fields.tableOffset;
+  const auto cut = [table](std::uint64_t offset, std::uint64_t floor) {
+    const std::uint64_t at = offset < table ? offset : table;
+    return static_cast<std::uint32_t>(at > floor ? at : floor);
+  };
+  const std::uint32_t checksumStart = cut(fields.checksumOffset, 0);
+  const std::uint32_t checksumEnd = cut(std::uint64_t{fields.checksumOffset} + 4, checksumStart);
+  const std::uint32_t entryStart = cut(fields.entryOffset, checksumEnd);
+  const std::uint32_t entryEnd = cut(std::uint64_t{fields.entryOffset} + kDirectorySize, entryStart);
+  ImageDigestLayout layout;
+  layout.ranges[0] = {0, checksumStart};
+  layout.ranges[1] = {checksumEnd, entryStart - checksumEnd};
+  layout.ranges[2] = {entryEnd, fields.tableOffset - entryEnd};
+  layout.zeroPadding = (8 - fields.tableOffset % 8) % 8;
+  return layout;
+}
+
+bool WalkCertificateTable(const std::uint8_t* table, std::uint32_t size, std::vector<CertificateEntry>& entries) {
+  entries.clear();
+  std::uint32_t at = 0;
+  while (at < size) {
+    if (size - at < kCertificateHeaderSize || entries.size() == kMaxCertificateEntries) return false;
+    const std::uint32_t length = Le32(table + at);
+    if (!CertificateHeaderValid(length, Le16(table + at + 4), Le16(table + at + 6)) || length > size - at) {
+      return false;
+    }
+    entries.push_back({at + kCertificateHeaderSize, length - kCertificateHeaderSize,
+                       static_cast<std::uint16_t>(Le16(table + at + 6))});
+    const std::uint64_t padded = (std::uint64_t{length} + 7) & ~std::uint64_t{7};
+    // The last entry may end the table without its padding.
+    if (padded >= size - at) return true;
+    at += static_cast<std::uint32_t>(padded);
+  }
+  return !entries.empty();
 }

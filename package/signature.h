@@ -1,6 +1,8 @@
-// Signed packages: finding what a code signer did to a built package, and checking the package
-// checksum around it. Portable: the file's bytes come through a callback, so memory and files read
-// the same and this folder needs no file system.
+// Signed packages: finding what a code signer did to a built package, checking the package checksum
+// around it, and the portable half of checking the signatures: which bytes their digest covers, and
+// the entries of the certificate table that holds them (the platform decodes and hashes). Portable:
+// the file's bytes come through a callback, so memory and files read the same and this folder needs
+// no file system.
 //
 // Signing a package (Authenticode) changes it in three ways and nowhere else: it rewrites two fields
 // of the stub's PE header (the image checksum, and data directory 4, the certificate-table entry:
@@ -16,7 +18,9 @@
 // table still ends the file, so both read the same way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Reads exactly `size` bytes at file offset `offset` into `buffer`; false when they cannot be read.
 using PackageReadAt = bool (*)(void* context, std::uint32_t offset, std::uint8_t* buffer, std::uint32_t size);
@@ -72,8 +76,58 @@ struct PackageExtent {
   PeSigningFields fields;
 };
 
+// True when `fields` carry a certificate-table entry whose table (at least one entry header long)
+// ends a file of `fileLength` bytes: the layout a signer leaves, in which a package is read as signed.
+bool TableEndsFile(const PeSigningFields& fields, std::uint32_t fileLength);
+
 // Checks the package checksum of a file of `fileLength` bytes, signed or not. A package whose
 // certificate-table entry ends the file is read as signed; any other is checked as built, so an
 // unsigned package built from a stub that was signed on its own (its entry points at the stub's
 // table, inside the package) still checks as it always did.
 PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_t fileLength);
+
+// ---- What a signature vouches for ----
+//
+// A signature (Authenticode) holds a digest of the file as it was signed, the image digest: every
+// byte from the start up to the certificate table, except the image checksum and the
+// certificate-table entry (the two fields that signing rewrites), then zero bytes up to a multiple
+// of 8 when the table does not start on one. A signer pads the file with zeros to that multiple
+// before it appends the table, and that padding is hashed like any other byte; the table itself is
+// not hashed, since it holds the signatures.
+
+struct ByteRange {
+  std::uint32_t offset = 0;
+  std::uint32_t size = 0;
+};
+
+// The image digest's input: the ranges of the file, in file order, then `zeroPadding` zero bytes.
+struct ImageDigestLayout {
+  ByteRange ranges[3];
+  std::uint32_t zeroPadding = 0;
+};
+
+// The layout for a file whose certificate table starts at `fields.tableOffset`. A table that
+// overlaps the two fields cuts the ranges short rather than wrapping round; CheckPackageSeal never
+// reads such a package as signed.
+ImageDigestLayout LayoutImageDigest(const PeSigningFields& fields);
+
+// The certificate table holds entries back to back from its start. Each opens with an 8-byte
+// header: its length (the header included), its revision (1.0 or 2.0) and its type; the next entry
+// starts at the next multiple of 8. An entry of type 2 holds a signature: a PKCS#7 signed message,
+// which a signer may follow with zeros up to that multiple within the length it states.
+constexpr std::uint16_t kCertificateSignedData = 2;
+// More entries than this are not read: a signer writes one, and each entry is one more message to
+// decode.
+constexpr std::size_t kMaxCertificateEntries = 8;
+
+struct CertificateEntry {
+  std::uint32_t offset = 0;  // of the entry's content (after its header), from the table's start
+  std::uint32_t size = 0;    // of its content
+  std::uint16_t type = 0;
+};
+
+// Lists the entries of the table held in `table` (`size` bytes). False when a header is damaged (a
+// length below its own header or past the table, an unknown revision or type), when the entries do
+// not end the table, or when there are more than kMaxCertificateEntries: such a table is no
+// signer's.
+bool WalkCertificateTable(const std::uint8_t* table, std::uint32_t size, std::vector<CertificateEntry>& entries);

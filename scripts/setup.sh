@@ -14,6 +14,7 @@ packages=(
   nsis unzip zip time                       # reference tools for the benchmarks
   osslsigncode openssl                      # sign packages in the signing tests
   lintian                                   # checks the Debian package of qorpack
+  libssl-dev                                # libcrypto: qorpack reads and checks signatures with it
 )
 
 missing=()

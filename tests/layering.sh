@@ -19,6 +19,9 @@ declare -A allowed=(
 )
 # OS headers that only the platform folder and the Windows sides of the roles may include.
 os_headers='windows\.h|commctrl\.h|unistd\.h|fcntl\.h|sys/[a-z_]+\.h|dirent\.h|pthread\.h'
+# The system's cryptography (libcrypto, crypt32, bcrypt, wintrust): the platform folder's alone.
+crypto_headers='openssl/[a-z0-9_]+\.h|wincrypt\.h|bcrypt\.h|wintrust\.h'
+
 
 bad=0
 for folder in "${!allowed[@]}"; do
@@ -41,5 +44,10 @@ for folder in codec package script builder installer app; do
   done < <(grep -rHE "^#include <($os_headers)>" "$folder" --include='*.h' --include='*.cpp' |
              grep -vE "^$folder/(win32|posix|entry)/" || true)
 done
+while IFS= read -r line; do
+  echo "${line%%:*} includes the system's cryptography: ${line#*:}"
+  bad=1
+done < <(grep -rHE "^#include <($crypto_headers)>" codec package script builder installer app tools \
+           --include='*.h' --include='*.cpp' || true)
 if [ "$bad" -ne 0 ]; then exit 1; fi
 echo "every include runs downwards"

@@ -15,6 +15,7 @@
 #include "script/printable.h"
 #include "script/script_check.h"
 #include "tools/commands.h"
+#include "tools/signature_lines.h"
 
 namespace {
 
@@ -121,15 +122,15 @@ std::string DescribeRefusal(const PackageExtent& extent, Walk walk) {
   return walk == Walk::List ? "checksum does not match" : "the checksum does not match";
 }
 
-// Whether the package is signed and how large its certificate table is. The signature's trust and
-// digest are not checked: a signing tool or Windows does that.
-std::string DescribeSignature(const PackageExtent& extent) {
+// Whether the package is signed and how large its certificate table is. Only verify (`checked`)
+// checks the signatures' digests; nothing here judges their trust.
+std::string DescribeSignature(const PackageExtent& extent, bool checked) {
   const PeSigningFields& table = extent.fields;
   // Also for a package that fails its checksum: list still tells how it was signed.
   if (extent.signedLayout) {
     return "signature: signed, a certificate table of " + std::to_string(table.tableSize) + " bytes at offset " +
            std::to_string(table.tableOffset) + " after " + std::to_string(table.tableOffset - extent.packageEnd) +
-           " bytes of padding (the signature is not checked here)";
+           " bytes of padding" + (checked ? "" : " (the signature is not checked here)");
   }
   if (extent.hasEntry) {
     // Built from a stub that was signed on its own: its table lies inside the package and signs
@@ -252,6 +253,7 @@ struct OpenPackage {
   std::unique_ptr<PackageFileReader> input;  // reads the pieces from the stub on
   std::uint64_t stubBytes = 0;
   SetupScript script;
+  std::vector<SignatureFacts> signatures;    // verify's verdict on each signature
 };
 
 // Opens `path`, checks its checksum (a failed read ends here), and reads its stub; 0, else the exit
@@ -266,7 +268,10 @@ int OpenAndReadStub(const char* path, Walk walk, OpenPackage& package, ExtractPr
     return Fail("cannot read " + SystemReason(path, sized));
   }
   if (length < 4) return Fail("not a package: shorter than 4 bytes");
-  package.checksum = VerifyPackage(package.file, package.extent);
+  // verify judges the signatures of a signed package as the installer does; list and extract do not.
+  package.checksum = walk == Walk::Verify
+                         ? VerifyPackageAndSignatures(package.file, package.extent, package.signatures)
+                         : VerifyPackage(package.file, package.extent);
   if (package.checksum.code == kFatalFile) return Fail(package.checksum.reason);
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   package.end = package.extent.packageEnd >= 4 ? package.extent.packageEnd : length;
@@ -360,7 +365,7 @@ int ListPackage(const char* path) {
   }
   std::printf("title: %s\nfinishing command: %s\n", EscapeControls(title).c_str(), EscapeControls(command).c_str());
   if (verdict) std::printf("note: the installer refuses this script: %s\n", EscapeControls(verdict.reason).c_str());
-  std::printf("%s\n", DescribeSignature(package.extent).c_str());
+  std::printf("%s\n", DescribeSignature(package.extent, false).c_str());
   PrintUnread(package);
   return 0;
 }
@@ -368,7 +373,10 @@ int ListPackage(const char* path) {
 int VerifyPackage(const char* path) {
   OpenPackage package;
   if (const int status = OpenAndReadStub(path, Walk::Verify, package, nullptr)) return status;
-  if (package.checksum) return Refuse(package.checksum);
+  if (package.checksum) {
+    PrintSignatureFacts(package.signatures);
+    return Refuse(package.checksum);
+  }
   if (Failure failure = ReadScript(package, Walk::Verify, "")) return Refuse(failure);
   // The installer's own judgement, before any payload is read: what it refuses is refused here.
   InstallPlan plan;
@@ -384,7 +392,8 @@ int VerifyPackage(const char* path) {
   constexpr std::size_t kFolderPart = 1 + 19 + 1;
   std::printf("note: the longest name (%zu characters) fits a temporary directory of up to %zu characters\n",
               plan.longestName, static_cast<std::size_t>(kMaxValueLength) - kFolderPart - plan.longestName);
-  std::printf("%s\n", DescribeSignature(package.extent).c_str());
+  std::printf("%s\n", DescribeSignature(package.extent, true).c_str());
+  PrintSignatureFacts(package.signatures);
   PrintUnread(package);
   return 0;
 }

@@ -50,10 +50,13 @@ const Command kCommands[] = {
      "--json prints the same as one JSON object (package, checksum, signed, certificateTable, stub,\n"
      "title, finishingCommand, unreadBytes, pieces with name, packed, size and time); script bytes\n"
      "above 127 appear as \\u00XX of their value.\n"},
-    {"verify", CommandVerify, 1, "verify PKG", "check the checksum and that every piece decodes",
+    {"verify", CommandVerify, 1, "verify PKG", "check the checksum, signatures and that every piece decodes",
      "Checks the checksum of PKG and decodes the setup script and every payload file, as the installer\n"
-     "would, and tells whether the package is signed and how large its certificate table is (the\n"
-     "signature itself is not checked). Exit status 0 when all of it is sound, 1 otherwise.\n"},
+     "would, and tells whether the package is signed and how large its certificate table is. Every\n"
+     "signature's digest, nested ones included, must be that of the package as it is (\"the signature\n"
+     "does not match the package\" otherwise); a line per signature gives its signer, digest algorithm,\n"
+     "timestamp and verdict. Who signed is not judged. Exit status 0 when all of it is sound, 1\n"
+     "otherwise.\n"},
     {"extract", CommandExtract, 2, "extract PKG DIR", "write the setup script and the payload into DIR",
      "Writes SetupQor.ini and every payload file of PKG into the directory DIR, created when missing\n"
      "(with the folders above it), with their stored times, as the installer writes them into its\n"

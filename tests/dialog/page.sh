@@ -359,6 +359,36 @@ EOF
     expect_ran "0 1"
     grep -q $'^failed: error code 7: the finishing command ended with status 1\r$' "$work/status-1.log" &&
       grep -q $'^exit status: -1\r$' "$work/status-1.log" || fail "the /log record: $(cat "$work/status-1.log")"
+
+    # A signed package whose payload was changed after signing, its checksum word made to match
+    # again (a payload byte's weight added): refused for its signature with code 2 before the page,
+    # before the script is unpacked (hence the box without it), with nothing written.
+    if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+      write_list "0 0"
+      build_package
+      openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=Page test" \
+        >/dev/null 2>&1
+      rm -f signed.exe
+      osslsigncode sign -certs cert.pem -key key.pem -in package.exe -out signed.exe >/dev/null
+      size=$(stat -c %s package.exe)
+      at=$((size - 100))
+      old=$(od -An -tu1 -j "$at" -N1 signed.exe | tr -d ' ')
+      word=$(od -An -tu4 -j $((size - 4)) -N4 signed.exe | tr -d ' ')
+      word=$(((word + ((old ^ 1) - old) * (1 << (8 * (at % 4)))) & 0xFFFFFFFF))
+      printf "$(printf '\\%03o' $((old ^ 1)))" | dd of=signed.exe bs=1 seek="$at" conv=notrunc 2>/dev/null
+      printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((word & 255)) $((word >> 8 & 255)) $((word >> 16 & 255)) \
+        $((word >> 24)))" | dd of=signed.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
+      mv signed.exe package.exe
+      drive signature-mismatch <<'EOF' || true
+msgbox Unable to find SetupQor.ini file.  Exiting.
+boxcaption Error Code: 2 (SetupQor.ini)\n
+buttons OK
+answer 1
+exit -1
+EOF
+      expect_left ""
+      expect_ran ""
+    fi
     ;;
 
   restart)

@@ -3,8 +3,10 @@
 # signed with osslsigncode and a throwaway certificate made here with openssl, signed again (the
 # signature replaced, then a second one nested), and each signed package must verify with qorpack
 # (which reports the signature), install silently under Wine with exit status 0 and keep a digest
-# that osslsigncode finds intact. One changed byte after signing must make both refuse it. The
-# unsigned package must be the one the native builder writes, byte for byte.
+# that osslsigncode finds intact. One changed byte after signing must make both refuse it, also with
+# the package checksum recomputed, where only the signatures' digests can tell: a table of regions
+# and kinds of signature gives both verdicts beside osslsigncode's. The unsigned package must be the
+# one the native builder writes, byte for byte.
 # Usage: signing_test.sh SOURCE_DIR BUILD_DIR WORK_DIR [NATIVE_QORPACK]
 set -euo pipefail
 src=$1 build=$2 work=$3 qorpack=${4:-}
@@ -59,6 +61,9 @@ cmp -s -n "$(stat -c %s QorEngineUpdate.exe)" QorEngineUpdate.exe unsigned.exe |
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=Throwaway test signer" \
   >/dev/null 2>&1
+# A timestamp authority of the test's own, so that timestamps need no network.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout tsakey.pem -out tsacert.pem -days 2 -subj "/CN=Throwaway TSA" \
+  -addext "extendedKeyUsage=critical,timeStamping" >/dev/null 2>&1
 sign() {  # sign IN OUT [osslsigncode options]
   local in=$1 out=$2
   shift 2
@@ -85,7 +90,8 @@ accepted() {
   status=$(status_of "$name" /h)
   [ "$status" = 0 ] || fail "$name /h ended with '$status'"
   grep -q "exit status 0" "$target/install.log" 2>/dev/null || fail "$name /h installed nothing"
-  osslsigncode verify -CAfile cert.pem -in "$name" >verify.out 2>&1 || fail "$name: osslsigncode verify fails"
+  osslsigncode verify -CAfile cert.pem -TSA-CAfile tsacert.pem -in "$name" >verify.out 2>&1 ||
+    fail "$name: osslsigncode verify fails"
   echo "$name accepted ($size-byte certificate table)"
 }
 
@@ -157,6 +163,156 @@ fi
 if osslsigncode verify -CAfile cert.pem -in bad-payload.exe >/dev/null 2>&1; then
   fail "osslsigncode finds the changed payload's digest intact"
 fi
+
+# ---- Every signature is checked: one changed byte in each region of each kind of signed package ----
+# The kinds: signed once, signed again, nested both ways (SHA-1 inside SHA-256 and SHA-256 inside
+# SHA-1), timestamped by a throwaway timestamp authority, and with an unauthenticated blob (an unsigned
+# attribute nobody checks). The regions: the stub (its DOS message, harmless to run), the setup
+# script, the payload, the signer's padding, the image checksum, the checksum word, the image digest
+# inside the first signature's signed content and another byte of that content, the last bytes of
+# the table (the unsigned attributes where there are any: the nested signature, the timestamp or the
+# blob; else the signer's signature value) and the nested signature's image digest. The package
+# checksum word is recomputed after each change but to the checksum word itself, so that only the
+# signature can tell.
+sign unsigned.exe sha1.exe -h sha1
+sign sha1.exe nested-reverse.exe -nest -h sha256
+sign unsigned.exe timestamped.exe -TSA-certs tsacert.pem -TSA-key tsakey.pem
+sign unsigned.exe blob.exe -addUnauthenticatedBlob
+for name in sha1.exe nested-reverse.exe timestamped.exe blob.exe; do accepted "$name"; done
+# A nested signature shows as one of its own, by both.
+if [ -n "$qorpack" ]; then
+  out=$("$qorpack" verify nested-reverse.exe 2>&1)
+  grep -q "^signature 1: CN=Throwaway test signer: SHA-1, no timestamp, matches" <<<"$out" &&
+    grep -q "^signature 2, nested in 1: CN=Throwaway test signer: SHA-256, no timestamp, matches" <<<"$out" ||
+    fail "qorpack verify of the nested signatures says: $out"
+  out=$("$qorpack" verify timestamped.exe 2>&1)
+  grep -q "^signature 1: CN=Throwaway test signer: SHA-256, timestamped, matches" <<<"$out" ||
+    fail "qorpack verify of the timestamped signature says: $out"
+fi
+rm -rf "$target"
+status=$(status_of nested-reverse.exe /h /log 'C:\signing.log')
+tr -d '\r' <"$WINEPREFIX/drive_c/signing.log" >signing.log
+grep -qx "signature: CN=Throwaway test signer: SHA-1, no timestamp, matches" signing.log &&
+  grep -qx "nested signature: CN=Throwaway test signer: SHA-256, no timestamp, matches" signing.log ||
+  fail "the record of a nested-signed install says: $(cat signing.log)"
+
+unsigned_size=$(stat -c %s unsigned.exe)
+checksum_field=$((pe + 24 + 64))
+entry_field=$((pe + 24 + 128))
+# The file offset of the Nth image digest (1: the first signature's, 2: the nested one's): the value
+# of the octet string that holds the digest osslsigncode reports, in the signature's structure.
+digest_at() {  # digest_at FILE N
+  local hex line table
+  hex=$(osslsigncode verify -in "$1" 2>/dev/null | tr -d '\r' | sed -n 's/^Current message digest *: *//p' |
+    sed -n "$2p" | tr -d ' ')
+  rm -f signature.der
+  osslsigncode extract-signature -in "$1" -out signature.der >/dev/null 2>&1 || return 0
+  # Whole, into a file: a reader that stops early would end openssl with SIGPIPE, a failed pipeline.
+  openssl asn1parse -inform DER -in signature.der >signature.txt || return 0
+  line=$(grep -a "OCTET STRING *\[HEX DUMP\]:$hex\$" signature.txt | sed -n 1p)
+  [ -n "$hex" ] && [ -n "$line" ] || return 0
+  table=$(od -An -tu4 -j "$entry_field" -N4 "$1" | tr -d ' ')
+  # "OFFSET:d=DEPTH hl=HEADER l=LENGTH prim: OCTET STRING ..."; the table's entry has an 8-byte header.
+  echo $((table + 8 + ${line%%:*} + $(sed 's/.*hl= *\([0-9]*\).*/\1/' <<<"$line")))
+}
+# The package checksum word after one byte at OFFSET went from OLD to NEW: it moves by the byte's
+# weight in its word. A changed stub is no longer the one whose image checksum the header held, so
+# the word is made as from a stub without one (as some linkers leave it), which the checksum of a
+# signed package takes as its original. The word itself, the signer's fields (which the checksum
+# takes back out) and anything after the package are left alone.
+reseal() {  # reseal FILE OFFSET OLD NEW
+  local file=$1 at=$2 old=$3 new=$4 end=$unsigned_size word
+  if ((at >= end - 4 || (at >= checksum_field && at < checksum_field + 4) ||
+    (at >= entry_field && at < entry_field + 8))); then
+    return
+  fi
+  word=$(od -An -tu4 -j $((end - 4)) -N4 "$file" | tr -d ' ')
+  word=$(((word + (new - old) * (1 << (8 * (at % 4)))) & 0xFFFFFFFF))
+  if ((at < stub)); then
+    local linked
+    linked=$(od -An -tu4 -j "$checksum_field" -N4 unsigned.exe | tr -d ' ')
+    word=$(((word - linked * (1 << (8 * (checksum_field % 4)))) & 0xFFFFFFFF))
+  fi
+  printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((word & 255)) $((word >> 8 & 255)) $((word >> 16 & 255)) \
+    $((word >> 24)))" | dd of="$file" bs=1 seek=$((end - 4)) conv=notrunc 2>/dev/null
+}
+offset_of() {  # offset_of REGION FILE
+  case $1 in
+    stub) echo $((0x50)) ;;
+    script) echo $((stub + 13 + 40)) ;;
+    payload) echo $((stub + 60000)) ;;
+    padding) echo $((unsigned_size + 1)) ;;
+    image-checksum) echo $((checksum_field + 1)) ;;
+    checksum-word) echo $((unsigned_size - 3)) ;;
+    signed-digest) local at; at=$(digest_at "$2" 1); [ -z "$at" ] || echo $((at + 5)) ;;
+    # Inside what is signed but outside the digest: the obsolete text of the content's first part.
+    signed-content) local at; at=$(digest_at "$2" 1); [ -z "$at" ] || echo $((at - 45)) ;;
+    table-end) echo $(($(stat -c %s "$2") - 20)) ;;
+    nested-digest) local at; at=$(digest_at "$2" 2); [ -z "$at" ] || echo $((at + 5)) ;;
+  esac
+}
+
+# Expected verdicts, ours (qorpack verify and /h alike) then osslsigncode verify's (which accepts a
+# file when any of its signatures verifies, and does not judge a timestamp's signature): A accepts,
+# R refuses, - no such region. Refused for the checksum in the padding and the checksum word, for
+# the signature everywhere else.
+bases=(signed.exe resigned.exe nested.exe nested-reverse.exe timestamped.exe blob.exe)
+matrix=(
+  # region       signed resigned nested nested-reverse timestamped blob
+  "stub           R/R   R/R      R/R    R/R            R/R         R/R"
+  "script         R/R   R/R      R/R    R/R            R/R         R/R"
+  "payload        R/R   R/R      R/R    R/R            R/R         R/R"
+  "padding        R/R   R/R      R/R    R/R            R/R         R/R"
+  "image-checksum A/A   A/A      A/A    A/A            A/A         A/A"
+  "checksum-word  R/R   R/R      R/R    R/R            R/R         R/R"
+  "signed-digest  R/R   R/R      R/A    R/A            R/R         R/R"
+  "signed-content R/R   R/R      R/A    R/A            R/R         R/R"
+  "table-end      R/R   R/R      R/A    R/A            A/A         A/A"
+  "nested-digest  -     -        R/A    R/A            -           -"
+)
+verdicts=$(printf '%-15s %-15s %-9s %-8s %-3s %s' region base expected qorpack /h osslsigncode)
+for row in "${matrix[@]}"; do
+  read -r region cells <<<"$row"
+  read -ra cells <<<"$cells"
+  for i in "${!bases[@]}"; do
+    [ "${cells[$i]}" = - ] && continue
+    base=${bases[$i]} expected=${cells[$i]%/*} expected_ossl=${cells[$i]#*/}
+    name=changed-$region-${base%.exe}.exe
+    at=$(offset_of "$region" "$base")
+    [ -n "$at" ] || { fail "$region of $base: not found"; continue; }
+    old=$(od -An -tu1 -j "$at" -N1 "$base" | tr -d ' ')
+    flip "$base" "$name" "$at"
+    reseal "$name" "$at" "$old" $(((old + 1) % 256))
+    case $region in padding | checksum-word) why="the package checksum does not match" ;;
+      *) why="the signature does not match the package" ;; esac
+
+    ours_qorpack=-
+    if [ -n "$qorpack" ]; then
+      if "$qorpack" verify "$name" >/dev/null 2>qorpack.err; then ours_qorpack=A; else ours_qorpack=R; fi
+      if [ "$ours_qorpack" = R ] && ! grep -qF "error code 2: $why" qorpack.err; then
+        fail "$name: qorpack refuses it for another reason: $(cat qorpack.err)"
+      fi
+    fi
+    rm -rf "$target" "$WINEPREFIX/drive_c/signing.log"
+    status=$(status_of "$name" /h /log 'C:\signing.log')
+    tr -d '\r' <"$WINEPREFIX/drive_c/signing.log" >signing.log 2>/dev/null || true
+    case $status in 0) ours_h=A ;; -1) ours_h=R ;; *) ours_h="?$status" ;; esac
+    if [ "$ours_h" = R ] && ! grep -qxF "failed: error code 2: $why" signing.log; then
+      fail "$name: /h refuses it for another reason: $(grep failed signing.log)"
+    fi
+    ossl=R
+    if osslsigncode verify -CAfile cert.pem -TSA-CAfile tsacert.pem -in "$name" >/dev/null 2>&1; then ossl=A; fi
+    verdicts+=$'\n'$(printf '%-15s %-15s %-9s %-8s %-3s %s' "$region" "${base%.exe}" "$expected/$expected_ossl" \
+      "$ours_qorpack" "$ours_h" "$ossl")
+
+    [ "$ours_h" = "$expected" ] || fail "$name: /h gives $ours_h, expected $expected"
+    [ "$ours_qorpack" = - ] || [ "$ours_qorpack" = "$ours_h" ] ||
+      fail "$name: qorpack verify gives $ours_qorpack, /h $ours_h"
+    [ "$ours_h" != A ] || [ "$ossl" = A ] || fail "$name: accepted, but osslsigncode verify refuses it"
+    [ "$ossl" = "$expected_ossl" ] || echo "NOTE: $name: osslsigncode verify gives $ossl, recorded $expected_ossl"
+  done
+done
+echo "$verdicts"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)"

@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "package/signature.h"
 #include "tests/installer/test_package.h"
@@ -246,6 +248,85 @@ TEST(Signature, EveryChangedByteOfASignedPackageIsRefused) {
   }
   EXPECT_EQ(accepted, 4 + 64);
   EXPECT_GT(refused, 1000);
+}
+
+// The image digest covers the file up to the table but the image checksum and the entry, then zeros
+// up to a multiple of 8; a table that overlaps the fields cuts the ranges, never wraps them.
+TEST(Signature, ImageDigestLayout) {
+  struct LayoutCase {
+    const char* name;
+    std::uint32_t checksum, entry, table;
+    ByteRange ranges[3];
+    std::uint32_t padding;
+  };
+  const LayoutCase cases[] = {
+      {"a 32-bit header, the table on a multiple of 8", 216, 280, 4096, {{0, 216}, {220, 60}, {288, 3808}}, 0},
+      {"a 64-bit header", 216, 296, 4096, {{0, 216}, {220, 76}, {304, 3792}}, 0},
+      {"a table on no multiple of 8", 216, 280, 4099, {{0, 216}, {220, 60}, {288, 3811}}, 5},
+      {"a table inside the entry", 216, 280, 284, {{0, 216}, {220, 60}, {284, 0}}, 4},
+      {"a table before the image checksum", 216, 280, 100, {{0, 100}, {100, 0}, {100, 0}}, 4},
+  };
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    PeSigningFields fields;
+    fields.checksumOffset = c.checksum;
+    fields.entryOffset = c.entry;
+    fields.tableOffset = c.table;
+    const ImageDigestLayout layout = LayoutImageDigest(fields);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(layout.ranges[i].offset, c.ranges[i].offset) << i;
+      EXPECT_EQ(layout.ranges[i].size, c.ranges[i].size) << i;
+    }
+    EXPECT_EQ(layout.zeroPadding, c.padding);
+  }
+}
+
+// Entries back to back, each on a multiple of 8; the last may end the table without its padding.
+TEST(Signature, CertificateTableWalk) {
+  const auto entry = [](std::uint32_t length, std::uint16_t type, std::uint32_t padded,
+                        std::uint16_t revision = 0x200) {
+    Bytes bytes(padded, 0);
+    Put32(bytes, 0, length);
+    Put16(bytes, 4, revision);
+    Put16(bytes, 6, type);
+    return bytes;
+  };
+  const auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) testpkg::Append(all, part);
+    return all;
+  };
+  struct WalkCase {
+    const char* name;
+    Bytes table;
+    bool valid;
+    std::vector<std::uint32_t> entries;  // offset, size, type of each
+  };
+  const WalkCase cases[] = {
+      {"one signature, padded", entry(1533, 2, 1536), true, {8, 1525, 2}},
+      {"one signature, its padding left out", entry(1533, 2, 1533), true, {8, 1525, 2}},
+      {"a certificate, then a signature", join({entry(13, 1, 16), entry(24, 2, 24)}), true, {8, 5, 1, 24, 16, 2}},
+      {"revision 1.0", entry(16, 2, 16, 0x100), true, {8, 8, 2}},
+      {"the smallest entry", entry(8, 2, 8), true, {8, 0, 2}},
+      {"empty", Bytes(), false, {}},
+      {"a length below its header", entry(7, 2, 8), false, {}},
+      {"a length past the table", entry(17, 2, 16), false, {}},
+      {"an unknown revision", entry(16, 2, 16, 0x300), false, {}},
+      {"an unknown type", entry(16, 5, 16), false, {}},
+      {"bytes after the last entry", join({entry(16, 2, 16), Bytes(4, 0)}), false, {}},
+      {"nine entries", join({entry(8, 2, 8), entry(8, 2, 8), entry(8, 2, 8), entry(8, 2, 8), entry(8, 2, 8),
+                             entry(8, 2, 8), entry(8, 2, 8), entry(8, 2, 8), entry(8, 2, 8)}),
+       false, {}},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<CertificateEntry> entries;
+    ASSERT_EQ(WalkCertificateTable(c.table.data(), static_cast<std::uint32_t>(c.table.size()), entries), c.valid);
+    if (!c.valid) continue;
+    std::vector<std::uint32_t> found;
+    for (const CertificateEntry& e : entries) found.insert(found.end(), {e.offset, e.size, e.type});
+    EXPECT_EQ(found, c.entries);
+  }
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ fields=(
   "Package|qorengineupdate"
   "Version|$version"
   "Architecture|amd64"
-  "Depends|*libc6*libstdc++6*"
+  "Depends|*libc6*libssl3*libstdc++6*"
   "Maintainer|?*"
   "Description|builds self-extracting Windows install packages?*"
 )

@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 
+#include "package/signature.h"
 #include "tests/builder/pe_image.h"
 #include "tests/installer/hostile_packages.h"
 
@@ -135,6 +136,85 @@ TEST_F(PackageCommands, ExtractCreatesTheFolderAndKeepsNamesAndTimes) {
   if (run.err.find("Far.txt keeps another time") == std::string::npos) {
     ASSERT_EQ(stat((target / "Far.txt").c_str(), &st), 0);  // a file system that holds it: it is set
     EXPECT_EQ(static_cast<long long>(st.st_mtim.tv_sec), 910692730085ll);
+  }
+}
+
+// Packages signed by osslsigncode (the signature fuzzer's golden files): one with a SHA-1 signature
+// nested in a SHA-256 one, one timestamped. Their payload has no version block, so error code 3 says
+// that every signature passed; code 2 that verify refused a signature, with its reason.
+TEST_F(PackageCommands, VerifyChecksEverySignaturesDigest) {
+  const fs::path corpus = QOR_SIGNED_CORPUS;
+  const auto read = [&](const char* name) {
+    const std::string text = ReadText(corpus / name);
+    return Bytes(text.begin(), text.end());
+  };
+  const Bytes nested = read("signed_nested.pkg"), timestamped = read("signed_timestamped.pkg");
+  const auto fieldsOf = [](const Bytes& bytes) {
+    PeSigningFields fields;
+    EXPECT_TRUE(ReadPeSigningFields(
+        [](void* context, std::uint32_t offset, std::uint8_t* buffer, std::uint32_t size) {
+          const Bytes& b = *static_cast<const Bytes*>(context);
+          if (offset > b.size() || size > b.size() - offset) return false;
+          std::copy(b.begin() + offset, b.begin() + offset + size, buffer);
+          return true;
+        },
+        const_cast<Bytes*>(&bytes), static_cast<std::uint32_t>(bytes.size()), fields));
+    return fields;
+  };
+  const std::uint32_t table = fieldsOf(nested).tableOffset;  // the package ends there: no padding
+  // A byte of the package changed, with its checksum word (its last 4 bytes) changed along.
+  const auto resealed = [&](Bytes bytes, std::uint32_t at) {
+    bytes[at] ^= 0x40;
+    const std::uint32_t delta = (bytes[at] - (bytes[at] ^ 0x40u)) << (8 * (at % 4));
+    std::uint32_t word = 0;
+    for (int i = 3; i >= 0; --i) word = word << 8 | bytes[table - 4 + i];
+    word += delta;
+    for (int i = 0; i < 4; ++i) bytes[table - 4 + i] = static_cast<std::uint8_t>(word >> (8 * i));
+    return bytes;
+  };
+  const auto changed = [](Bytes bytes, std::size_t at, std::uint8_t value) {
+    bytes[at] = value;
+    return bytes;
+  };
+  // The nested signature's image digest: its 20 bytes follow the second "04 14" of the table.
+  std::size_t nestedDigest = 0;
+  for (std::size_t at = table, seen = 0; at + 1 < nested.size() && seen < 2; ++at) {
+    if (nested[at] == 0x04 && nested[at + 1] == 0x14 && ++seen == 2) nestedDigest = at + 2;
+  }
+  ASSERT_NE(nestedDigest, 0u);
+
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int code;
+    const char* reason;  // in the refusal
+    const char* lines;   // on standard output
+  };
+  const Case cases[] = {
+      {"nested, as signed", nested, 3, "has no version block", ""},
+      {"timestamped, as signed", timestamped, 3, "has no version block", ""},
+      {"a payload byte changed, the checksum recomputed", resealed(nested, table - 30), 2,
+       "the signature does not match the package",
+       "signature 1: CN=Throwaway test signer, O=Qor Tests: SHA-256, no timestamp, does not match\n"
+       "signature 2, nested in 1: CN=Throwaway test signer, O=Qor Tests: SHA-1, no timestamp, does not match\n"},
+      {"the nested signature's digest changed", changed(nested, nestedDigest, nested[nestedDigest] ^ 1), 2,
+       "the signature does not match the package",
+       "signature 1: CN=Throwaway test signer, O=Qor Tests: SHA-256, no timestamp, matches\n"
+       "signature 2, nested in 1: CN=Throwaway test signer, O=Qor Tests: SHA-1, no timestamp, does not match\n"},
+      // A timestamp vouches for the signing time, not for the package: its bytes are not checked.
+      {"a byte of the timestamp changed", changed(timestamped, timestamped.size() - 20, 0), 3, "has no version block",
+       ""},
+      {"the table's revision changed", changed(nested, table + 5, 0x03), 2, "the certificate table is damaged", ""},
+      {"the table holds a certificate only", changed(nested, table + 6, 1), 2,
+       "the certificate table holds no signature", ""},
+  };
+  for (const Case& c : cases) {
+    const fs::path package = Write("signed.exe", c.bytes);
+    const Outcome run = Qorpack("verify '" + package.string() + "'", kScratch / "temp");
+    EXPECT_EQ(run.status, 1) << c.name;
+    EXPECT_NE(run.err.find("error code " + std::to_string(c.code) + ": "), std::string::npos) << c.name << run.err;
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.name << ": " << run.err;
+    EXPECT_EQ(run.out, c.lines) << c.name;
   }
 }
 
