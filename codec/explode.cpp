@@ -149,15 +149,18 @@ void BuildAsciiTables(DecoderTables& tables) {
   }
 }
 
-// Built on first use; the initialisation of a function's static is thread-safe.
+// Built on first use, by Tables(); the initialisation of a function's static is thread-safe. The
+// loop for 32-bit registers reads the record by name, so that its tables' addresses are constants
+// there and take no register.
+DecoderTables decoderTables;
 const DecoderTables& Tables() {
-  static const DecoderTables tables = [] {
-    DecoderTables built{};
-    BuildLengthAndDistanceTables(built);
-    BuildAsciiTables(built);
-    return built;
+  static const bool built = [] {
+    BuildLengthAndDistanceTables(decoderTables);
+    BuildAsciiTables(decoderTables);
+    return true;
   }();
-  return tables;
+  static_cast<void>(built);
+  return decoderTables;
 }
 
 // Every host the system builds for is little-endian, so the next 8 stream bytes are one plain load.
@@ -332,8 +335,11 @@ inline void Copy16(std::uint8_t* destination, const std::uint8_t* source) { std:
     for (std::uint32_t i = 0; i < length; i += 8) std::memcpy(destination + i, &word, sizeof word);
   } else {
     for (std::uint32_t i = 0; i < 8; ++i) destination[i] = source[i];
-    // step < 8 + distance, so the first piece reads no farther back than the source itself.
-    const std::uint32_t step = distance * ((8 + distance - 1) / distance);
+    // The nearest multiple of the distance that is at least 8, from a table: a division would cost
+    // more than the copy. step < 8 + distance, so the first piece reads no farther back than the
+    // source itself.
+    constexpr std::uint8_t kSteps[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+    const std::uint32_t step = kSteps[distance];
     for (std::uint32_t i = 8; i < length; i += 8) Copy8(destination + i, destination + i - step);
   }
 }
@@ -467,8 +473,143 @@ template <std::uint32_t kDictionaryBits>
   return ended;
 }
 
-// Set by tests, so that both builds of the binary-mode loop below are checked on one machine.
+// The binary-mode loop for hosts with 32-bit registers. The loop above keeps a 64-bit buffer, which
+// such a host holds in two registers: every shift by a count then takes a pair of double shifts
+// and a test whether the count passes 32, the lowest set bit takes a library call, and the loop's
+// values no longer fit the registers. This loop keeps no buffer. Its position is a byte pointer
+// and a bit count of 0 to 7 within that byte, and it carries the 32 stream bits from there in one
+// word, which a round needs whole: three literals and the stop bit behind them take 28 bits, two
+// literals and the 12 bits behind the next flag 31. A match is then read from the stream bytes
+// again, as the 32 bits at its first bit, which hold any match (at most 30 bits); the 32 bits after
+// them give the word of the next round. Every shift is by less than 32. The loads of a round depend
+// on the literals' bits only, not on the table lookup, so they run beside it.
+//
+// Input and output are bounded as in the loop above: a round advances the position by at most 6
+// bytes and reads at most 15 bytes past where it starts, so two rounds stay within the 32 bytes
+// that each check leaves.
+struct NarrowLoop {
+  const std::uint8_t* at;  // stream byte of the next bit
+  std::uint32_t shift;     // bits of *at already used, 0 to 7
+  std::uint32_t bits;      // the 32 stream bits from there, the next one in bit 0
+  std::uint8_t* out;       // next output byte
+};
+
+inline std::uint32_t LoadLittleEndian32(const std::uint8_t* bytes) {
+  std::uint32_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// The 32 stream bits that start `shift` bits (0 to 7) into the byte at `at`: the word there, and
+// the word a byte on for the bits that shift pushes out (where the two overlap they agree). Both
+// shifts are by less than 32, which a 64-bit shift would not tell the compiler.
+[[gnu::always_inline]] inline std::uint32_t BitsAt(const std::uint8_t* at, std::uint32_t shift) {
+  return (LoadLittleEndian32(at) >> shift) | (LoadLittleEndian32(at + 1) << (8 - shift));
+}
+
+template <std::uint32_t kDictionaryBits>
+[[gnu::always_inline]] inline bool DecodeNarrowRound(NarrowLoop& loop) {
+  const DecoderTables& tables = decoderTables;
+  const MatchTable& matchTable = tables.matchTables[kDictionaryBits - kMinDictionaryBits];
+  const std::uint32_t bits = loop.bits;
+  std::uint32_t shift = loop.shift;
+  const std::uint32_t literalBits =
+      static_cast<std::uint32_t>(__builtin_ctz((bits & static_cast<std::uint32_t>(kThreeLiteralFlags)) |
+                                               static_cast<std::uint32_t>(kThreeLiteralStop)));
+  std::uint8_t* out = loop.out;
+  out[0] = static_cast<std::uint8_t>(bits >> 1);
+  out[1] = static_cast<std::uint8_t>(bits >> 10);
+  out[2] = static_cast<std::uint8_t>(bits >> 19);
+  out += literalBits >> 3;
+  shift += literalBits;
+  const std::uint8_t* at = loop.at + (shift >> 3);
+  shift &= 7;
+  if (literalBits == 27) {
+    loop.at = at;
+    loop.shift = shift;
+    loop.bits = BitsAt(at, shift);
+    loop.out = out;
+    return true;
+  }
+  // Behind at most two literals, the flag and the 12 bits after it are still within `bits`.
+  const std::uint32_t offset = (bits >> literalBits) & (((1u << kMatchIndexBits) - 1) << 1);
+  const std::uint32_t token = BitsAt(at, shift);
+  const std::uint32_t next = BitsAt(at + 4, shift);
+  std::uint32_t length;
+  std::uint32_t distance;
+  std::uint32_t tokenBits;
+  std::uint16_t total;
+  std::memcpy(&total, reinterpret_cast<const std::uint8_t*>(matchTable.totals) + offset, sizeof total);
+  if (total != 0) {
+    const auto& rest = *reinterpret_cast<const MatchRest*>(reinterpret_cast<const std::uint8_t*>(matchTable.rest) + 2 * offset);
+    // The token's last bit shifted to the top; keepShift is 64 - the low bits, so modulo 32 it
+    // leaves them in a 32-bit word.
+    distance = rest.base + ((token << ((0u - total) & 31)) >> (rest.keepShift & 31));
+    length = rest.length;
+    tokenBits = total;
+  } else {
+    const std::uint32_t lengthEntry = tables.lengthEntries[(token >> 1) & 0xFF];
+    const std::uint32_t codeBits = lengthEntry & 0xFF;
+    const std::uint32_t extraBits = (lengthEntry >> 8) & 0xFF;
+    const std::uint32_t headBits = codeBits + extraBits;
+    const std::uint32_t afterLength = token >> headBits;
+    const std::uint32_t value = (lengthEntry >> 16) + ((token >> codeBits) & ((1u << extraBits) - 1));
+    if (value == kEndCodeValue) {
+      shift += headBits;
+      loop.at = at + (shift >> 3);
+      loop.shift = shift & 7;
+      loop.out = out;
+      return false;
+    }
+    length = value + 2;
+    const std::uint32_t lowBits = length == 2 ? 2 : kDictionaryBits;
+    const std::uint32_t distanceEntry = tables.distanceEntries[afterLength & 0xFF];
+    const std::uint32_t partBits = distanceEntry & 0xFF;
+    distance = ((distanceEntry >> 8) << lowBits) + ((afterLength >> partBits) & ((1u << lowBits) - 1)) + 1;
+    tokenBits = headBits + partBits + lowBits;
+  }
+  // A token takes 1 to 30 bits, so both shifts are by less than 32.
+  loop.bits = (token >> tokenBits) | (next << ((0u - tokenBits) & 31));
+  shift += tokenBits;
+  loop.at = at + (shift >> 3);
+  loop.shift = shift & 7;
+  CopyMatch(out, distance, length);
+  loop.out = out + length;
+  return true;
+}
+
+// DecodeBinaryTokens for hosts with 32-bit registers, with the same contract. The reader's buffer
+// is left behind on entry and rebuilt on the way out, both from the input bytes themselves; right
+// after the reader has moved to a new input buffer its bits still come from the previous one, and
+// the loop then leaves the tokens to the caller's single steps until they are used up.
+template <std::uint32_t kDictionaryBits>
+[[gnu::always_inline]] inline bool DecodeNarrowTokens(const DecoderTables&, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
+  const std::uint32_t bufferBytes = (reader.count + 7) >> 3;
+  const std::uint8_t* const inputEnd = reader.input + reader.available;
+  const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
+  if (bufferBytes > reader.position) return false;
+  NarrowLoop loop{reader.input + reader.position - bufferBytes, (0u - reader.count) & 7, 0, window + output};
+  // Leaves the reader as it is unless a round runs, which also leaves room for its buffer's bytes.
+  if (inputEnd - loop.at < 32 || loop.out >= outLimit) return false;
+  loop.bits = BitsAt(loop.at, loop.shift);
+  bool ended = false;
+  while (inputEnd - loop.at >= 32 && loop.out < outLimit) {
+    if (!DecodeNarrowRound<kDictionaryBits>(loop) || !DecodeNarrowRound<kDictionaryBits>(loop)) {
+      ended = true;
+      break;
+    }
+  }
+  // The reader again: its 7 bytes from the position on are in its buffer, less the bits used.
+  reader.bits = LoadLittleEndian64(loop.at) >> loop.shift;
+  reader.count = 56 - loop.shift;
+  reader.position = static_cast<std::uint32_t>(loop.at - reader.input) + 7;
+  output = static_cast<std::uint32_t>(loop.out - window);
+  return ended;
+}
+
+// Set by tests, so that every build of the binary-mode loop below is checked on one machine.
 std::atomic<bool> baselineOnly{false};
+std::atomic<ExplodeLoop> loopChoice{ExplodeLoop::kHost};
 
 // The binary-mode loop for each dictionary size, built twice: for the processors that the build
 // targets, and with the BMI2 shifts, which take their count from any register and leave their
@@ -476,22 +617,45 @@ std::atomic<bool> baselineOnly{false};
 // or two; measured on the codec bench's corpus, the BMI2 build decodes 2-5% faster. The processor
 // is asked once which one it can run. The loop and the functions it calls are always inlined:
 // otherwise the BMI2 build would only call the baseline code.
+//
+// Each is there in both kinds, for 64-bit and for 32-bit registers; the host's word size picks
+// the kind, and the other one only runs in tests.
 using BinaryTokensLoop = bool (*)(const DecoderTables&, BitReader&, std::uint8_t*, std::uint32_t&);
 using BinaryTokensLoops = std::array<BinaryTokensLoop, kMaxDictionaryBits - kMinDictionaryBits + 1>;
-constexpr BinaryTokensLoops kPlainLoops = {DecodeBinaryTokens<4>, DecodeBinaryTokens<5>, DecodeBinaryTokens<6>};
+constexpr BinaryTokensLoops kPlainLoops[2] = {{DecodeBinaryTokens<4>, DecodeBinaryTokens<5>, DecodeBinaryTokens<6>},
+                                              {DecodeNarrowTokens<4>, DecodeNarrowTokens<5>, DecodeNarrowTokens<6>}};
+constexpr bool kNarrowHost = sizeof(void*) < sizeof(std::uint64_t);
+
+// Whether the loop for 32-bit registers runs: on such hosts, unless a test asks otherwise.
+bool Narrow() {
+  switch (loopChoice.load(std::memory_order_relaxed)) {
+    case ExplodeLoop::kWide: return false;
+    case ExplodeLoop::kNarrow: return true;
+    case ExplodeLoop::kHost: break;
+  }
+  return kNarrowHost;
+}
+
 #if defined(__x86_64__) || defined(__i386__)
 template <std::uint32_t kDictionaryBits>
 __attribute__((target("bmi2"))) bool DecodeBinaryTokensBmi2(const DecoderTables& tables, BitReader& reader,
                                                            std::uint8_t* window, std::uint32_t& output) {
   return DecodeBinaryTokens<kDictionaryBits>(tables, reader, window, output);
 }
-constexpr BinaryTokensLoops kBmi2Loops = {DecodeBinaryTokensBmi2<4>, DecodeBinaryTokensBmi2<5>, DecodeBinaryTokensBmi2<6>};
+template <std::uint32_t kDictionaryBits>
+__attribute__((target("bmi2"))) bool DecodeNarrowTokensBmi2(const DecoderTables& tables, BitReader& reader,
+                                                           std::uint8_t* window, std::uint32_t& output) {
+  return DecodeNarrowTokens<kDictionaryBits>(tables, reader, window, output);
+}
+constexpr BinaryTokensLoops kBmi2Loops[2] = {
+    {DecodeBinaryTokensBmi2<4>, DecodeBinaryTokensBmi2<5>, DecodeBinaryTokensBmi2<6>},
+    {DecodeNarrowTokensBmi2<4>, DecodeNarrowTokensBmi2<5>, DecodeNarrowTokensBmi2<6>}};
 const BinaryTokensLoops& BinaryLoops() {
   static const bool hasBmi2 = __builtin_cpu_supports("bmi2");
-  return hasBmi2 && !baselineOnly.load(std::memory_order_relaxed) ? kBmi2Loops : kPlainLoops;
+  return (hasBmi2 && !baselineOnly.load(std::memory_order_relaxed) ? kBmi2Loops : kPlainLoops)[Narrow()];
 }
 #else
-const BinaryTokensLoops& BinaryLoops() { return kPlainLoops; }
+const BinaryTokensLoops& BinaryLoops() { return kPlainLoops[Narrow()]; }
 #endif
 
 // Puts a literal or a match into the window at `output` and advances it; false for the end code
@@ -607,6 +771,8 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
 }
 
 void ExplodeUseBaselineCode(bool baseline) { baselineOnly.store(baseline, std::memory_order_relaxed); }
+
+void ExplodeUseLoop(ExplodeLoop loop) { loopChoice.store(loop, std::memory_order_relaxed); }
 
 std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, const std::uint8_t* source,
                            std::uint32_t sourceLength, ExplodeResult* result) {

@@ -70,3 +70,10 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
 // (true), even where the processor offers the instructions of a faster build, or lets each pick by
 // the processor again (false, the default). For tests, which must check both builds on one machine.
 void ExplodeUseBaselineCode(bool baseline);
+
+// The two kinds of the decoder's inner loop for binary streams: one for 64-bit registers, one for
+// 32-bit registers, which would hold the other's bit buffer in two. Each host runs the kind for its
+// word size (kHost, the default); tests make every decoder run either kind, so that both are
+// checked on one machine.
+enum class ExplodeLoop { kHost, kWide, kNarrow };
+void ExplodeUseLoop(ExplodeLoop loop);
