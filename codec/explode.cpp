@@ -338,7 +338,7 @@ inline void Copy16(std::uint8_t* destination, const std::uint8_t* source) { std:
     // The nearest multiple of the distance that is at least 8, from a table: a division would cost
     // more than the copy. step < 8 + distance, so the first piece reads no farther back than the
     // source itself.
-    constexpr std::uint8_t kSteps[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+    static constexpr std::uint8_t kSteps[8] = {0, 8, 8, 9, 8, 10, 12, 14};
     const std::uint32_t step = kSteps[distance];
     for (std::uint32_t i = 8; i < length; i += 8) Copy8(destination + i, destination + i - step);
   }
@@ -488,10 +488,10 @@ template <std::uint32_t kDictionaryBits>
 // bytes and reads at most 15 bytes past where it starts, so two rounds stay within the 32 bytes
 // that each check leaves.
 struct NarrowLoop {
-  const std::uint8_t* at;  // stream byte of the next bit
-  std::uint32_t shift;     // bits of *at already used, 0 to 7
-  std::uint32_t bits;      // the 32 stream bits from there, the next one in bit 0
-  std::uint8_t* out;       // next output byte
+  const std::uint8_t* input;  // where the loop started in the delivered bytes
+  std::uint32_t position;     // bits used since: the next bit is bit position % 8 of byte position / 8
+  std::uint32_t bits;         // the 32 stream bits from there, the next one in bit 0
+  std::uint8_t* out;          // next output byte
 };
 
 inline std::uint32_t LoadLittleEndian32(const std::uint8_t* bytes) {
@@ -500,10 +500,12 @@ inline std::uint32_t LoadLittleEndian32(const std::uint8_t* bytes) {
   return word;
 }
 
-// The 32 stream bits that start `shift` bits (0 to 7) into the byte at `at`: the word there, and
-// the word a byte on for the bits that shift pushes out (where the two overlap they agree). Both
-// shifts are by less than 32, which a 64-bit shift would not tell the compiler.
-[[gnu::always_inline]] inline std::uint32_t BitsAt(const std::uint8_t* at, std::uint32_t shift) {
+// The 32 stream bits that start `position` bits after `input`: the word at their first byte, and
+// the word a byte on for the bits that the shift pushes out (where the two overlap they agree).
+// Both shifts are by less than 32, which a 64-bit shift would not tell the compiler.
+[[gnu::always_inline]] inline std::uint32_t BitsAt(const std::uint8_t* input, std::uint32_t position) {
+  const std::uint8_t* at = input + (position >> 3);
+  const std::uint32_t shift = position & 7;
   return (LoadLittleEndian32(at) >> shift) | (LoadLittleEndian32(at + 1) << (8 - shift));
 }
 
@@ -512,7 +514,6 @@ template <std::uint32_t kDictionaryBits>
   const DecoderTables& tables = decoderTables;
   const MatchTable& matchTable = tables.matchTables[kDictionaryBits - kMinDictionaryBits];
   const std::uint32_t bits = loop.bits;
-  std::uint32_t shift = loop.shift;
   const std::uint32_t literalBits =
       static_cast<std::uint32_t>(__builtin_ctz((bits & static_cast<std::uint32_t>(kThreeLiteralFlags)) |
                                                static_cast<std::uint32_t>(kThreeLiteralStop)));
@@ -521,20 +522,17 @@ template <std::uint32_t kDictionaryBits>
   out[1] = static_cast<std::uint8_t>(bits >> 10);
   out[2] = static_cast<std::uint8_t>(bits >> 19);
   out += literalBits >> 3;
-  shift += literalBits;
-  const std::uint8_t* at = loop.at + (shift >> 3);
-  shift &= 7;
+  const std::uint32_t position = loop.position + literalBits;
   if (literalBits == 27) {
-    loop.at = at;
-    loop.shift = shift;
-    loop.bits = BitsAt(at, shift);
+    loop.position = position;
+    loop.bits = BitsAt(loop.input, position);
     loop.out = out;
     return true;
   }
   // Behind at most two literals, the flag and the 12 bits after it are still within `bits`.
   const std::uint32_t offset = (bits >> literalBits) & (((1u << kMatchIndexBits) - 1) << 1);
-  const std::uint32_t token = BitsAt(at, shift);
-  const std::uint32_t next = BitsAt(at + 4, shift);
+  const std::uint32_t token = BitsAt(loop.input, position);
+  const std::uint32_t next = BitsAt(loop.input, position + 32);
   std::uint32_t length;
   std::uint32_t distance;
   std::uint32_t tokenBits;
@@ -555,9 +553,7 @@ template <std::uint32_t kDictionaryBits>
     const std::uint32_t afterLength = token >> headBits;
     const std::uint32_t value = (lengthEntry >> 16) + ((token >> codeBits) & ((1u << extraBits) - 1));
     if (value == kEndCodeValue) {
-      shift += headBits;
-      loop.at = at + (shift >> 3);
-      loop.shift = shift & 7;
+      loop.position = position + headBits;
       loop.out = out;
       return false;
     }
@@ -570,9 +566,7 @@ template <std::uint32_t kDictionaryBits>
   }
   // A token takes 1 to 30 bits, so both shifts are by less than 32.
   loop.bits = (token >> tokenBits) | (next << ((0u - tokenBits) & 31));
-  shift += tokenBits;
-  loop.at = at + (shift >> 3);
-  loop.shift = shift & 7;
+  loop.position = position + tokenBits;
   CopyMatch(out, distance, length);
   loop.out = out + length;
   return true;
@@ -585,24 +579,26 @@ template <std::uint32_t kDictionaryBits>
 template <std::uint32_t kDictionaryBits>
 [[gnu::always_inline]] inline bool DecodeNarrowTokens(const DecoderTables&, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
   const std::uint32_t bufferBytes = (reader.count + 7) >> 3;
-  const std::uint8_t* const inputEnd = reader.input + reader.available;
-  const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
   if (bufferBytes > reader.position) return false;
+  // From the byte of the next bit; a batch of output takes far fewer than 2^32 bits of input.
   NarrowLoop loop{reader.input + reader.position - bufferBytes, (0u - reader.count) & 7, 0, window + output};
+  const std::uint32_t inputBits = 8 * (reader.available - (reader.position - bufferBytes));
+  const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
   // Leaves the reader as it is unless a round runs, which also leaves room for its buffer's bytes.
-  if (inputEnd - loop.at < 32 || loop.out >= outLimit) return false;
-  loop.bits = BitsAt(loop.at, loop.shift);
+  if (reader.available - reader.position + bufferBytes < 32 || loop.out >= outLimit) return false;
+  loop.bits = BitsAt(loop.input, loop.position);
   bool ended = false;
-  while (inputEnd - loop.at >= 32 && loop.out < outLimit) {
+  while (inputBits - loop.position >= 8 * 32 + 7 && loop.out < outLimit) {
     if (!DecodeNarrowRound<kDictionaryBits>(loop) || !DecodeNarrowRound<kDictionaryBits>(loop)) {
       ended = true;
       break;
     }
   }
   // The reader again: its 7 bytes from the position on are in its buffer, less the bits used.
-  reader.bits = LoadLittleEndian64(loop.at) >> loop.shift;
-  reader.count = 56 - loop.shift;
-  reader.position = static_cast<std::uint32_t>(loop.at - reader.input) + 7;
+  const std::uint32_t shift = loop.position & 7;
+  reader.bits = LoadLittleEndian64(loop.input + (loop.position >> 3)) >> shift;
+  reader.count = 56 - shift;
+  reader.position = static_cast<std::uint32_t>(loop.input - reader.input) + (loop.position >> 3) + 7;
   output = static_cast<std::uint32_t>(loop.out - window);
   return ended;
 }
