@@ -14,31 +14,7 @@ mkdir -p "$work"; work=$(realpath "$work"); cd "$work"
 
 if [ ! -f payload/.done ]; then
   rm -rf payload; mkdir payload
-  python3 - <<'PY'
-import random
-r = random.Random(20240501)
-words = [''.join(r.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(r.randint(2, 9))) for _ in range(3000)]
-def text(n):
-    out, size = [], 0
-    while size < n:
-        line = ' '.join(r.choice(words) for _ in range(r.randint(4, 14))) + '\r\n'
-        out.append(line); size += len(line)
-    return ''.join(out)[:n].encode()
-def records(n):
-    out = bytearray()
-    i = 0
-    while len(out) < n:
-        out += i.to_bytes(4, 'little') + bytes([i % 7, 0, 0, 1]) + (i * 2654435761 % 1000).to_bytes(4, 'little') + b'\0' * 4
-        i += 1
-    return bytes(out[:n])
-files = {}
-for k in range(6): files['doc%d.txt' % k] = text(6_000_000)
-for k in range(4): files['data%d.bin' % k] = records(8_000_000)
-for k in range(3): files['media%d.bin' % k] = r.randbytes(10_000_000)
-files['small.txt'] = b'small file\r\n'
-for name, data in files.items():
-    open('payload/' + name, 'wb').write(data)
-PY
+  python3 "$here/mixed_payload.py" payload
   touch payload/.done
 fi
 cp "$windows/tests/installer/finisher.exe" payload/setup.exe

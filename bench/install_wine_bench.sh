@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The silent install under Wine against native qorpack extract, on a ~200 MB mixed payload (twice
+# the installer benchmark's). Wine's own start, and the finishing command's, are taken out by a
+# tiny package run the same way: the figure is (big /h - tiny /h) / qorpack extract, per round, the
+# three runs of a round back to back in turns, so that a change of the machine's speed falls on all
+# three alike; the median over the rounds is printed (goal: at most 1.3). install_stages.exe then
+# says where the installer's time goes.
+# Usage: install_wine_bench.sh QORPACK WINDOWS_BUILD WORKDIR   (QOR_BENCH_ROUNDS: rounds)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+qorpack=$(realpath "$1") windows=$(realpath "$2") work=$3
+rounds=${QOR_BENCH_ROUNDS:-7}
+mkdir -p "$work"; work=$(realpath "$work"); cd "$work"
+
+if [ ! -f payload/.done ]; then
+  rm -rf payload; mkdir payload
+  python3 "$here/mixed_payload.py" payload 2
+  touch payload/.done
+fi
+cp "$windows/tests/installer/finisher.exe" payload/setup.exe
+cp "$windows/QorEngineUpdate.exe" payload/QorEngineUpdate.exe
+names=$(cd payload && ls -1 | grep -v -x -e setup.exe -e QorEngineUpdate.exe -e big.ini -e tiny.ini -e logfile.txt)
+# A package of the whole payload, and one of the finishing program and the small file only.
+package_list() {
+  printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=setup.exe /q\r\n[Files]\r\nFile01=setup.exe,setup.exe\r\n'
+  local n=2 f
+  for f in "$@"; do printf 'File%02d=%s,%s\r\n' $n "$f" "$f"; n=$((n + 1)); done
+  printf '[Out]\r\nOutputName=%s\r\n[In]\r\nQorFileName=QorEngineUpdate.exe\r\n' "$package"
+}
+package=big.exe; package_list $names > payload/big.ini
+package=tiny.exe; package_list small.txt > payload/tiny.ini
+(cd payload && "$qorpack" build big.ini >/dev/null && "$qorpack" build tiny.ini >/dev/null && mv big.exe tiny.exe ..)
+total=$(cd payload && cat setup.exe $names | wc -c)
+
+source "$here/../tests/wine/env.sh" "$work"
+unset DISPLAY
+mkdir -p "$work/wine"
+[ -d "$WINEPREFIX" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+wineserver -p 30  # kept up, so that no run pays for starting it
+trap 'wineserver -k 2>/dev/null || true' EXIT
+temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
+wine "$work/big.exe" /h >/dev/null 2>&1 || true  # warm the file cache and Wine's DLLs
+
+python3 - "$qorpack" "$work" "$rounds" "$temp" <<'PY'
+import os, shutil, statistics, subprocess, sys, time
+qorpack, work, rounds, temp = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+
+def timed(command):
+    start = time.perf_counter()
+    status = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+    seconds = time.perf_counter() - start
+    if status != 0:
+        sys.exit('install_wine_bench: %s exited with %d' % (' '.join(command), status))
+    return seconds
+
+def extract():
+    shutil.rmtree(work + '/out', ignore_errors=True)
+    return timed([qorpack, 'extract', work + '/big.exe', work + '/out'])
+
+runs = {'tiny': lambda: timed(['wine', work + '/tiny.exe', '/h']),
+        'big': lambda: timed(['wine', work + '/big.exe', '/h']),
+        'extract': extract}
+times = {name: [] for name in runs}
+ratios = []
+for round in range(rounds):
+    order = list(runs)
+    order = order[round % 3:] + order[:round % 3]
+    seconds = {name: runs[name]() for name in order}
+    for name in runs:
+        times[name].append(seconds[name])
+    ratios.append((seconds['big'] - seconds['tiny']) / seconds['extract'])
+    if any(name.startswith('Qor') for name in os.listdir(temp)):
+        sys.exit('install_wine_bench: an install left its folder in the temporary folder')
+shutil.rmtree(work + '/out', ignore_errors=True)
+median = {name: statistics.median(values) for name, values in times.items()}
+print('silent install under Wine, median of %d rounds: %.2f s; a tiny package: %.2f s; qorpack extract %.2f s' % (
+    rounds, median['big'], median['tiny'], median['extract']))
+print('(/h - tiny /h) / qorpack extract: %.2fx (rounds %.2f-%.2f; goal <= 1.3x)' % (
+    statistics.median(ratios), min(ratios), max(ratios)))
+PY
+echo "payload: $((total / 1000000)) MB in $(echo $names | wc -w) files + setup.exe; package $(stat -c %s big.exe) bytes"
+wine "$windows/bench/install_stages.exe" "$(winepath -w "$work/big.exe")" 2>/dev/null | tr -d '\r'
