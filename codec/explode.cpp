@@ -182,7 +182,27 @@ struct BitReader {
   std::uint32_t count;
   std::uint32_t position;
   std::uint32_t available;
-  const std::uint8_t* input;  // the delivered bytes: the record's input buffer, or a whole stream in memory
+  const std::uint8_t* input;  // the delivered bytes: in the record's input, or a whole stream in memory
+  bool inputEnded;            // a read delivered 0: the callback is not asked again
+
+  // Keeps at least 32 delivered bytes ahead of the position, what the fast loops need, while the
+  // input lasts: the bytes not used yet, and up to 8 before them (the 32-bit loop takes the bits in
+  // the buffer from there), move in front of the read buffer, and the next read follows them.
+  void KeepAhead() {
+    while (available - position < 32 && !inputEnded) {
+      const std::uint32_t before = position < 8 ? position : 8;
+      const std::uint32_t kept = available - position + before;
+      std::uint8_t* const readBuffer = state.input + kExplodeInputCarry;
+      std::memmove(readBuffer - kept, input + position - before, kept);
+      input = readBuffer - kept;
+      position = before;
+      available = kept;
+      std::uint32_t size = kExplodeInputSize;
+      const std::uint32_t got = state.read(readBuffer, &size, state.parameter);
+      inputEnded = got == 0;
+      available += got < kExplodeInputSize ? got : kExplodeInputSize;
+    }
+  }
 
   // Tops the buffer up from the bytes already delivered; never calls the read callback.
   void Refill() {
@@ -203,10 +223,13 @@ struct BitReader {
   bool Ensure(std::uint32_t wanted) {
     while (count < wanted) {
       if (position == available) {
+        if (inputEnded) return false;
+        std::uint8_t* const readBuffer = state.input + kExplodeInputCarry;
         std::uint32_t size = kExplodeInputSize;
-        std::uint32_t got = state.read(state.inputBuffer, &size, state.parameter);
-        if (got == 0) return false;
-        input = state.inputBuffer;
+        const std::uint32_t got = state.read(readBuffer, &size, state.parameter);
+        inputEnded = got == 0;
+        if (inputEnded) return false;
+        input = readBuffer;
         available = got < kExplodeInputSize ? got : kExplodeInputSize;
         position = 0;
       }
@@ -693,6 +716,7 @@ Stop DecodeTokens(ExplodeState& state, BitReader& reader, std::uint8_t* window, 
   const DecoderTables& tables = Tables();
   for (;;) {
     if (output >= kExplodeHistory + kExplodeBatch) return Stop::kBatchFull;
+    reader.KeepAhead();
     reader.Refill();
     // Tokens that cannot run out of input are decoded without checks, several per refill.
     const bool safe = reader.count >= kSafeTokenBits;
@@ -740,13 +764,14 @@ ExplodeResult ExplodeStream(CodecRead read, CodecWrite write, ExplodeState* stat
   state->read = read;
   state->write = write;
   state->parameter = parameter;
+  std::uint8_t* const readBuffer = state->input + kExplodeInputCarry;
   std::uint32_t size = kExplodeInputSize;
-  const std::uint32_t got = read(state->inputBuffer, &size, parameter);
-  const ExplodeResult started = ReadHeader(*state, state->inputBuffer, got < kExplodeInputSize ? got : kExplodeInputSize);
+  const std::uint32_t got = read(readBuffer, &size, parameter);
+  const ExplodeResult started = ReadHeader(*state, readBuffer, got < kExplodeInputSize ? got : kExplodeInputSize);
   if (started != kExplodeOk) return started;
 
   BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount,
-                   state->inputBuffer};
+                   readBuffer, false};
   std::uint8_t* const window = state->window;
   std::uint32_t output = state->outputPosition;
   Stop stop;
@@ -800,7 +825,7 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
   // window's overshoot and copy slack then land in the destination past the output (within its
   // capacity, and overwritten by what follows). Near the capacity the record's window takes over
   // again, with the history and the bytes past the batch copied into it.
-  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount, source};
+  BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount, source, false};
   std::uint8_t* window = state->window;
   std::uint32_t output = kExplodeHistory;
   std::uint32_t done = 0;  // output bytes in place in the destination, before window + kExplodeHistory
