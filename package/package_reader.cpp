@@ -153,10 +153,15 @@ PackageFault PackageReader::CopyStub(PieceOutput output, void* outputContext) {
 
 namespace {
 
+// The decoder hands its output over 4096 bytes at a time; they are gathered here and passed on in
+// pieces of kOutputSize bytes, so that a file is written in as many calls, each of which may cost a
+// system call (under Wine, several).
 struct DecodeContext {
   PackageReader* reader;
   PieceOutput output;
   void* outputContext;
+  std::uint8_t* gathered;          // kOutputSize bytes
+  std::uint32_t gatheredCount;
   bool writeFailed;
 };
 
@@ -167,10 +172,24 @@ std::uint32_t ReadSegmentBytes(std::uint8_t* buffer, std::uint32_t* size, void* 
   return context->reader->ReadToMarker(buffer, *size);
 }
 
+void PassOn(DecodeContext& context) {
+  if (context.gatheredCount != 0 && !context.output(context.outputContext, context.gathered, context.gatheredCount)) {
+    context.writeFailed = true;
+  }
+  context.gatheredCount = 0;
+}
+
 void WriteDecodedBytes(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
-  auto* context = static_cast<DecodeContext*>(parameter);
-  if (context->writeFailed || *size == 0) return;
-  if (!context->output(context->outputContext, buffer, *size)) context->writeFailed = true;
+  auto& context = *static_cast<DecodeContext*>(parameter);
+  for (std::uint32_t left = *size; left != 0 && !context.writeFailed;) {
+    std::uint32_t n = PackageReader::kOutputSize - context.gatheredCount;
+    if (n > left) n = left;
+    std::memcpy(context.gathered + context.gatheredCount, buffer, n);
+    context.gatheredCount += n;
+    buffer += n;
+    left -= n;
+    if (context.gatheredCount == PackageReader::kOutputSize) PassOn(context);
+  }
 }
 
 }  // namespace
@@ -181,9 +200,11 @@ PackageFault PackageReader::DecodeSegment(PieceOutput output, void* outputContex
   if (fault_ != PackageFault::None) return fault_;
   // Value-initialised: the decoder needs a zero history.
   std::unique_ptr<ExplodeState> state(new ExplodeState());
-  DecodeContext context = {this, output, outputContext, false};
+  if (!output_) output_.reset(new std::uint8_t[kOutputSize]);
+  DecodeContext context = {this, output, outputContext, output_.get(), 0, false};
   const ExplodeResult result = ExplodeStream(ReadSegmentBytes, WriteDecodedBytes, state.get(), &context);
   state.reset();
+  if (!context.writeFailed) PassOn(context);
   if (fault_ != PackageFault::None) return fault_;
   if (context.writeFailed) return fault_ = PackageFault::WriteFailed;
   if (result != kExplodeOk) {
