@@ -548,13 +548,16 @@ template <std::uint32_t kDictionaryBits>
   out[1] = static_cast<std::uint8_t>((bits >> 10) | (bits << 22));
   out[2] = static_cast<std::uint8_t>((bits >> 19) | (bits << 13));
   out += literalBits >> 3;
-  const std::uint32_t position = loop.position + literalBits;
   if (literalBits == 27) {
-    loop.position = position;
-    loop.bits = BitsAt(loop.input, position);
+    // From the old position and a constant, not through the count of literals: in a run of
+    // literals (incompressible data) the next round's bits are then loaded without waiting for it.
+    // Measured, that doubles the speed on such data.
+    loop.position += 27;
+    loop.bits = BitsAt(loop.input, loop.position);
     loop.out = out;
     return true;
   }
+  const std::uint32_t position = loop.position + literalBits;
   // Behind at most two literals, the flag and the 12 bits after it are still within `bits`.
   const std::uint32_t offset = (bits >> literalBits) & (((1u << kMatchIndexBits) - 1) << 1);
   const std::uint8_t* at = loop.input + (position >> 3);
@@ -665,8 +668,10 @@ __attribute__((target("bmi2"))) bool DecodeBinaryTokensBmi2(const DecoderTables&
                                                            std::uint8_t* window, std::uint32_t& output) {
   return DecodeBinaryTokens<kDictionaryBits>(tables, reader, window, output);
 }
+// Every processor with BMI2 has SSE2 as well, which 32-bit builds otherwise do without: a match
+// copy then moves 8 and 16 bytes in one instruction, not two and four (2% faster, measured).
 template <std::uint32_t kDictionaryBits>
-__attribute__((target("bmi2"))) bool DecodeNarrowTokensBmi2(const DecoderTables& tables, BitReader& reader,
+__attribute__((target("bmi2,sse2"))) bool DecodeNarrowTokensBmi2(const DecoderTables& tables, BitReader& reader,
                                                            std::uint8_t* window, std::uint32_t& output) {
   return DecodeNarrowTokens<kDictionaryBits>(tables, reader, window, output);
 }
