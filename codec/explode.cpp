@@ -571,8 +571,9 @@ template <std::uint32_t kDictionaryBits>
   if (total != 0) {
     const auto& rest = *reinterpret_cast<const MatchRest*>(reinterpret_cast<const std::uint8_t*>(matchTable.rest) + 2 * offset);
     // The token's last bit shifted to the top; keepShift is 64 - the low bits, so modulo 32 it
-    // leaves them in a 32-bit word.
-    distance = rest.base + ((token << ((0u - total) & 31)) >> (rest.keepShift & 31));
+    // leaves them in a 32-bit word. A token takes 5 to 19 bits here, so no shift count needs a
+    // mask, which would cost an instruction and, measured, a register spill.
+    distance = rest.base + ((token << (32 - total)) >> (rest.keepShift & 31));
     length = rest.length;
     tokenBits = total;
   } else {
@@ -595,7 +596,7 @@ template <std::uint32_t kDictionaryBits>
     tokenBits = headBits + partBits + lowBits;
   }
   // A token takes 1 to 30 bits, so both shifts are by less than 32.
-  loop.bits = (token >> tokenBits) | (next << ((0u - tokenBits) & 31));
+  loop.bits = (token >> tokenBits) | (next << (32 - tokenBits));
   loop.position = position + tokenBits;
   CopyMatch(out, distance, length);
   loop.out = out + length;
