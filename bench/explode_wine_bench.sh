@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The 32-bit decoder against the native one: the Windows build of explode_serve runs under Wine
 # beside the native build, both decode the same streams of the headline corpus (and of random
-# bytes, as extra information), and they take turns a megabyte at a time, the one that goes first
-# alternating, so that a change of the machine's speed falls on both alike. Prints, per kind of
+# bytes, as extra information), and they take turns a megabyte at a time on the same CPU, the one
+# that goes first alternating, so that a change of the machine's speed falls on both alike. Prints, per kind of
 # data, the median over the rounds of native time / 32-bit time: the 32-bit build's throughput as
 # a share of the native one's (goal: at least 0.8 on the headline corpus), for ExplodeBuffer (what
 # codec_bench measures) and for ExplodeStream fed as the installer feeds it.
@@ -21,7 +21,7 @@ wineserver -p 30 2>/dev/null || true  # fails when one runs already
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 python3 - "$native" "$windows" "$work/corpus.bin" "${QOR_BENCH_ROUNDS:-21}" <<'PY'
-import statistics, subprocess, sys
+import os, statistics, subprocess, sys
 native, windows, corpus, rounds = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
 # Drive Z: is the Unix root in every Wine prefix.
 corpus_windows = 'Z:' + corpus.replace('/', '\\')
@@ -46,8 +46,9 @@ def ask(process, mode, run):
         sys.exit('explode_wine_bench: a stream did not decode')
     return nanoseconds
 
-ours, runs = start([native, 'serve', corpus])
-wine, wine_runs = start(['wine', windows, 'serve', corpus_windows])
+cpu = str(max(os.sched_getaffinity(0)))
+ours, runs = start(['taskset', '-c', cpu, native, 'serve', corpus])
+wine, wine_runs = start(['taskset', '-c', cpu, 'wine', windows, 'serve', corpus_windows])
 if runs != wine_runs:
     sys.exit('explode_wine_bench: the two builds see different runs')
 groups = {'headline (dll+text)': ('dll', 'text'), 'dll': ('dll',), 'text': ('text',), 'random': ('random',)}

@@ -6,6 +6,6 @@ add_executable(install_stages ${CMAKE_CURRENT_LIST_DIR}/install_stages.cpp)
 target_link_libraries(install_stages PRIVATE qorcore)
 add_custom_target(bench_install_wine
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_wine_bench.sh $<TARGET_FILE:qorpack> ${QOR_WINDOWS_BUILD}
-    $<TARGET_FILE:install_stages> ${CMAKE_CURRENT_BINARY_DIR}/install_wine_bench
+    ${CMAKE_CURRENT_BINARY_DIR}/install_wine_bench $<TARGET_FILE:install_stages>
   DEPENDS qorpack install_stages
   USES_TERMINAL)
