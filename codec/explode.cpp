@@ -499,17 +499,18 @@ template <std::uint32_t kDictionaryBits>
 // The binary-mode loop for hosts with 32-bit registers. The loop above keeps a 64-bit buffer, which
 // such a host holds in two registers: every shift by a count then takes a pair of double shifts
 // and a test whether the count passes 32, the lowest set bit takes a library call, and the loop's
-// values no longer fit the registers. This loop keeps no buffer. Its position is a byte pointer
-// and a bit count of 0 to 7 within that byte, and it carries the 32 stream bits from there in one
-// word, which a round needs whole: three literals and the stop bit behind them take 28 bits, two
+// values no longer fit the registers. This loop keeps no buffer. Its position is a count of bits
+// from where it started in the input, and it carries the 32 stream bits from there in one word,
+// which a round needs whole: three literals and the stop bit behind them take 28 bits, two
 // literals and the 12 bits behind the next flag 31. A match is then read from the stream bytes
 // again, as the 32 bits at its first bit, which hold any match (at most 30 bits); the 32 bits after
 // them give the word of the next round. Every shift is by less than 32. The loads of a round depend
 // on the literals' bits only, not on the table lookup, so they run beside it.
 //
 // Input and output are bounded as in the loop above: a round advances the position by at most 6
-// bytes and reads at most 15 bytes past where it starts, so two rounds stay within the 32 bytes
-// that each check leaves.
+// bytes and reads no further than 12 bytes past the byte it starts in, so two rounds, and the 8
+// bytes that rebuild the reader's buffer after them, stay within the 32 bytes that each check
+// leaves.
 struct NarrowLoop {
   const std::uint8_t* input;  // where the loop started in the delivered bytes
   std::uint32_t position;     // bits used since: the next bit is bit position % 8 of byte position / 8
@@ -604,16 +605,19 @@ template <std::uint32_t kDictionaryBits>
 }
 
 // DecodeBinaryTokens for hosts with 32-bit registers, with the same contract. The reader's buffer
-// is left behind on entry and rebuilt on the way out, both from the input bytes themselves; right
-// after the reader has moved to a new input buffer its bits still come from the previous one, and
-// the loop then leaves the tokens to the caller's single steps until they are used up.
+// is left behind on entry and rebuilt on the way out, both from the input bytes themselves; when
+// its bits still come from bytes that are no longer at hand (a read into an empty buffer), the loop
+// leaves the tokens to the caller's single steps until they are used up.
 template <std::uint32_t kDictionaryBits>
 [[gnu::always_inline]] inline bool DecodeNarrowTokens(const DecoderTables&, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
   const std::uint32_t bufferBytes = (reader.count + 7) >> 3;
   if (bufferBytes > reader.position) return false;
-  // From the byte of the next bit; a batch of output takes far fewer than 2^32 bits of input.
+  // From the byte of the next bit. A batch of output takes far less than a megabyte of input (at
+  // most 9 bits a byte), so the bits ahead are counted up to that, which keeps the count in 32 bits
+  // however long a stream in memory is.
   NarrowLoop loop{reader.input + reader.position - bufferBytes, (0u - reader.count) & 7, 0, window + output};
-  const std::uint32_t inputBits = 8 * (reader.available - (reader.position - bufferBytes));
+  const std::uint32_t inputBytes = reader.available - (reader.position - bufferBytes);
+  const std::uint32_t inputBits = 8 * (inputBytes < (1u << 20) ? inputBytes : (1u << 20));
   const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
   // Leaves the reader as it is unless a round runs, which also leaves room for its buffer's bytes.
   if (reader.available - reader.position + bufferBytes < 32 || loop.out >= outLimit) return false;
