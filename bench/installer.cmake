@@ -2,7 +2,6 @@
 # same files doing the same job, and qorpack extract against unzip of a zip of them. Needs a
 # Windows build (QorEngineUpdate.exe, the test finisher) in QOR_WINDOWS_BUILD.
 # Run: cmake --build build/native --target bench_installer
-set(QOR_WINDOWS_BUILD ${CMAKE_SOURCE_DIR}/build/windows CACHE PATH "Windows build folder for the installer benchmark")
 add_custom_target(bench_installer
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/installer_bench.sh $<TARGET_FILE:qorpack> ${QOR_WINDOWS_BUILD}
     ${CMAKE_CURRENT_BINARY_DIR}/installer_bench

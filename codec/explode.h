@@ -28,6 +28,8 @@ constexpr std::uint32_t kExplodeWindowSize = kExplodeHistory + kExplodeBatch + k
 // Match copies move 8 or 16 bytes at a time and may write up to this many bytes past the match.
 constexpr std::uint32_t kExplodeCopySlack = 16;
 constexpr std::uint32_t kExplodeInputSize = 2048;
+// Room in front of the read buffer for the bytes of the previous read that are not used yet.
+constexpr std::uint32_t kExplodeInputCarry = 64;
 
 // The decoder's whole working state, one per decoding. The caller provides it with the history part
 // of the window zero (window[0] to window[kExplodeHistory - 1]), so distances reaching before the
@@ -40,17 +42,21 @@ struct ExplodeState {
   std::uint32_t dictionaryMask;   // 2^dictionaryBits - 1
   std::uint64_t bitBuffer;        // unread stream bits, the next one in bit 0
   std::uint32_t bitCount;         // valid bits in bitBuffer; at least 8 between tokens (the look-ahead)
-  std::uint32_t inputPosition;    // next unread byte of inputBuffer
-  std::uint32_t inputCount;       // bytes the last read delivered into inputBuffer
+  std::uint32_t inputPosition;    // next unread byte of the input
+  std::uint32_t inputCount;       // bytes of the input
   void* parameter;
   CodecRead read;
   CodecWrite write;
   std::uint8_t window[kExplodeWindowSize + kExplodeCopySlack];
-  std::uint8_t inputBuffer[kExplodeInputSize];
+  // Reads land at input + kExplodeInputCarry. The decoder asks for the next read while a few bytes
+  // of the last one are still to be used, and moves those in front of it, so that its fast loops,
+  // which need some bytes at hand, run on from one read into the next.
+  std::uint8_t input[kExplodeInputCarry + kExplodeInputSize];
 };
 
 // Decodes one stream. `state` must have a zero history (a zero-filled record has); `parameter` goes
-// unchanged to every callback call. Reads ask for up to 2048 bytes at a time; writes hand over chunks
+// unchanged to every callback call. Reads ask for up to 2048 bytes at a time (the next one while up
+// to 31 bytes of the last are still to be decoded) and stop after one that delivers 0; writes hand over chunks
 // of exactly 4096 bytes (several in a row, once per batch) and, once decoding stops (also after
 // result 4), one final chunk of 0 to 4095 bytes. Results 1, 2 and 3 come back before any write.
 // Allocates nothing.
@@ -70,3 +76,10 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
 // (true), even where the processor offers the instructions of a faster build, or lets each pick by
 // the processor again (false, the default). For tests, which must check both builds on one machine.
 void ExplodeUseBaselineCode(bool baseline);
+
+// The two kinds of the decoder's inner loop for binary streams: one for 64-bit registers, one for
+// 32-bit registers, which would hold the other's bit buffer in two. Each host runs the kind for its
+// word size (kHost, the default); tests make every decoder run either kind, so that both are
+// checked on one machine.
+enum class ExplodeLoop { kHost, kWide, kNarrow };
+void ExplodeUseLoop(ExplodeLoop loop);

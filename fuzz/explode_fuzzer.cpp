@@ -1,5 +1,6 @@
 // Fuzz target: the decoder on arbitrary bytes. It must stay inside its buffers whatever the stream
-// says, decode the same bytes whatever sizes the input arrives in, and never pass a capacity.
+// says, decode the same bytes whatever sizes the input arrives in and whichever kind of its inner
+// loop runs, and never pass a capacity.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const Decoded trickled = Decode(data, size, 5, later);
       Check(trickled.result == whole.result, "result depends on delivery sizes");
       Check(trickled.output == whole.output, "output depends on delivery sizes");
+    }
+    // Both kinds of the inner loop, the one for 64-bit and the one for 32-bit registers (a host
+    // runs only one of them), decode alike.
+    for (ExplodeLoop loop : {ExplodeLoop::kWide, ExplodeLoop::kNarrow}) {
+      ExplodeUseLoop(loop);
+      const Decoded kind = Decode(data, size, 2048, 2048);
+      ExplodeUseLoop(ExplodeLoop::kHost);
+      Check(kind.result == whole.result, "result depends on the loop kind");
+      Check(kind.output == whole.output, "output depends on the loop kind");
     }
   }
 

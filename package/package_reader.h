@@ -28,9 +28,11 @@ using PieceOutput = bool (*)(void* context, const std::uint8_t* data, std::uint3
 
 class PackageReader {
  public:
-  // Bytes of the package held at once. Together with the decoder's state this is all the memory that
-  // reading a package of any size takes.
+  // Bytes of the package held at once, and of a piece's decoded bytes gathered before they go to the
+  // output in one call. Together with the decoder's state this is all the memory that reading a
+  // package of any size takes.
   static constexpr std::uint32_t kBufferSize = 64 * 1024;
+  static constexpr std::uint32_t kOutputSize = 64 * 1024;
 
   // Reads from `input`, which stands at package offset `start`, and never takes bytes at or beyond
   // offset `end` (the checksum word lies there: it is not part of any piece).
@@ -40,7 +42,8 @@ class PackageReader {
   // in its own data) to `output` and steps past the marker that ends it.
   PackageFault CopyStub(PieceOutput output, void* outputContext);
 
-  // Decodes the segment that starts here into `output`, then steps past its marker and file time,
+  // Decodes the segment that starts here into `output` (in calls of up to kOutputSize bytes, the
+  // last one possibly shorter), then steps past its marker and file time,
   // which lands in `fileTime`. Bytes after the stream's end code and before the marker are ignored.
   // On BadSegment, `decoderResult` holds the decoder's non-zero result (0 when only the output
   // callback failed).
@@ -71,6 +74,7 @@ class PackageReader {
   std::uint32_t remainingInput_;   // bytes left before `end`
   std::uint32_t position_;         // package offset of buffer_[head_]
   std::unique_ptr<std::uint8_t[]> buffer_;
+  std::unique_ptr<std::uint8_t[]> output_;  // decoded bytes gathered for the output; made on first use
   std::uint32_t head_ = 0;         // next unconsumed byte
   std::uint32_t tail_ = 0;         // end of the bytes read
   std::uint32_t markerScan_ = 0;   // no marker starts in [head_, markerScan_)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "codec/explode.h"
@@ -204,6 +205,156 @@ TEST(ExplodeBuilds, BaselineAndProcessorBuildsDecodeAlike) {
     }
   }
   ExplodeUseBaselineCode(false);
+}
+
+// Every kind and build of the inner loop, as ExplodeLoop and ExplodeUseBaselineCode pick them.
+struct LoopBuild {
+  ExplodeLoop loop;
+  bool baseline;
+  const char* name;
+};
+const LoopBuild kLoopBuilds[] = {{ExplodeLoop::kWide, false, "64-bit"},
+                                 {ExplodeLoop::kWide, true, "64-bit baseline"},
+                                 {ExplodeLoop::kNarrow, false, "32-bit"},
+                                 {ExplodeLoop::kNarrow, true, "32-bit baseline"}};
+
+void UseLoopBuild(const LoopBuild& build) {
+  ExplodeUseLoop(build.loop);
+  ExplodeUseBaselineCode(build.baseline);
+}
+
+void UseHostLoop() {
+  ExplodeUseLoop(ExplodeLoop::kHost);
+  ExplodeUseBaselineCode(false);
+}
+
+// A stream of random tokens, every kind the format has: runs of 0 to 4 literals, matches of every
+// length code (the shortest, those around the copy widths, the longest) at distances from 1 to the
+// dictionary's farthest, so that heads that fit the decoder's match table and the longest tokens
+// (30 bits) both come often; it ends with the end code after 0 to 3 literals. `expected` receives
+// what it decodes to.
+Bytes RandomTokens(std::uint8_t literalMode, std::uint8_t dictionaryBits, std::uint32_t seed, Bytes& expected) {
+  std::mt19937 random(seed);
+  StreamWriter writer(literalMode, dictionaryBits);
+  expected.clear();
+  const std::uint32_t lengths[] = {2, 3, 4, 7, 8, 9, 10, 16, 17, 24, 25, 40, 135, 263, 517, 518};
+  while (expected.size() < 30000) {
+    for (std::uint32_t n = random() % 5; n > 0; --n) {
+      const auto byte = static_cast<std::uint8_t>(random());
+      writer.Literal(byte);
+      expected.push_back(byte);
+    }
+    const std::uint32_t length = random() % 4 == 0 ? 2 + random() % 517 : lengths[random() % 16];
+    const std::uint32_t farthest = length == 2 ? 256 : 64u << dictionaryBits;
+    const std::uint32_t distance = random() % 3 == 0 ? farthest - random() % 4 : 1 + random() % farthest;
+    writer.Match(length, distance);
+    for (std::uint32_t i = 0; i < length; ++i) {
+      expected.push_back(expected.size() >= distance ? expected[expected.size() - distance] : 0);
+    }
+  }
+  for (std::uint32_t n = seed % 4; n > 0; --n) {
+    writer.Literal(0x5A);
+    expected.push_back(0x5A);
+  }
+  writer.End();
+  return writer.Finish();
+}
+
+TEST(ExplodeLoops, EveryKindAndBuildDecodesEveryStreamAlike) {
+  // Each kind and build, through both entry points, with the stream delivered as the installer
+  // delivers it and in small pieces (the 32-bit loop rebuilds its position from the input bytes,
+  // which a new piece replaces): the random token streams of every dictionary size and literal
+  // mode, and streams of the encoder from data of every kind.
+  struct Case {
+    std::string name;
+    Bytes stream;
+    Bytes expected;
+  };
+  std::vector<Case> cases;
+  for (std::uint8_t mode : {0, 1}) {
+    for (std::uint8_t bits : {4, 5, 6}) {
+      for (std::uint32_t seed : {1u, 2u, 3u, 4u}) {
+        Case c{"random tokens, mode " + std::to_string(mode) + ", dictionary bits " + std::to_string(bits) + ", seed " +
+                   std::to_string(seed),
+               {},
+               {}};
+        c.stream = RandomTokens(mode, bits, seed + 10 * bits, c.expected);
+        cases.push_back(std::move(c));
+      }
+    }
+  }
+  const std::pair<const char*, Bytes> inputs[] = {{"text", codec_test::TextLike(40000, 1)},
+                                                  {"runs", codec_test::RunHeavy(40000, 2)},
+                                                  {"random", codec_test::RandomBytes(9000, 3)},
+                                                  {"periods of 3", codec_test::Periodic(9000, 3, 4)},
+                                                  {"five letters", codec_test::SmallAlphabet(20000, 5, 5)}};
+  for (const auto& [name, input] : inputs) {
+    for (std::uint32_t dictionary : {1024u, 2048u, 4096u}) {
+      cases.push_back({std::string(name) + ", dictionary " + std::to_string(dictionary),
+                       codec_test::Implode(input, 0, dictionary), input});
+    }
+  }
+  for (const Case& c : cases) {
+    for (const LoopBuild& build : kLoopBuilds) {
+      UseLoopBuild(build);
+      Bytes destination(c.expected.size());
+      EXPECT_EQ(ExplodeBuffer(destination.data(), static_cast<std::uint32_t>(destination.size()), c.stream.data(),
+                              static_cast<std::uint32_t>(c.stream.size())),
+                static_cast<std::int32_t>(c.expected.size()))
+          << c.name << ", " << build.name;
+      EXPECT_EQ(destination, c.expected) << c.name << ", " << build.name;
+      for (std::uint32_t reads : {2048u, 37u}) {
+        const auto decoded = Explode(c.stream, reads, reads);
+        EXPECT_EQ(decoded.result, kExplodeOk) << c.name << ", " << build.name << ", reads of " << reads;
+        EXPECT_EQ(decoded.output, c.expected) << c.name << ", " << build.name << ", reads of " << reads;
+      }
+    }
+  }
+  UseHostLoop();
+}
+
+TEST(ExplodeLoops, EveryKindAndBuildStopsAlikeOnDamagedStreams) {
+  // Cut short, or with bytes changed: every kind and build gives the 64-bit loop's result and the
+  // same bytes before it, in the stream decoder and the memory call alike.
+  Bytes expected;
+  const Bytes sound = RandomTokens(0, 6, 7, expected);
+  std::vector<Bytes> damaged;
+  for (std::size_t cut : {std::size_t{5}, std::size_t{6}, std::size_t{40}, sound.size() / 3, sound.size() / 2, sound.size() - 1}) {
+    damaged.emplace_back(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(cut));
+  }
+  std::mt19937 random(8);
+  for (int i = 0; i < 12; ++i) {
+    Bytes changed = sound;
+    for (int k = 0; k < 1 + i % 3; ++k) changed[3 + random() % (changed.size() - 3)] ^= static_cast<std::uint8_t>(1 + random() % 255);
+    damaged.push_back(std::move(changed));
+  }
+  for (std::size_t i = 0; i < damaged.size(); ++i) {
+    const Bytes& stream = damaged[i];
+    UseLoopBuild(kLoopBuilds[1]);
+    const auto reference = Explode(stream);
+    std::vector<std::uint8_t> referenceBuffer(64 * 1024);
+    ExplodeResult referenceResult = kExplodeOk;
+    const std::int32_t referenceSize = ExplodeBuffer(referenceBuffer.data(), static_cast<std::uint32_t>(referenceBuffer.size()),
+                                                     stream.data(), static_cast<std::uint32_t>(stream.size()), &referenceResult);
+    for (const LoopBuild& build : kLoopBuilds) {
+      UseLoopBuild(build);
+      const auto decoded = Explode(stream);
+      EXPECT_EQ(decoded.result, reference.result) << "damaged stream " << i << ", " << build.name;
+      EXPECT_EQ(decoded.output, reference.output) << "damaged stream " << i << ", " << build.name;
+      std::vector<std::uint8_t> buffer(referenceBuffer.size());
+      ExplodeResult result = kExplodeOk;
+      EXPECT_EQ(ExplodeBuffer(buffer.data(), static_cast<std::uint32_t>(buffer.size()), stream.data(),
+                              static_cast<std::uint32_t>(stream.size()), &result),
+                referenceSize)
+          << "damaged stream " << i << ", " << build.name;
+      EXPECT_EQ(result, referenceResult) << "damaged stream " << i << ", " << build.name;
+      const std::size_t decodedPart = std::min(reference.output.size(), buffer.size());
+      EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(decodedPart),
+                             reference.output.begin()))
+          << "damaged stream " << i << ", " << build.name;
+    }
+  }
+  UseHostLoop();
 }
 
 TEST(ExplodeChunks, FullChunksThenAFinalShortOne) {

@@ -105,6 +105,37 @@ TEST(SegmentReader, FindsEveryPieceWhereverTheBufferBoundariesFall) {
 }
 
 // The decoder stops at the end code; what lies between it and the marker is not part of the file.
+TEST(SegmentReader, FindsTheFirstMarkerAmongItsOwnBytes) {
+  // The marker search moves on by up to a marker's length at a time, by the byte under the marker's
+  // end. Bytes of the marker's own in front of it (runs of its middle byte, its start or its end
+  // alone, a marker cut short at either end, two overlapping) must neither hide it nor pass it,
+  // wherever the buffer boundary falls: the piece ends where a plain search finds the first marker.
+  const std::string marker(SegmentMarker, kMarkerSize);
+  const std::string middle = marker.substr(1, 1), start = marker.substr(0, 1), end = marker.substr(kMarkerSize - 1);
+  const std::string fillers[] = {std::string(30, middle[0]),
+                                 start + std::string(kMarkerSize - 2, middle[0]) + start,
+                                 std::string(kMarkerSize - 1, middle[0]) + end + end,
+                                 marker.substr(0, kMarkerSize - 1) + marker.substr(2),
+                                 start + marker,
+                                 marker.substr(0, 7) + marker,
+                                 end + start + end};
+  for (const std::string& filler : fillers) {
+    for (std::size_t pad = PackageReader::kBufferSize - 40; pad <= PackageReader::kBufferSize + 4; ++pad) {
+      Bytes data(pad, 'x');
+      for (const std::string& part : {filler, marker, std::string("TIMETIME")}) {
+        testpkg::Append(data, reinterpret_cast<const std::uint8_t*>(part.data()), static_cast<std::uint32_t>(part.size()));
+      }
+      const auto expected = static_cast<std::uint32_t>(std::search(data.begin(), data.end(), marker.begin(), marker.end()) - data.begin());
+      MemoryInput input{&data, 0, 1u << 20, SIZE_MAX};
+      PackageReader reader(ReadMemory, &input, 0, static_cast<std::uint32_t>(data.size()));
+      std::uint32_t before = 0;
+      while (const std::uint32_t n = reader.ReadToMarker(nullptr, 1000)) before += n;
+      EXPECT_EQ(reader.fault(), PackageFault::None) << "filler " << filler << ", pad " << pad;
+      EXPECT_EQ(before, expected) << "filler " << filler << ", pad " << pad;
+    }
+  }
+}
+
 // A stream that decodes to nothing (with such a byte, so that it is long enough for the decoder)
 // gives an empty file that still has its time.
 TEST(SegmentReader, BytesAfterTheEndCodeBeforeTheMarkerAreIgnored) {
