@@ -21,7 +21,8 @@
 set -euo pipefail
 self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 checkout=$(cd "$(dirname "$0")/.." && pwd)
-root=${QOR_WINE10_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/qorengineupdate/wine10}
+home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+root=${QOR_WINE10_ROOT:-${XDG_CACHE_HOME:-$home/.cache}/qorengineupdate/wine10}
 wrappers=$checkout/build/wine10
 programs=(wine wineserver wineboot winepath xvfb-run)
 
@@ -168,7 +169,7 @@ case "${1:-setup}" in
     mount -t proc proc "$root/proc"
     mount --rbind /dev "$root/dev"
     bound=()
-    for folder in /tmp "$HOME" "$checkout"; do
+    for folder in /tmp "$home" "$checkout"; do
       # A folder inside one bound already is there with it.
       for b in "${bound[@]}"; do [ "${folder#"$b"/}" = "$folder" ] || continue 2; done
       mkdir -p "$root$folder"
@@ -184,6 +185,7 @@ case "${1:-setup}" in
     flock 8
     [ -z "$(chroot_processes)" ] || die "programs run in the chroot: $(chroot_processes | tr '\n' ' ')"
     remove_tree "$root"
+    rm -f "$root.log"
     rm -rf "$wrappers"
     ;;
   *)
