@@ -86,6 +86,13 @@ case "$action" in
     # output forever. Start them here (a no-op when they run already), with their output going
     # nowhere, on the prefix's own display, which stays until "down".
     wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+    # The same for the desktop process, which Wine starts for the first window otherwise: started
+    # by a test, it would live on that test's display and end with it, under the windows of the
+    # tests still running. Once started it stays until "down".
+    if ! { [ -f "$qor_state/desktop.pid" ] && kill -0 "$(cat "$qor_state/desktop.pid")" 2>/dev/null; }; then
+      wine explorer.exe /desktop </dev/null >/dev/null 2>&1 9>&- &
+      echo $! >"$qor_state/desktop.pid"
+    fi
     ;;
   down)
     build=$(cd "$2" && pwd)
@@ -93,6 +100,7 @@ case "$action" in
     if [ -d "$WINEPREFIX" ]; then
       wineserver -k 2>/dev/null || true
     fi
+    rm -f "$qor_state/desktop.pid"
     stop_display "$qor_state"
     ;;
   display)
