@@ -81,14 +81,13 @@ case "$action" in
     source "$here/env.sh" "$build"  # again, for the temporary folder
     # Keep the wineserver up between tests: a cold start costs 1-3 s per program run. "down" ends it.
     wineserver -p 9>&- >/dev/null 2>&1 || true
-    # Wine's own services (and the desktop) outlive the program that first needs them and keep its
-    # standard output and error open: started by a test, they would make CTest wait for that test's
-    # output forever. Start them here (a no-op when they run already), with their output going
-    # nowhere, on the prefix's own display, which stays until "down".
+    # Wine's own services outlive the program that first needs them and keep its standard output
+    # and error open: started by a test, they would make CTest wait for that test's output forever.
+    # Start them here (a no-op when they run already), with their output going nowhere.
     wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
     # The same for the desktop process, which Wine starts for the first window otherwise: started
-    # by a test, it would live on that test's display and end with it, under the windows of the
-    # tests still running. Once started it stays until "down".
+    # by a test, it would also live on that test's display and end with it, under the windows of
+    # the tests still running. Here it starts on the prefix's own display, which stays until "down".
     if ! { [ -f "$qor_state/desktop.pid" ] && kill -0 "$(cat "$qor_state/desktop.pid")" 2>/dev/null; }; then
       wine explorer.exe /desktop </dev/null >/dev/null 2>&1 9>&- &
       echo $! >"$qor_state/desktop.pid"
