@@ -101,6 +101,10 @@ case "$action" in
     fi
     rm -f "$qor_state/desktop.pid"
     stop_display "$qor_state"
+    # And the displays of tests that were ended before isolate.sh could stop them.
+    for display in "$qor_state"/displays/*/; do
+      [ ! -d "$display" ] || stop_display "${display%/}"
+    done
     ;;
   display)
     mkdir -p "$2"
