@@ -36,7 +36,8 @@ rm -f /tmp/qorpack-list.$$
 echo
 echo "== 2. Install it silently: $package /h"
 source "$root/tests/wine/env.sh" "$build"
-temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
+temp=$WINEPREFIX/drive_c/${QOR_TEMP#[Cc]:\\}  # the prefix's temporary folder (env.sh)
+temp=${temp//\\//}
 target="$WINEPREFIX/drive_c/Program Files/Qor Example"
 rm -rf "$target"
 install_status=$(bash "$wine_run" "$build/tests/wine/runner.exe" "$package" /h | status_of)

@@ -10,6 +10,7 @@ packages=(
   libdeflate-dev                            # the second deflate library the codec benchmark measures
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth fonts-wine
+  debootstrap                               # the chroot of the second Wine (scripts/wine10.sh)
   imagemagick                               # draws the installer's side picture and icon
   nsis unzip zip time                       # reference tools for the benchmarks
   osslsigncode openssl                      # sign packages in the signing tests

@@ -17,6 +17,7 @@ cp "$3" page_finisher.exe
 driver=$2
 
 export QOR_SCREEN=2048x1536x24  # room for the page at 192 DPI
+unset QOR_TEST_DISPLAY          # the prefix's own display has that room, the test's has not
 trap 'bash "$wine_dir/prefix.sh" down "$own"' EXIT
 in_prefix() (source "$wine_dir/env.sh" "$own" && exec wine "$@")
 # Wine reads the DPI when its session starts: each setting is followed by a fresh session.

@@ -136,7 +136,7 @@ expect_ran() {
 qor_dll() {
   local build=$PWD
   while [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname "$build"); done
-  echo "$build/wine/prefix/drive_c/windows/system32/qor.dll"
+  (source "$here/../wine/env.sh" "$build" && echo "$WINEPREFIX/drive_c/windows/system32/qor.dll")
 }
 trap 'rm -f "$(qor_dll)"' EXIT
 

@@ -59,7 +59,8 @@ TEST(Verdicts, BuilderAndInstallerAgree) {
         EXPECT_TRUE(folder.size() == 19 && folder.rfind("Qor", 0) == 0 &&
                     (separator == std::string::npos || name.substr(separator + 1) == "SetupQor.ini"))
             << "a refused script left " << name;
-        // The shared prefix's temporary folder is left as the test found it.
+        // The temporary folder (the test's own) is left as the case found it: the next case sees
+        // only what it leaves itself.
         if (separator != std::string::npos) {
           DeleteFileA((temp + name).c_str());
           RemoveDirectoryA((temp + folder).c_str());

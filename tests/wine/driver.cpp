@@ -321,9 +321,10 @@ void Run(const std::string& command, const std::string& rest) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Window rectangles and screen grabs in real pixels: on Windows a program that does not declare
-  // itself DPI aware is given a DPI-aware page's rectangles scaled down to 96 DPI (Wine gives real
-  // pixels either way).
+  // Window rectangles and screen grabs in real pixels: on Windows, and under Wine 10, a program that
+  // does not declare itself DPI aware is given a DPI-aware page's rectangles scaled down to 96 DPI,
+  // and its grabs of them show only the page's upper left part (Wine 8 gives real pixels either
+  // way).
   SetProcessDPIAware();
   if (const char* t = std::getenv("QOR_DRIVER_TIMEOUT_MS")) timeoutMs = std::strtoul(t, nullptr, 10);
   FILE* script = argc > 1 ? std::fopen(argv[1], "r") : stdin;

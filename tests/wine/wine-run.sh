@@ -13,6 +13,7 @@ while [ ! -f "$build/CMakeCache.txt" ]; do
   fi
   build=$(dirname "$build")
 done
-bash "$here/prefix.sh" up "$build"
+# A test that isolate.sh runs has its prefix up already (and its services started outside the test).
+[ -n "${QOR_TEST:-}" ] || bash "$here/prefix.sh" up "$build"
 source "$here/env.sh" "$build"
 exec wine "$@"
