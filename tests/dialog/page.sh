@@ -380,13 +380,13 @@ EOF
         $((word >> 24)))" | dd of=signed.exe bs=1 seek=$((size - 4)) conv=notrunc 2>/dev/null
       mv signed.exe package.exe
       drive signature-mismatch <<'EOF' || true
-msgbox Unable to find SetupQor.ini file.  Exiting.
+msgbox Unable to find SetupQor.ini file.  Exiting.\n\nthe signature does not match the package
 boxcaption Error Code: 2 (SetupQor.ini)\n
 buttons OK
 answer 1
 exit -1
 EOF
-      expect_left ""
+      expect_left "QorEngineUpdate.log "
       expect_ran ""
     fi
     ;;
