@@ -11,7 +11,8 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth fonts-wine
   imagemagick                               # draws the installer's side picture and icon
-  nsis unzip zip time                       # reference tools for the benchmarks
+  nsis unzip zip time                       # reference tools for the benchmarks; NSIS payloads
+  wixl                                      # builds the MSI payload of the installer's tests
   osslsigncode openssl                      # sign packages in the signing tests
 )
 
