@@ -169,8 +169,8 @@ build japanese-first 'JPN,DEU' '0 0' "$(section JPN CP932 "$jpn
 Msg09=次へ >")" "$(section DEU CP1252 "$deu")"
 
 session de_DE.UTF-8
-drive german all "/log $(winpath "$work/german.log")" < <(expect_page DEU Cancelar 'Weiter >')
-grep -qx $'language: DEU (the user\'s language: DEU)\r' german.log || fail "the record: $(cat german.log)"
+drive german all "/log $(winpath "$work/german.record")" < <(expect_page DEU Cancelar 'Weiter >')
+grep -qx $'language: DEU (the user\'s language: DEU)\r' german.record || fail "the record: $(cat german.record)"
 drive japanese-first-on-1252 japanese-first <<'EOF'
 dialog
 text 1012 Willkommen bei Page Test
@@ -208,10 +208,10 @@ EOF
 # The machine's code page is 932: JPN's texts, and PTB's Msg09 in its own code page 1252.
 session ja_JP.UTF-8
 drive japanese all < <(expect_page JPN 'キャンセル' 'Avançar >')
-drive japanese-silent all "/h /log $(winpath "$work/japanese.log")" <<'EOF'
+drive japanese-silent all "/h /log $(winpath "$work/japanese.record")" <<'EOF'
 exit 0
 EOF
-grep -qx $'language: JPN (the user\'s language: JPN)\r' japanese.log || fail "the record: $(cat japanese.log)"
+grep -qx $'language: JPN (the user\'s language: JPN)\r' japanese.record || fail "the record: $(cat japanese.record)"
 
 # German of Switzerland: no DES section, DEU has its primary language.
 session de_CH.UTF-8
@@ -219,8 +219,8 @@ drive swiss-german all < <(expect_page DEU Cancelar 'Weiter >')
 
 # English, which no section is: the first listed.
 session C.UTF-8
-drive english all "/log $(winpath "$work/english.log")" < <(expect_page PTB Cancelar 'Avançar >')
-grep -qx $'language: PTB (the user\'s language: ENU)\r' english.log || fail "the record: $(cat english.log)"
+drive english all "/log $(winpath "$work/english.record")" < <(expect_page PTB Cancelar 'Avançar >')
+grep -qx $'language: PTB (the user\'s language: ENU)\r' english.record || fail "the record: $(cat english.record)"
 
 if [ "$failures" -ne 0 ]; then
   echo "languages.sh: $failures failure(s)" >&2

@@ -178,12 +178,12 @@ EOF
     # A temporary folder whose path holds blanks and the characters cmd.exe gives a meaning to, and a
     # script whose name has a blank: cmd.exe must still run this script, with its arguments whole.
     printf '@echo off\r\n> "installed by cmd.txt" echo ran with [%%*]\r\nexit /b 3010\r\n' >"in stall.cmd"
-    build '"in stall.cmd" one "two three"' product-info.exe 'in stall.cmd'
+    build '"in stall.cmd" one "two three" four' product-info.exe 'in stall.cmd'
     temp="$work/t e&m(p)^x!y%z;w=v,u'"
     install "$temp" "/h /log $(winpath "$work/record.txt")" <<<'exit 3010'
-    [ "$(tr -d '\r' <'installed by cmd.txt' 2>/dev/null)" = 'ran with [one "two three"]' ] ||
+    [ "$(tr -d '\r' <'installed by cmd.txt' 2>/dev/null)" = 'ran with [one "two three" four]' ] ||
       fail "the script wrote: $(cat 'installed by cmd.txt' 2>/dev/null)"
-    expect_line 'command: "C:\windows\system32\cmd.exe" /d /v:off /s /c ""%QOR_COMMAND_SCRIPT%" one "two three""'
+    expect_line 'command: "C:\windows\system32\cmd.exe" /d /v:off /s /c ""%QOR_COMMAND_SCRIPT%" one "two three" four"'
     grep -qE '^QOR_COMMAND_SCRIPT: .*\\in stall\.cmd'$'\r''$' record.txt || fail "the record names no script"
     expect_line 'command exit status: 3010'
     expect_line 'exit status: 3010'
