@@ -31,8 +31,10 @@ const char kListHead[] =
     "; EDIT: the product's name, the caption of the installer page and of its messages.\n"
     "Title=My Product\n"
     "; EDIT: the finishing command: a file of [Files] with its arguments, run once every file is\n"
-    "; unpacked into the temporary folder. Its exit status 0 means done, 3010 done and a restart is\n"
-    "; needed, anything else failed.\n"
+    "; unpacked into the temporary folder: a program (.exe, .com), an installer package (.msi, which\n"
+    "; msiexec.exe installs: product.msi /qn) or a command script (.cmd, .bat, which cmd.exe runs). Its\n"
+    "; exit status 0 means done, 3010 done and a restart is needed, 1641 done and the restart started,\n"
+    "; anything else failed.\n"
     "FileName=setup.exe /quiet\n"
     "\n"
     "[Files]\n"
@@ -49,30 +51,11 @@ const char kListHead[] =
     "; The installer stub at the front of the package, as installed with qorpack.\n"
     "QorFileName=";
 
+// Followed by the English texts of StarterLanguages().
 const char kListTail[] =
     "\n\n"
     "; The user texts and error texts; replace \"My Product\" with the product's name.\n"
-    "[ENU]\n"
-    "Msg02=Welcome to\n"
-    "Msg03=Unpacking files...\n"
-    "Msg04=Installing My Product...\n"
-    "Msg05=My Product is installed. Press Finish to close this window.\n"
-    "Msg06=Press Next to install My Product.\n"
-    "Msg07=< Back\n"
-    "Msg08=Finish\n"
-    "Msg09=Next >\n"
-    "Msg10=Cancel\n"
-    "Msg11=This wizard installs My Product on your computer.\n"
-    "Msg12=Your computer must be restarted to finish the installation. Restart now?\n"
-    "Msg13=My Product is updated. Press Finish to close this window.\n"
-    "Msg14=This wizard updates My Product on your computer.\n"
-    "Err02=The package is damaged. Please download it again.\n"
-    "Err03=A file could not be read or written.\n"
-    "Err04=The setup script of this package is incomplete.\n"
-    "Err05=The package could not be unpacked.\n"
-    "Err07=The installation program reported an error.\n"
-    "Err08=The temporary folder cannot be written.\n"
-    "Err09=You need administrator rights to install My Product.\n";
+    "[ENU]\n";
 
 // The language sections of a starter list for --lang: the note on how the installer reads them, then
 // each section's texts in its own code page. Empty, with a message, when a text cannot be encoded.
@@ -178,8 +161,8 @@ int CommandInit(int argc, char** argv) {
     std::fprintf(stderr, "usage: qorpack init [--lang LIST] DIR\n");
     return 2;
   }
-  // Without --lang the starter is what it always was, byte for byte.
-  std::string head = kListHead, tail = kListTail;
+  // Without --lang the starter holds the English texts alone, as it always did.
+  std::string head = kListHead, tail = kListTail + std::string(StarterLanguages().front().texts);
   if (!languages.empty()) {
     std::string lang;
     for (const StarterLanguage* language : languages) lang += (lang.empty() ? "" : ",") + std::string(language->section);
