@@ -112,8 +112,9 @@ Failure Prepare(InstallSession& session) {
   // The section the page, its question and the error boxes speak, the same for all of them.
   session.language = ScriptLanguage(session.script);
   if (session.plan.languages.size() > 1) {
-    LogStep(session, "language",
-            platform::FromScriptText(session.language.section) + " (the user's language: " + session.language.user + ")");
+    const std::string& user = session.language.user;
+    LogStep(session, "language", platform::FromScriptText(session.language.section) + " (the user's language: " +
+                                     (user.empty() ? std::string("unknown") : user) + ")");
   }
   return Failure();
 }
