@@ -35,7 +35,7 @@ head -c 5000000 /dev/urandom >payload/random2.bin
 payload_bytes=$(du -cb payload/* | tail -1 | cut -f1)
 
 # The first payload file, which must carry a version block.
-cp "$dlls/kernel32.dll" payload/00kernel32.dll
+cp "$dlls/kernel32.dll" payload/00kernel32.exe
 if [ -n "$stub" ]; then
   cp "$stub" stub.exe
 else
@@ -44,8 +44,8 @@ else
 fi
 {
   # The finishing command must name one of the payload files, and the first must carry a version
-  # block: payload/00kernel32.dll is both.
-  printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=00kernel32.dll\r\n[Files]\r\n'
+  # block: payload/00kernel32.exe (a system DLL under a program's name) is both.
+  printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=00kernel32.exe\r\n[Files]\r\n'
   n=1
   for f in payload/*; do
     printf 'File%02d=%s, payload\\%s\r\n' "$n" "$(basename "$f")" "$(basename "$f")"

@@ -14,12 +14,11 @@ enum class PageEnd {
   NotShown,   // the page could not be shown
 };
 
-// Runs the page modally from dialog template 101 of `instance`, with the texts of the script's
-// language section `language`. Its main button extracts the payload and runs the finishing command;
-// once Finished, `status` holds the command's status (0, or 3010 when it asks for a restart). On
-// Failed, `failure` holds what the page showed, for the run's record.
-PageEnd RunInstallerDialog(void* instance, InstallSession& session, const std::string& language,
-                           std::uint32_t& status, Failure& failure);
+// Runs the page modally from dialog template 101 of `instance`, with the texts of the language that
+// session.language chose. Its main button extracts the payload and runs the finishing command; once
+// Finished, `status` holds the command's status (0, 3010 when it asks for a restart, 1641 when it has
+// started one). On Failed, `failure` holds what the page showed, for the run's record.
+PageEnd RunInstallerDialog(void* instance, InstallSession& session, std::uint32_t& status, Failure& failure);
 
 // Progress bar positions of the install: extraction starts at the first, the finishing command runs
 // at the second, the finished page shows the third.

@@ -13,12 +13,12 @@
 #include "installer/privileges.h"
 #include "installer/segment.h"
 #include "installer/signature_check.h"
+#include "script/languages.h"
 #include "script/script_check.h"
 
 namespace {
 
 const char kStubName[] = "temp.exe";
-constexpr std::int32_t kRestartNeeded = 3010;
 
 // Opens and verifies the own file; leaves the session's package open and its extent known.
 Failure OpenOwnPackage(InstallSession& session) {
@@ -142,7 +142,15 @@ Failure Prepare(InstallSession& session) {
   Failure failure = CheckSetupScript(session.script, session.plan, platform::PathLength(session.directory));
   // Its reason quotes the script's names, in the script's code page.
   failure.reason = platform::FromScriptText(failure.reason);
-  return failure;
+  if (failure) return failure;
+  // The section the page, its question and the error boxes speak, the same for all of them.
+  session.language = ScriptLanguage(session.script);
+  if (session.plan.languages.size() > 1) {
+    const std::string& user = session.language.user;
+    LogStep(session, "language", platform::FromScriptText(session.language.section) + " (the user's language: " +
+                                     (user.empty() ? std::string("unknown") : user) + ")");
+  }
+  return Failure();
 }
 
 std::int32_t SilentInstall(InstallSession& session, Failure& failure) {
@@ -161,7 +169,7 @@ std::int32_t SilentInstall(InstallSession& session, Failure& failure) {
 std::int32_t PageInstall(InstallSession& session, void* instance, Failure& failure, bool& shown) {
   // The page's texts come from the language section that the plan's LANG names.
   std::uint32_t status = 0;
-  switch (RunInstallerDialog(instance, session, session.plan.language, status, failure)) {
+  switch (RunInstallerDialog(instance, session, status, failure)) {
     case PageEnd::Finished: break;
     case PageEnd::Failed:
       shown = true;
@@ -175,12 +183,12 @@ std::int32_t PageInstall(InstallSession& session, void* instance, Failure& failu
       failure = Fail(kFatalCancelled, "the installer page cannot be shown");
       return -1;
   }
-  if (status != kRestartNeeded) {
+  // 0, or 1641: msiexec.exe has asked for the restart already, so the page does not ask again.
+  if (status != kStatusRestartNeeded) {
     RemoveExtractedFiles(session);
-    return 0;
+    return static_cast<std::int32_t>(status);
   }
-  const std::string language = session.plan.language;
-  const std::string question = platform::FromScriptText(session.script.Text(language.c_str(), "Msg12"));
+  const std::string question = LanguageText(session.script, session.language, "Msg12");
   const std::string caption = platform::FromScriptText(session.script.Text("Cmd", "Title", "<No title>"));
   const int answer = platform::ShowMessageBox(
       question.c_str(), caption.c_str(), platform::kMbSetForeground | platform::kMbIconQuestion | platform::kMbYesNo);
@@ -190,7 +198,7 @@ std::int32_t PageInstall(InstallSession& session, void* instance, Failure& failu
     // The files stay for whatever the command left to do after the restart; later runs leave them.
     ReleaseLiveMark(session);
   }
-  return kRestartNeeded;
+  return static_cast<std::int32_t>(kStatusRestartNeeded);
 }
 
 // What a failed run leaves: the box (unless the run is silent or the page has shown it), the
@@ -219,8 +227,7 @@ std::int32_t ReportFatal(const Failure& failure, const SetupScript& script, cons
   }
   char key[16];
   std::snprintf(key, sizeof key, "Err%02d", failure.code);
-  const std::string language = ScriptLanguage(script);
-  const std::string text = platform::FromScriptText(script.Text(language.c_str(), key));
+  const std::string text = LanguageText(script, ScriptLanguage(script), key);
   // The script's own text first, as always; the reason under it tells an administrator what the
   // system said.
   const std::string detail = failure.reason.empty() ? std::string() : "\n\n" + failure.reason;

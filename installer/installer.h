@@ -16,7 +16,7 @@ std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath)
 
 // The installer's one place where a failure becomes what the user sees: unless the run is silent
 // or the code is 6 (a cancel), the decoder's result box when the failure carries one, then the
-// script's ErrNN text for the code (in the section named by Cmd/LANG, else ENU) under the script's
+// script's ErrNN text for the code (from the section ScriptLanguage chooses) under the script's
 // Title, or, when the script has no such text, the fallback box whose caption names `scriptPath`.
 // Returns the exit status -1.
 std::int32_t ReportFatal(const Failure& failure, const SetupScript& script, const std::string& scriptPath,

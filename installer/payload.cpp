@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr std::uint32_t kRestartNeeded = 3010;
-
 // `directory` + the script's `name`, as platform text. The plan's check has measured every name
 // against the folder, so the path fits.
 std::string JoinPath(const std::string& directory, const std::string& name) {
@@ -57,17 +55,44 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
   return Failure();
 }
 
-bool FinishingCommandLine(const char* directory, const PlannedCommand& command, std::string& commandLine) {
+bool FinishingCommandLine(const std::string& directory, const std::string& systemDirectory,
+                          const PlannedCommand& command, FinishingCommand& finishing) {
   const std::string path = JoinPath(directory, command.program);
   if (!platform::PathFits(path)) return false;
-  // Quoted, so that a temporary directory with blanks ("C:\Documents and Settings\...") can never
-  // be read as a shorter program path ("C:\Documents.exe").
-  commandLine = "\"" + path + "\"" + platform::FromScriptText(command.arguments);
-  return true;
+  const std::string arguments = platform::FromScriptText(command.arguments);
+  finishing.script.clear();
+  // Every path is quoted, so that a temporary directory with blanks ("C:\Documents and
+  // Settings\...") can never be read as a shorter path ("C:\Documents.exe").
+  switch (command.kind) {
+    case ProgramKind::Executable:
+      finishing.program = path;
+      finishing.commandLine = "\"" + path + "\"" + arguments;
+      break;
+    case ProgramKind::InstallerPackage:
+      // An installer package is no program: msiexec.exe installs it (/i); the package's own
+      // arguments (/qn, properties) follow for msiexec.exe to read.
+      finishing.program = systemDirectory + "\\msiexec.exe";
+      finishing.commandLine = "\"" + finishing.program + "\" /i \"" + path + "\"" + arguments;
+      break;
+    case ProgramKind::CommandScript:
+      // cmd.exe's own rules: /d leaves out the AutoRun commands that the registry may name; /v:off
+      // keeps "!" plain whatever the registry says of delayed expansion; /s makes /c drop the first
+      // and the last quote of the line and keep the rest as it is, so the quotes around the script's
+      // path and those in its arguments stay. The path itself comes from a variable: cmd expands
+      // %NAME% in the line, so a "%" in the temporary directory's path (which the user's environment
+      // decides) could expand into anything, even into a second command; the variable's value is
+      // expanded once, inside its quotes, and never read again.
+      finishing.program = systemDirectory + "\\cmd.exe";
+      finishing.script = path;
+      finishing.commandLine = "\"" + finishing.program + "\" /d /v:off /s /c \"\"%" + kCommandScriptVariable + "%\"" +
+                              arguments + "\"";
+      break;
+  }
+  return platform::PathFits(finishing.program);
 }
 
 Failure JudgeCommandStatus(std::uint32_t status) {
-  if (status == 0 || status == kRestartNeeded) return Failure();
+  if (status == 0 || status == kStatusRestartNeeded || status == kStatusRestartStarted) return Failure();
   return Fail(kFatalCommand,
               "the finishing command ended with status " + std::to_string(static_cast<std::int32_t>(status)));
 }
@@ -117,20 +142,31 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   const PlannedCommand& command = session.plan.command;
   const ExtractedFile& extracted = session.extracted[command.file];
   const std::string program = platform::FromScriptText(command.program);
-  std::string commandLine;
-  if (!FinishingCommandLine(session.directory.c_str(), command, commandLine)) {
+  // msiexec.exe and cmd.exe come from the system folder, whatever PATH or COMSPEC say.
+  char systemDirectory[platform::kPathCapacity] = {};
+  if (command.kind != ProgramKind::Executable) {
+    if (const platform::Status found = platform::SystemDirectory(systemDirectory); !found) {
+      return Fail(kFatalCommand, "the finishing command cannot be started: the system folder is unknown: " +
+                                     platform::ErrorText(found));
+    }
+  }
+  FinishingCommand finishing;
+  if (!FinishingCommandLine(session.directory, systemDirectory, command, finishing)) {
     return Fail(kFatalTempFile, "the finishing command's program path does not fit 259 characters");
   }
 
-  // The program that starts must be the file this run extracted. Between its extraction and this
-  // point it lay closed in the folder, where another process of the same user could have changed
-  // or replaced it. That window is closed here: the file is opened under the very path the command
+  // The file that runs must be the file this run extracted. Between its extraction and this point
+  // it lay closed in the folder, where another process of the same user could have changed or
+  // replaced it. That window is closed here: the file is opened under the very path the command
   // line names, with a sharing that keeps every other writer, deleter and renamer out from now on
   // (an open one makes this open fail), and then compared byte for byte with its segment, decoded
   // again from the package. A change made in the window shows as a difference and stops the
-  // install; a change after it cannot be made. The file stays locked until the process has started:
-  // starting it only reads it. (On Windows a folder that holds an open file cannot be renamed
-  // either, so the path keeps naming this file.)
+  // install; a change after it cannot be made while the lock lasts. A program keeps it until it has
+  // started (starting it only reads it, and then Windows keeps a running program's file from
+  // writers itself); an installer package or a command script keeps it until the command has
+  // ended, since msiexec.exe opens the package after it has started and cmd.exe reads a script line
+  // by line as it runs it (both read with a sharing this lock allows). (On Windows a folder that
+  // holds an open file cannot be renamed either, so the path keeps naming this file.)
   platform::File locked;
   if (const platform::Status opened = platform::OpenLockedForReading(extracted.path.c_str(), locked); !opened) {
     return Fail(kFatalFile, program + " cannot be locked: another process holds it open (" +
@@ -139,20 +175,29 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   if (!SameAsPackaged(session, extracted.segmentStart, locked)) {
     return Fail(kFatalFile, program + " was changed by another process after it was extracted");
   }
-  LogStep(session, "command", commandLine);
+  if (!finishing.script.empty()) {
+    if (const platform::Status set = platform::SetEnvironmentValue(kCommandScriptVariable, finishing.script.c_str());
+        !set) {
+      return Fail(kFatalCommand, "the finishing command cannot be started: " + SystemReason(finishing.script, set));
+    }
+    LogStep(session, kCommandScriptVariable, finishing.script);
+  }
+  LogStep(session, "command", finishing.commandLine);
   platform::Process process;
-  const platform::Status started = platform::StartProcess(commandLine.c_str(), process);
-  locked.Close();
+  const platform::Status started =
+      platform::StartProcess(finishing.program.c_str(), finishing.commandLine.c_str(), process);
+  if (command.kind == ProgramKind::Executable) locked.Close();
   session.package.Close();
   if (!started) {
     LogStep(session, "command", "cannot be started");
-    return Fail(kFatalCommand, "the finishing command cannot be started: " + SystemReason(extracted.path, started));
+    return Fail(kFatalCommand, "the finishing command cannot be started: " + SystemReason(finishing.program, started));
   }
   // Waiting on the process itself, a second at a time: an exit status of 259 ends the wait like
   // any other, where asking for the status alone would take it for a running program.
   while (!platform::WaitForProcess(process, 1000, status)) {
     if (progress != nullptr && progress->waiting != nullptr) progress->waiting(progress->context);
   }
+  locked.Close();
   LogStep(session, "command exit status", std::to_string(static_cast<std::int32_t>(status)));
   return Failure();
 }

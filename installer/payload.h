@@ -25,21 +25,43 @@ struct InstallProgress {
 // ExtractSegment says for damaged pieces. The package stays open for RunFinishingCommand.
 Failure ExtractPayload(InstallSession& session, const InstallProgress* progress = nullptr);
 
-// Runs the plan's finishing command from the extraction folder in the current directory, waits for
-// it, and puts its exit status into `status`. The program is the file ExtractPayload wrote: it is
-// locked against other writers and compared with its segment in the package before it starts; a
-// difference (another process changed it) is code 3. A program that cannot be started is code 7
-// with the system's reason. Closes the package.
+// Runs the plan's finishing command (see FinishingCommandLine) in the current directory, waits for
+// it, and puts its exit status into `status`. Its payload file is the one ExtractPayload wrote: it
+// is locked against other writers and compared with its segment in the package before anything
+// starts; a difference (another process changed it) is code 3. A program keeps the lock until it has
+// started; an installer package or a command script, which msiexec.exe or cmd.exe reads while it
+// runs, until the command has ended. A command that cannot be started (or whose system program
+// cannot be found) is code 7 with the system's reason. Closes the package.
 Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status,
                             const InstallProgress* progress = nullptr);
 
-// The finishing command's outcome: none for 0 and 3010 (done, and done with a restart needed), else
-// code 7 naming the status.
+// The finishing command's exit statuses that mean done, besides 0.
+constexpr std::uint32_t kStatusRestartNeeded = 3010;   // the machine must restart to finish
+constexpr std::uint32_t kStatusRestartStarted = 1641;  // msiexec.exe has started that restart itself
+
+// The finishing command's outcome: none for 0, 3010 and 1641, else code 7 naming the status.
 Failure JudgeCommandStatus(std::uint32_t status);
 
-// The command line that runs `command` from `directory`: the program path quoted, the arguments as
-// they are. False when the program path does not fit 259 characters.
-bool FinishingCommandLine(const char* directory, const PlannedCommand& command, std::string& commandLine);
+// The environment variable that hands cmd.exe a command script's full path.
+constexpr char kCommandScriptVariable[] = "QOR_COMMAND_SCRIPT";
+
+// How the finishing command is started: the program the system starts and its command line.
+struct FinishingCommand {
+  std::string program;      // the full path of the program started, never searched for
+  std::string commandLine;  // the whole command line, its program quoted first
+  std::string script;       // a command script's full path, the value of kCommandScriptVariable
+                            // that the command line reads; empty for the other kinds
+};
+
+// The finishing command of `command`, whose payload file lies in `directory` (the extraction folder,
+// with its separator); `systemDirectory` is the system folder (without one), where msiexec.exe and
+// cmd.exe are taken from, never from a search or from COMSPEC. The arguments follow as written:
+//   program:            "<directory><program>" <arguments>
+//   installer package:  "<system>\msiexec.exe" /i "<directory><package>" <arguments>
+//   command script:     "<system>\cmd.exe" /d /v:off /s /c ""%QOR_COMMAND_SCRIPT%" <arguments>"
+// False when a path does not fit 259 characters.
+bool FinishingCommandLine(const std::string& directory, const std::string& systemDirectory,
+                          const PlannedCommand& command, FinishingCommand& finishing);
 
 // Closes and deletes the run's live mark: a folder kept on purpose is then never taken for the
 // leftover of a killed run.

@@ -9,6 +9,7 @@
 
 #include "installer/install_log.h"
 #include "platform/platform.h"
+#include "script/languages.h"
 #include "script/script_check.h"
 #include "script/setup_script.h"
 
@@ -48,6 +49,8 @@ struct InstallSession {
   std::string scriptPath = kScriptName;  // the extracted script's path; its bare name until then
   SetupScript script;             // the script as decoded from the package, the only copy read
   InstallPlan plan;               // what the script's check worked out; the steps act on it alone
+  LanguageChoice language;        // the section whose texts the page and its question show, chosen
+                                  // once the script's check has passed
 };
 
 // Writes "<label>: <text>" to the run's /log record, when it has one.

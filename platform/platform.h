@@ -77,6 +77,25 @@ std::size_t SequenceLength(const unsigned char* p, std::size_t left);
 // lacks becomes "?"). Natively both hand the bytes on as they are.
 std::string FromScriptText(const std::string& text);
 std::string ToScriptText(const std::string& text);
+// The bytes of a text in the Windows code page `codePage` as platform text; 0 names the machine's
+// ANSI code page (FromScriptText). A code page the system cannot convert from is read as the
+// machine's. Natively the bytes are handed on as they are.
+std::string FromScriptText(const std::string& text, std::uint32_t codePage);
+
+// A language as the system knows it, for choosing the section of a setup script's texts.
+struct Language {
+  std::uint16_t id = 0;            // the language identifier (LANGID: primary language in the low
+                                   // ten bits); 0 when the system knows no such language
+  std::string abbreviation;        // its three-letter name (LOCALE_SABBREVLANGNAME), as "DEU"
+  std::uint32_t ansiCodePage = 0;  // its ANSI code page (LOCALE_IDEFAULTANSICODEPAGE); 0 when it
+                                   // has none (a language written in Unicode only)
+};
+// The user's UI language (GetUserDefaultUILanguage). Natively always English (United States):
+// 0x0409, "ENU", code page 1252, since no system there tells a Windows language.
+Language UserLanguage();
+// The language whose abbreviation is `abbreviation` (without regard to ASCII case), found among the
+// system's locales; id 0 when none has it. Natively only ENU is known.
+Language FindLanguage(const std::string& abbreviation);
 
 // True when two names in the script's code page name the same file to Windows, whose file systems
 // compare names without regard to case for every letter of the code page (é and É, š and Š). Windows
@@ -279,9 +298,15 @@ class Process {
   void Release();  // gives the platform's handles back; per platform
 };
 
-// Starts a command line (program path first, Windows quoting rules) in the current directory, with
-// the caller's environment. False when the program cannot be started.
-Status StartProcess(const char* commandLine, Process& process);
+// Starts the program at the full path `program` with the command line `commandLine` (whose first
+// word names the program again, by Windows quoting rules) in the current directory, with the
+// caller's environment. The program is never searched for: it is the file `program` names. False
+// when it cannot be started. Natively the command line runs through /bin/sh and `program` is not
+// looked at.
+Status StartProcess(const char* program, const char* commandLine, Process& process);
+
+// Sets the environment variable `name` of this process, which the processes it starts inherit.
+Status SetEnvironmentValue(const char* name, const char* value);
 // Waits up to `milliseconds` for the process to end. True once it has ended; `exitCode` then holds
 // its full 32-bit exit status (0xFFFFFFFF when the wait itself fails). False only on a timeout.
 bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode);

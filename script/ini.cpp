@@ -308,3 +308,7 @@ std::vector<std::string> ProfileIndex::KeyNames(const char* section) const {
   }
   return names;
 }
+
+bool ProfileIndex::HasSection(const char* section) const {
+  return section != nullptr && sections_.find(FoldedName(section)) != sections_.end();
+}

@@ -49,6 +49,8 @@ class ProfileIndex {
   const std::string* Find(const char* section, const char* key) const;
   // The names of the section's keys that Find can reach, in ASCII lower case, in no set order.
   std::vector<std::string> KeyNames(const char* section) const;
+  // True when the text has a line that opens the section (even one without keys).
+  bool HasSection(const char* section) const;
 
  private:
   struct Key {

@@ -2,6 +2,7 @@
 #include "script/script_check.h"
 
 #include "platform/platform.h"
+#include "script/languages.h"
 #include "script/payload_list.h"
 
 namespace {
@@ -9,12 +10,27 @@ namespace {
 // How long `name`'s part of a path in the extraction folder is, as Windows counts it.
 std::size_t NameLength(const std::string& name) { return platform::PathLength(platform::FromScriptText(name)); }
 
-}  // namespace
-
-std::string ScriptLanguage(const SetupScript& script) {
-  std::string language;
-  return script.Read("Cmd", "LANG", language) == ScriptValue::Present ? language : "ENU";
+// The kind of program `name` is, by its extension; false for one the installer does not start.
+bool KindOfProgram(const std::string& name, ProgramKind& kind) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = name.substr(dot);
+  static const struct {
+    const char* extension;
+    ProgramKind kind;
+  } kKinds[] = {{".exe", ProgramKind::Executable},       {".com", ProgramKind::Executable},
+                {".msi", ProgramKind::InstallerPackage}, {".cmd", ProgramKind::CommandScript},
+                {".bat", ProgramKind::CommandScript}};
+  for (const auto& known : kKinds) {
+    if (SameFileName(extension, known.extension)) {
+      kind = known.kind;
+      return true;
+    }
+  }
+  return false;
 }
+
+}  // namespace
 
 Failure CheckPayloadList(const SetupScript& script, std::vector<PlannedFile>& files, std::size_t folderLength) {
   files.clear();
@@ -76,12 +92,19 @@ Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size
   if (command.file == plan.files.size()) {
     return Fail(kFatalScript, "FileName's program " + command.program + " is none of the payload files");
   }
-  // The page and the error boxes take their texts from the section LANG names: a script without it
-  // would install silently and fail on a double-click.
-  switch (script.Read("Cmd", "LANG", plan.language)) {
-    case ScriptValue::Present: return Failure();
-    case ScriptValue::Missing: return Fail(kFatalScript, "the script has no LANG");
-    case ScriptValue::TooLong: break;
+  // Anything else would be started by whatever the machine associates with its extension, or not at
+  // all: the installer starts programs, installer packages and command scripts, each its own way.
+  if (!KindOfProgram(plan.files[command.file].name, command.kind)) {
+    return Fail(kFatalScript, "FileName's program " + command.program + " is no .exe, .com, .msi, .cmd or .bat file");
   }
-  return Fail(kFatalScript, "LANG is longer than 259 characters");
+  // The page and the error boxes take their texts from the sections LANG names: a script without it
+  // would install silently and fail on a double-click.
+  std::string lang;
+  switch (script.Read("Cmd", "LANG", lang)) {
+    case ScriptValue::Present: break;
+    case ScriptValue::Missing: return Fail(kFatalScript, "the script has no LANG");
+    case ScriptValue::TooLong: return Fail(kFatalScript, "LANG is longer than 259 characters");
+  }
+  plan.languages = SplitLanguageList(lang);
+  return CheckLanguageList(script, plan.languages);
 }

@@ -29,33 +29,40 @@ struct PlannedFile {
                        // blanks, tabs and commas that follow that comma skipped
 };
 
+// How the finishing command's program is started, by its file name's extension (without regard to
+// case); a program of any other extension is refused.
+enum class ProgramKind {
+  Executable,        // .exe or .com: started itself
+  InstallerPackage,  // .msi: installed by the system's msiexec.exe
+  CommandScript,     // .cmd or .bat: run by the system's cmd.exe
+};
+
 // The finishing command, split once.
 struct PlannedCommand {
   std::string text;       // FileName as written
   std::string program;    // the program's name, without its quotes
   std::string arguments;  // everything after the program, its leading blank included
   std::size_t file = 0;   // the index in InstallPlan::files of the payload file it starts
+  ProgramKind kind = ProgramKind::Executable;
 };
 
 struct InstallPlan {
   std::vector<PlannedFile> files;  // in package order, File01 first; never empty
   PlannedCommand command;
   std::string outputName;          // Out/OutputName as written
-  std::string language;            // the section that Cmd/LANG names
+  std::vector<std::string> languages;  // the sections that Cmd/LANG lists, in order: one for a single
+                                       // name (as written), several for a list; empty when LANG
+                                       // names none
   std::size_t longestName = 0;     // the longest file name, the script's own included, in bytes
 };
-
-// The section whose texts the installer shows: Cmd/LANG, or "ENU" when LANG names none. The one
-// rule for the error boxes, which may come before a script has a plan.
-std::string ScriptLanguage(const SetupScript& script);
 
 // Judges `script`. On success `plan` holds what the installer does with it; on a failure the plan is
 // left incomplete and must not be used, and the failure is code 4 (kFatalScript) with the first
 // reason found: a script over kMaxScriptSize, an entry that is not a plain, valid Windows file name
 // of its own (no comma, too long, a folder step, a device, a forbidden character or ending, a name
 // given twice without regard to case, or the setup script's own name), no File01, no OutputName, or
-// a FileName that is missing, too long, malformed or whose program is not one of the entries, or no
-// LANG. With
+// a FileName that is missing, too long, malformed or whose program is not one of the entries or not
+// of a kind the installer starts, no LANG, or a LANG list that CheckLanguageList refuses. With
 // `folderLength`, the length of the extraction folder's path (separator included) as Windows counts
 // it, a name whose path would pass 259 characters is code 8.
 Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size_t folderLength = 0);

@@ -43,6 +43,8 @@ class SetupScript {
   const std::string* Find(const char* section, const char* key) const { return index_.Find(section, key); }
   // The names (in ASCII lower case) of the section's keys that hold a value.
   std::vector<std::string> KeyNames(const char* section) const { return index_.KeyNames(section); }
+  // True when the script has the section, with or without keys.
+  bool HasSection(const char* section) const { return index_.HasSection(section); }
 
  private:
   std::string text_;

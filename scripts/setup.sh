@@ -12,7 +12,8 @@ packages=(
   wine wine32:i386 xvfb xauth fonts-wine
   debootstrap                               # the chroot of the second Wine (scripts/wine10.sh)
   imagemagick                               # draws the installer's side picture and icon
-  nsis unzip zip time                       # reference tools for the benchmarks
+  nsis unzip zip time                       # reference tools for the benchmarks; NSIS payloads
+  wixl                                      # builds the MSI payload of the installer's tests
   osslsigncode openssl                      # sign packages in the signing tests
   lintian                                   # checks the Debian package of qorpack
   libssl-dev                                # libcrypto: qorpack reads and checks signatures with it

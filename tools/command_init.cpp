@@ -1,5 +1,6 @@
-// qorpack init DIR: writes a starter packing list whose stub is the one installed with this qorpack,
-// so that a first package can be built right after installing.
+// qorpack init [--lang LIST] DIR: writes a starter packing list whose stub is the one installed with
+// this qorpack, so that a first package can be built right after installing; with --lang, its texts
+// in each listed language.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -10,8 +11,10 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tools/commands.h"
+#include "tools/starter_texts.h"
 
 namespace {
 
@@ -28,8 +31,10 @@ const char kListHead[] =
     "; EDIT: the product's name, the caption of the installer page and of its messages.\n"
     "Title=My Product\n"
     "; EDIT: the finishing command: a file of [Files] with its arguments, run once every file is\n"
-    "; unpacked into the temporary folder. Its exit status 0 means done, 3010 done and a restart is\n"
-    "; needed, anything else failed.\n"
+    "; unpacked into the temporary folder: a program (.exe, .com), an installer package (.msi, which\n"
+    "; msiexec.exe installs: product.msi /qn) or a command script (.cmd, .bat, which cmd.exe runs). Its\n"
+    "; exit status 0 means done, 3010 done and a restart is needed, 1641 done and the restart started,\n"
+    "; anything else failed.\n"
     "FileName=setup.exe /quiet\n"
     "\n"
     "[Files]\n"
@@ -46,30 +51,73 @@ const char kListHead[] =
     "; The installer stub at the front of the package, as installed with qorpack.\n"
     "QorFileName=";
 
+// Followed by the English texts of StarterLanguages().
 const char kListTail[] =
     "\n\n"
     "; The user texts and error texts; replace \"My Product\" with the product's name.\n"
-    "[ENU]\n"
-    "Msg02=Welcome to\n"
-    "Msg03=Unpacking files...\n"
-    "Msg04=Installing My Product...\n"
-    "Msg05=My Product is installed. Press Finish to close this window.\n"
-    "Msg06=Press Next to install My Product.\n"
-    "Msg07=< Back\n"
-    "Msg08=Finish\n"
-    "Msg09=Next >\n"
-    "Msg10=Cancel\n"
-    "Msg11=This wizard installs My Product on your computer.\n"
-    "Msg12=Your computer must be restarted to finish the installation. Restart now?\n"
-    "Msg13=My Product is updated. Press Finish to close this window.\n"
-    "Msg14=This wizard updates My Product on your computer.\n"
-    "Err02=The package is damaged. Please download it again.\n"
-    "Err03=A file could not be read or written.\n"
-    "Err04=The setup script of this package is incomplete.\n"
-    "Err05=The package could not be unpacked.\n"
-    "Err07=The installation program reported an error.\n"
-    "Err08=The temporary folder cannot be written.\n"
-    "Err09=You need administrator rights to install My Product.\n";
+    "[ENU]\n";
+
+// The language sections of a starter list for --lang: the note on how the installer reads them, then
+// each section's texts in its own code page. Empty, with a message, when a text cannot be encoded.
+std::string LanguageSections(const std::vector<const StarterLanguage*>& languages) {
+  std::string text = "\n\n";
+  if (languages.size() > 1) {
+    text +=
+        "; The user texts and error texts, one section for each language that LANG lists. The installer\n"
+        "; shows the section of the user's Windows language, else one of the same primary language (DEU\n"
+        "; for German of Switzerland), else the first; a text that the shown section lacks comes from the\n"
+        "; first, which must hold every Msg text. Each section's texts are bytes in the ANSI code page of\n"
+        "; the machines that its language targets, named above it: the installer reads each section in the\n"
+        "; code page of its own language, whatever the machine's. Keep that code page when you edit a\n"
+        "; section (this file is no UTF-8), and replace \"My Product\" with the product's name.\n";
+  } else {
+    text +=
+        "; The user texts and error texts. They are bytes in the ANSI code page of the machines that the\n"
+        "; package targets (the installer reads them in the machine's own code page): keep that code page\n"
+        "; when you edit them, and replace \"My Product\" with the product's name.\n";
+  }
+  for (const StarterLanguage* language : languages) {
+    std::string texts;
+    if (!EncodeStarterTexts(*language, texts)) {
+      std::fprintf(stderr, "qorpack init: the %s texts cannot be written in code page %u\n", language->section,
+                   static_cast<unsigned>(language->codePage));
+      return std::string();
+    }
+    text += "; " + std::string(language->name) + ", code page " + std::to_string(language->codePage) + ".\n[" +
+            language->section + "]\n" + texts + (language == languages.back() ? "" : "\n");
+  }
+  return text;
+}
+
+// The languages that `list` names (comma-separated, without regard to case), each once and each one
+// of StarterLanguages(); false with a message otherwise.
+bool ReadLanguageOption(const std::string& list, std::vector<const StarterLanguage*>& languages) {
+  std::string known;
+  for (const StarterLanguage& language : StarterLanguages()) known += (known.empty() ? "" : ", ") + std::string(language.section);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = list.find(',', start);
+    std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    for (char& c : name) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    const StarterLanguage* found = nullptr;
+    for (const StarterLanguage& language : StarterLanguages()) {
+      if (name == language.section) found = &language;
+    }
+    if (found == nullptr) {
+      std::fprintf(stderr, "qorpack init: no starter texts for '%s' (there are: %s)\n", name.c_str(), known.c_str());
+      return false;
+    }
+    for (const StarterLanguage* listed : languages) {
+      if (listed == found) {
+        std::fprintf(stderr, "qorpack init: --lang names %s twice\n", found->section);
+        return false;
+      }
+    }
+    languages.push_back(found);
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
 
 std::string OwnDirectory() {
   char path[PATH_MAX];
@@ -104,7 +152,23 @@ std::string StubPath(bool& found) {
 
 }  // namespace
 
-int CommandInit(int, char** argv) {
+int CommandInit(int argc, char** argv) {
+  std::vector<const StarterLanguage*> languages;
+  if (argc == 3 && std::strcmp(argv[0], "--lang") == 0) {
+    if (!ReadLanguageOption(argv[1], languages)) return 2;
+    argv += 2;
+  } else if (argc != 1) {
+    std::fprintf(stderr, "usage: qorpack init [--lang LIST] DIR\n");
+    return 2;
+  }
+  // Without --lang the starter holds the English texts alone, as it always did.
+  std::string head = kListHead, tail = kListTail + std::string(StarterLanguages().front().texts);
+  if (!languages.empty()) {
+    std::string lang;
+    for (const StarterLanguage* language : languages) lang += (lang.empty() ? "" : ",") + std::string(language->section);
+    head.replace(head.find("LANG=ENU\n"), 9, "LANG=" + lang + "\n");
+    if ((tail = LanguageSections(languages)).empty()) return 1;
+  }
   const std::string directory = argv[0];
   std::error_code error;
   std::filesystem::create_directories(directory, error);
@@ -123,7 +187,7 @@ int CommandInit(int, char** argv) {
     return 1;
   }
   bool found = false;
-  const std::string text = std::string(kListHead) + StubPath(found) + kListTail;
+  const std::string text = head + StubPath(found) + tail;
   bool written = false;
   if (std::FILE* out = fdopen(fd, "w")) {
     written = std::fwrite(text.data(), 1, text.size(), out) == text.size();

@@ -11,7 +11,9 @@
 #include <memory>
 #include <string>
 
+#include "installer/payload.h"
 #include "installer/segment.h"
+#include "script/languages.h"
 #include "script/printable.h"
 #include "script/script_check.h"
 #include "tools/commands.h"
@@ -316,15 +318,41 @@ std::uint32_t UnreadBytes(const OpenPackage& package) {
   return rest > 3 ? rest : 0;
 }
 
-void PrintJsonListing(const char* path, const OpenPackage& package, const std::string& title,
-                      const std::string& command) {
+// What list shows of the command and the languages, beyond the script's own texts.
+struct ScriptFacts {
+  std::string title;
+  std::string command;              // FileName as written
+  bool runs = false;                // the installer accepts the script: `started` and `script` hold
+  FinishingCommand started;         // the command the installer starts, its folders as placeholders
+  std::vector<std::string> languages;  // the sections LANG lists
+};
+
+// The command the installer starts for `plan`, with the folders that only the installing machine
+// knows as placeholders.
+FinishingCommand StartedCommand(const InstallPlan& plan) {
+  FinishingCommand started;
+  FinishingCommandLine("<extraction folder>\\", "<system folder>", plan.command, started);
+  return started;
+}
+
+std::string JsonList(const std::vector<std::string>& texts) {
+  std::string out = "[";
+  for (const std::string& text : texts) out += (out.size() > 1 ? ", " : "") + JsonString(text);
+  return out + "]";
+}
+
+void PrintJsonListing(const char* path, const OpenPackage& package, const ScriptFacts& facts) {
   const bool isSigned = package.extent.seal == PackageSeal::Signed;
   std::printf("{\"package\": %s, \"checksum\": \"%s\", \"signed\": %s, \"certificateTable\": %u,\n",
               JsonString(path).c_str(), package.checksum ? "does not match" : "matches", isSigned ? "true" : "false",
               isSigned ? package.extent.fields.tableSize : 0u);
-  std::printf(" \"stub\": %llu, \"title\": %s, \"finishingCommand\": %s, \"unreadBytes\": %u,\n \"pieces\": [",
-              static_cast<unsigned long long>(package.stubBytes), JsonString(title).c_str(),
-              JsonString(command).c_str(), UnreadBytes(package));
+  std::printf(" \"stub\": %llu, \"title\": %s, \"finishingCommand\": %s, \"unreadBytes\": %u,\n",
+              static_cast<unsigned long long>(package.stubBytes), JsonString(facts.title).c_str(),
+              JsonString(facts.command).c_str(), UnreadBytes(package));
+  std::printf(" \"runs\": %s, \"commandScript\": %s, \"languages\": %s,\n \"pieces\": [",
+              facts.runs ? JsonString(facts.started.commandLine).c_str() : "null",
+              facts.runs && !facts.started.script.empty() ? JsonString(facts.started.script).c_str() : "null",
+              JsonList(facts.languages).c_str());
   for (std::size_t i = 0; i < json->rows.size(); ++i) {
     const JsonListing::Row& row = json->rows[i];
     std::printf("%s\n  {\"name\": %s, \"packed\": %u, \"size\": %llu, \"time\": %s}", i == 0 ? "" : ",",
@@ -355,15 +383,33 @@ int ListPackage(const char* path) {
     }
   }
   if (Failure failure = ReadPayload(package, Walk::List, plan.files, "")) return Fail(EscapeControls(failure.reason));
-  const std::string title = package.script.Text("Cmd", "Title");
+  ScriptFacts facts;
+  facts.title = package.script.Text("Cmd", "Title");
   // A refused script has no plan to tell its command: it is shown as written, for the reader to see
-  // what the note below refuses.
-  const std::string command = verdict ? package.script.Text("Cmd", "FileName") : plan.command.text;
+  // what the note below refuses, and nothing is said of how it would start.
+  facts.command = verdict ? package.script.Text("Cmd", "FileName") : plan.command.text;
+  facts.runs = !verdict;
+  if (facts.runs) facts.started = StartedCommand(plan);
+  // The sections as LANG lists them, also when the check refuses the list.
+  std::string lang;
+  if (package.script.Read("Cmd", "LANG", lang) == ScriptValue::Present) facts.languages = SplitLanguageList(lang);
   if (json != nullptr) {
-    PrintJsonListing(path, package, title, command);
+    PrintJsonListing(path, package, facts);
     return 0;
   }
-  std::printf("title: %s\nfinishing command: %s\n", EscapeControls(title).c_str(), EscapeControls(command).c_str());
+  std::printf("title: %s\nfinishing command: %s\n", EscapeControls(facts.title).c_str(),
+              EscapeControls(facts.command).c_str());
+  if (facts.runs) {
+    std::printf("runs: %s\n", EscapeControls(facts.started.commandLine).c_str());
+    if (!facts.started.script.empty()) {
+      std::printf("with %s=%s\n", kCommandScriptVariable, EscapeControls(facts.started.script).c_str());
+    }
+  }
+  if (!facts.languages.empty()) {
+    std::string names;
+    for (const std::string& name : facts.languages) names += (names.empty() ? "" : ", ") + name;
+    std::printf("languages: %s\n", EscapeControls(names).c_str());
+  }
   if (verdict) std::printf("note: the installer refuses this script: %s\n", EscapeControls(verdict.reason).c_str());
   std::printf("%s\n", DescribeSignature(package.extent, false).c_str());
   PrintUnread(package);

@@ -8,4 +8,4 @@ int CommandBuild(int argc, char** argv);    // qorpack build LIST   (also: qorpa
 int CommandList(int argc, char** argv);     // qorpack list PKG
 int CommandVerify(int argc, char** argv);   // qorpack verify PKG
 int CommandExtract(int argc, char** argv);  // qorpack extract PKG DIR
-int CommandInit(int argc, char** argv);     // qorpack init DIR
+int CommandInit(int argc, char** argv);     // qorpack init [--lang LIST] DIR

@@ -39,17 +39,22 @@ const Command kCommands[] = {
      "replaced by it), so that the same sources give the same package anywhere.\n"
      "Also: qorpack /m LIST.\n"},
     {"/m", CommandBuild, kOwnCheck, nullptr, nullptr, nullptr},
-    {"init", CommandInit, 1, "init DIR", "write a starter packing list DIR/list.ini",
+    {"init", CommandInit, kOwnCheck, "init [--lang LIST] DIR", "write a starter packing list DIR/list.ini",
      "Writes DIR/list.ini (creating DIR when needed): a packing list with the English user and error\n"
      "texts whose [In] QorFileName names the installed stub. An existing DIR/list.ini is left alone.\n"
-     "Edit Title, FileName, the [Files] entries and OutputName, then run qorpack build list.ini in DIR.\n"},
+     "Edit Title, FileName, the [Files] entries and OutputName, then run qorpack build list.ini in DIR.\n"
+     "--lang LIST writes LANG=LIST and a section of texts for each listed language, in its own code\n"
+     "page: the installer shows the user's. LIST is comma-separated, from ENU, DEU, FRA, ESP, ITA, PTB,\n"
+     "JPN, CHS and RUS (--lang DEU,ENU).\n"},
     {"list", CommandList, kOwnCheck, "list [--json] PKG", "show the pieces of a package",
      "Prints every piece of the package PKG (the stub, the setup script, each payload file) with its\n"
-     "packed and unpacked size and stored time, then the title, the finishing command and whether the\n"
-     "package is signed. A checksum that does not match is reported, and the pieces are shown anyway.\n"
+     "packed and unpacked size and stored time, then the title, the finishing command as written, the\n"
+     "command line the installer runs for it (runs:, with the extraction and system folders as\n"
+     "placeholders), the language sections that LANG lists, and whether the package is signed. A\n"
+     "checksum that does not match is reported, and the pieces are shown anyway.\n"
      "--json prints the same as one JSON object (package, checksum, signed, certificateTable, stub,\n"
-     "title, finishingCommand, unreadBytes, pieces with name, packed, size and time); script bytes\n"
-     "above 127 appear as \\u00XX of their value.\n"},
+     "title, finishingCommand, unreadBytes, runs, commandScript, languages, pieces with name, packed,\n"
+     "size and time); script bytes above 127 appear as \\u00XX of their value.\n"},
     {"verify", CommandVerify, 1, "verify PKG", "check the checksum, signatures and that every piece decodes",
      "Checks the checksum of PKG and decodes the setup script and every payload file, as the installer\n"
      "would, and tells whether the package is signed and how large its certificate table is. Every\n"

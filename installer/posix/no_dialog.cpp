@@ -2,6 +2,6 @@
 // installer treats like a page that cannot be shown.
 #include "installer/dialog.h"
 
-PageEnd RunInstallerDialog(void*, InstallSession&, const std::string&, std::uint32_t&, Failure&) {
+PageEnd RunInstallerDialog(void*, InstallSession&, std::uint32_t&, Failure&) {
   return PageEnd::NotShown;
 }

@@ -11,6 +11,7 @@
 #include "installer/installer.h"
 #include "installer/payload.h"
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace {
 
@@ -40,7 +41,6 @@ constexpr INT_PTR kEndFailed = 7;
 // What the page works with, reachable from its window (DWLP_USER) for as long as it is open.
 struct PageState {
   InstallSession* session;
-  std::string language;    // the section of the user texts (Cmd/LANG)
   bool qorDllPresent;      // the engine's library was in the system directory when the page opened
   std::uint32_t status;    // the finishing command's status once the install has run
   bool finished;           // the install has run: the page shows Finished
@@ -49,12 +49,19 @@ struct PageState {
 
 PageState& StateOf(HWND page) { return *reinterpret_cast<PageState*>(GetWindowLongPtrA(page, DWLP_USER)); }
 
+// The user text `key` of the chosen language, as platform text.
 std::string LangText(HWND page, const char* key) {
-  const PageState& state = StateOf(page);
-  return state.session->script.Text(state.language.c_str(), key);
+  const InstallSession& session = *StateOf(page).session;
+  return LanguageText(session.script, session.language, key);
 }
 
-void SetLangText(HWND page, int id, const char* key) { SetDlgItemTextA(page, id, LangText(page, key).c_str()); }
+// Texts reach the controls through the wide calls: a section of a list is in its own language's
+// code page, which need not be the machine's, so the bytes are converted here, not by the system.
+void SetControlText(HWND page, int id, const std::string& text) {
+  SetDlgItemTextW(page, id, platform::WidenForDisplay(text).c_str());
+}
+
+void SetLangText(HWND page, int id, const char* key) { SetControlText(page, id, LangText(page, key)); }
 
 void SetProgress(HWND page, int position) {
   SendDlgItemMessageA(page, kProgressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
@@ -253,12 +260,12 @@ BOOL OnOpen(HWND page, PageState* state) {
   SetLangText(page, kBackButton, "Msg07");
   SetFocus(GetDlgItem(page, kMainButton));
 
-  const std::string title = state->session->script.Text("Cmd", "Title");
-  SetWindowTextA(page, title.c_str());
+  // The title belongs to no language section: it is in the machine's code page, as it always was.
+  const std::string title = platform::FromScriptText(state->session->script.Text("Cmd", "Title"));
+  SetWindowTextW(page, platform::WidenForDisplay(title).c_str());
 
   // Both parts may hold 259 characters: the header is built in room for both, so nothing is cut.
-  const std::string header = LangText(page, "Msg02") + " " + title;
-  SetDlgItemTextA(page, kHeaderText, header.c_str());
+  SetControlText(page, kHeaderText, LangText(page, "Msg02") + " " + title);
   if (HFONT bold = CreateHeaderFont(ColumnHeight(page))) {
     SendDlgItemMessageA(page, kHeaderText, WM_SETFONT, reinterpret_cast<WPARAM>(bold), TRUE);
   }
@@ -387,9 +394,8 @@ INT_PTR CALLBACK InstallerDialog(HWND page, UINT message, WPARAM wParam, LPARAM 
   }
 }
 
-PageEnd RunInstallerDialog(void* instance, InstallSession& session, const std::string& language,
-                           std::uint32_t& status, Failure& failure) {
-  PageState state{&session, language, false, 0, false, Failure()};
+PageEnd RunInstallerDialog(void* instance, InstallSession& session, std::uint32_t& status, Failure& failure) {
+  PageState state{&session, false, 0, false, Failure()};
   const INT_PTR end = DialogBoxParamA(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(kTemplateId),
                                       GetDesktopWindow(), InstallerDialog, reinterpret_cast<LPARAM>(&state));
   status = state.status;

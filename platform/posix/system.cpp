@@ -42,7 +42,7 @@ void Process::Release() {
   }
 }
 
-Status StartProcess(const char* commandLine, Process& process) {
+Status StartProcess(const char*, const char* commandLine, Process& process) {
   pid_t pid;
   char shell[] = "/bin/sh", dashC[] = "-c";
   char* argv[] = {shell, dashC, const_cast<char*>(commandLine), nullptr};
@@ -55,6 +55,8 @@ Status StartProcess(const char* commandLine, Process& process) {
   process.started_ = true;
   return true;
 }
+
+Status SetEnvironmentValue(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
 
 bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode) {
   const pid_t pid = static_cast<pid_t>(process.handle_);

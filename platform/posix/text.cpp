@@ -6,6 +6,7 @@ namespace platform {
 
 std::string FromScriptText(const std::string& text) { return text; }
 std::string ToScriptText(const std::string& text) { return text; }
+std::string FromScriptText(const std::string& text, std::uint32_t) { return text; }
 
 namespace {
 

@@ -37,16 +37,18 @@ void Process::Release() {
   }
 }
 
-Status StartProcess(const char* commandLine, Process& process) {
+Status StartProcess(const char* program, const char* commandLine, Process& process) {
   // CreateProcessW may write into the command line, so it gets a copy of its own; the system takes
-  // at most 32767 characters.
-  std::wstring line;
-  if (!Widen(commandLine, line)) return false;
+  // at most 32767 characters. The program goes by its own path too: without it CreateProcessW would
+  // take the program from the command line's first word, and a name without a folder would be
+  // searched for.
+  std::wstring path, line;
+  if (!Widen(program, path) || !Widen(commandLine, line)) return false;
   if (line.size() >= 32768) return Status::Error(kErrorNameTooLong);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+  if (!CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                       nullptr, &startup, &info)) {
     return false;
   }
@@ -55,6 +57,12 @@ Status StartProcess(const char* commandLine, Process& process) {
   process.thread_ = reinterpret_cast<std::intptr_t>(info.hThread);
   process.started_ = true;
   return true;
+}
+
+Status SetEnvironmentValue(const char* name, const char* value) {
+  std::wstring wideName, wideValue;
+  if (!Widen(name, wideName) || !Widen(value, wideValue)) return false;
+  return SetEnvironmentVariableW(wideName.c_str(), wideValue.c_str()) != FALSE;
 }
 
 bool WaitForProcess(Process& process, std::uint32_t milliseconds, std::uint32_t& exitCode) {

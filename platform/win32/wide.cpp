@@ -87,6 +87,15 @@ bool SameScriptName(const std::string& a, const std::string& b) {
                               static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::string FromScriptText(const std::string& text, std::uint32_t codePage) {
+  if (codePage == 0) return FromScriptText(text);
+  bool ok = false;
+  const std::wstring wide = ToWide(codePage, 0, text, ok);
+  // A code page this system cannot convert from (not installed): the machine's own still shows the
+  // ASCII part of the text, where a failed conversion would show nothing.
+  return ok ? Narrow(wide) : FromScriptText(text);
+}
+
 std::string ToScriptText(const std::string& text) {
   const std::wstring wide = WidenForDisplay(text);
   return FromWide(GetACP(), wide.data(), wide.size());

@@ -208,11 +208,11 @@ class BuilderTest : public ::testing::Test {
 TEST_F(BuilderTest, BuildsTheLayoutPieceByPiece) {
   Write("src/a.txt", Versioned(std::string(5000, 'a') + "tail"));
   Write("src/b.bin", VersionImage(1, 2, 3, 4), kLaterTime);
-  List({"a.txt, src\\a.txt", "b.bin,src\\b.bin"});
+  List({"a.txt.exe, src\\a.txt", "b.bin,src\\b.bin"});
   Succeeds();
   EXPECT_EQ(Log(), "");
   ExpectPackage("out.exe", {"src/a.txt", "src/b.bin"});
-  EXPECT_EQ(Entry(1), "a.txt, src\\a.txt");
+  EXPECT_EQ(Entry(1), "a.txt.exe, src\\a.txt");
 }
 
 TEST_F(BuilderTest, EmptyAndTinyFilesArePackable) {
@@ -227,10 +227,10 @@ TEST_F(BuilderTest, EmptyAndTinyFilesArePackable) {
 
 TEST_F(BuilderTest, PrunesAMissingThirdOfFiveEntries) {
   for (const char* name : {"1", "2", "4", "5"}) Write(std::string("src/") + name, Versioned(std::string("file ") + name));
-  List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5"});
+  List({"n1.exe,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5"});
   Succeeds();
   EXPECT_EQ(Log(), "Warning: src\\3 not found, removing from .ini file\r\n");
-  EXPECT_EQ(Entry(1), "n1,src\\1");
+  EXPECT_EQ(Entry(1), "n1.exe,src\\1");
   EXPECT_EQ(Entry(2), "n2,src\\2");
   EXPECT_EQ(Entry(3), "n4,src\\4");
   EXPECT_EQ(Entry(4), "n5,src\\5");
@@ -241,7 +241,7 @@ TEST_F(BuilderTest, PrunesAMissingThirdOfFiveEntries) {
 TEST_F(BuilderTest, PrunesSeveralMissingInARowAndAtTheEnd) {
   Write("src/1", Versioned("one"));
   Write("src/5", "five");
-  List({"n1,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5", "n6,src\\6"});
+  List({"n1.exe,src\\1", "n2,src\\2", "n3,src\\3", "n4,src\\4", "n5,src\\5", "n6,src\\6"});
   Succeeds();
   EXPECT_EQ(Log(),
             "Warning: src\\2 not found, removing from .ini file\r\n"
@@ -254,7 +254,7 @@ TEST_F(BuilderTest, PrunesSeveralMissingInARowAndAtTheEnd) {
 }
 
 TEST_F(BuilderTest, AllEntriesMissingWithAVersionFile) {
-  List({"n1,src\\1", "n2,src\\2"});
+  List({"n1.exe,src\\1", "n2,src\\2"});
   Fails("Warning: src\\1 not found, removing from .ini file\r\n"
         "Warning: src\\2 not found, removing from .ini file\r\n"
         "No input files. Check the .INF syntax.\r\n");
@@ -269,7 +269,7 @@ TEST_F(BuilderTest, NoFile01AndNoVersionFileNeedsABuildNumber) {
 TEST_F(BuilderTest, CommasBlanksAndTabsInEntries) {
   Write("src/c", Versioned("c"));
   Write("src/d e", "d e");
-  List({"a,b,src\\c", "x y,\t src\\d e"});
+  List({"a,b.exe,src\\c", "x y,\t src\\d e"});
   Succeeds();
   ExpectPackage("out.exe", {"src/c", "src/d e"});
 }
@@ -277,12 +277,12 @@ TEST_F(BuilderTest, CommasBlanksAndTabsInEntries) {
 TEST_F(BuilderTest, StampsTheOutputNameWithTheVersion) {
   Write("src/a", Versioned("a"));
   fs::create_directory("out");
-  List({"a,src\\a"}, "OutputName=out\\setup%s.exe\r\nVersionFile=ver.exe, ver.exe\r\n");
+  List({"a.exe,src\\a"}, "OutputName=out\\setup%s.exe\r\nVersionFile=ver.exe, ver.exe\r\n");
   Succeeds();
   ExpectPackage("out/setup2_01_04a.exe", {"src/a"});
   // Revision 501 gives "b"; File01 is the version file when VersionFile is absent.
   Write("src/v", VersionImage(5, 2, 30, 501));
-  List({"v,src\\v"}, "OutputName=out\\setup%s.exe\r\n");
+  List({"v.exe,src\\v"}, "OutputName=out\\setup%s.exe\r\n");
   Succeeds();
   ExpectPackage("out/setup5_02_30b.exe", {"src/v"});
   Write("src/v", VersionImage(5, 2, 123, 25));
@@ -292,14 +292,14 @@ TEST_F(BuilderTest, StampsTheOutputNameWithTheVersion) {
 
 TEST_F(BuilderTest, OutputFolderMustExist) {
   Write("src/a", Versioned("a"));
-  List({"a,src\\a"}, "OutputName=missing\\setup%s.exe\r\nVersionFile=v, ver.exe\r\n");
+  List({"a.exe,src\\a"}, "OutputName=missing\\setup%s.exe\r\nVersionFile=v, ver.exe\r\n");
   Fails("Error creating the output file. missing\\setup2_01_04a.exe: No such file or directory.\r\n");
 }
 
 TEST_F(BuilderTest, RebuildTruncatesTheLog) {
   Write("src/a", Versioned("a"));
   Write("logfile.txt", std::string(3000, 'L'));
-  List({"a,src\\a", "b,src\\missing"});
+  List({"a.exe,src\\a", "b,src\\missing"});
   Succeeds();
   EXPECT_EQ(Log(), "Warning: src\\missing not found, removing from .ini file\r\n");
   Succeeds();
@@ -308,7 +308,7 @@ TEST_F(BuilderTest, RebuildTruncatesTheLog) {
 
 TEST_F(BuilderTest, ReadOnlyPackingListIsMadeWritableAndPruned) {
   Write("src/a", Versioned("a"));
-  List({"a,src\\a", "b,src\\missing"});
+  List({"a.exe,src\\a", "b,src\\missing"});
   fs::permissions("list.ini", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   Succeeds();
@@ -318,7 +318,7 @@ TEST_F(BuilderTest, ReadOnlyPackingListIsMadeWritableAndPruned) {
 
 TEST_F(BuilderTest, PackingListPathWithBlanksInQuotes) {
   Write("src/a", Versioned("a"));
-  List({"a,src\\a"});
+  List({"a.exe,src\\a"});
   fs::create_directory("my files");
   fs::rename("list.ini", "my files/list.ini");
   Succeeds("/m \"my files\\list.ini\"");
@@ -327,7 +327,7 @@ TEST_F(BuilderTest, PackingListPathWithBlanksInQuotes) {
 
 TEST_F(BuilderTest, AbsoluteVersionFilePathIsUsedAsItStands) {
   Write("src/a", Versioned("a"));
-  List({"a,src\\a"}, "OutputName=s%s.exe\r\nVersionFile=v, " + (dir_ / "ver.exe").string() + "\r\n");
+  List({"a.exe,src\\a"}, "OutputName=s%s.exe\r\nVersionFile=v, " + (dir_ / "ver.exe").string() + "\r\n");
   Succeeds();
   EXPECT_TRUE(fs::exists("s2_01_04a.exe"));
 }
@@ -339,33 +339,33 @@ TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
   // With a VersionFile, File01 is only met by the pruning.
   List({"a src\\a"});
   Fails("No comma in input filename directive. Check the .INI syntax.\r\n");
-  List({"a,src\\a", "b src\\a"});
+  List({"a.exe,src\\a", "b src\\a"});
   Fails("No comma in input filename directive. Check the .INI syntax.\r\n");
-  List({"a,src\\a"}, "VersionFile=v,ver.exe\r\n");
+  List({"a.exe,src\\a"}, "VersionFile=v,ver.exe\r\n");
   Fails("Output filename directive missing. Check the packing list syntax.\r\n");
   Write("list.ini", "[Files]\r\nFile01=a,src\\a\r\n[Out]\r\nOutputName=o.exe\r\nVersionFile=v,ver.exe\r\n");
   Fails("'In' executable filename directive missing. Check the packing list syntax.\r\n");
   Write("src/plain", "no version block");
-  List({"a,src\\a"}, "OutputName=o.exe\r\nVersionFile=v,src\\plain\r\n");
+  List({"a.exe,src\\a"}, "OutputName=o.exe\r\nVersionFile=v,src\\plain\r\n");
   Fails("Unable to get build number from first file in list.\r\n");
 }
 
 TEST_F(BuilderTest, OutputNameIsNoFormat) {
   Write("src/a", Versioned("a"));
   for (const char* name : {"setup%d.exe", "s%s%s.exe", "s%"}) {
-    List({"a,src\\a"}, std::string("OutputName=") + name + "\r\nVersionFile=v,ver.exe\r\n");
+    List({"a.exe,src\\a"}, std::string("OutputName=") + name + "\r\nVersionFile=v,ver.exe\r\n");
     Fails("Output filename directive may hold one %s and %% only, no other %. Check the packing list syntax.\r\n");
   }
-  List({"a,src\\a"}, "OutputName=" + std::string(252, 'n') + "%s\r\nVersionFile=v,ver.exe\r\n");
+  List({"a.exe,src\\a"}, "OutputName=" + std::string(252, 'n') + "%s\r\nVersionFile=v,ver.exe\r\n");
   Fails("Output filename too long with the build number (259 characters at most).\r\n");
-  List({"a,src\\a"}, "OutputName=100%%_%s.exe\r\nVersionFile=v,ver.exe\r\n");
+  List({"a.exe,src\\a"}, "OutputName=100%%_%s.exe\r\nVersionFile=v,ver.exe\r\n");
   Succeeds();
   EXPECT_TRUE(fs::exists("100%_2_01_04a.exe"));
 }
 
 TEST_F(BuilderTest, StubMustHoldTheMarkerExactlyOnce) {
   Write("src/a", Versioned("a"));
-  List({"a,src\\a"});
+  List({"a.exe,src\\a"});
   Write("stub.exe", MakeStub(2));
   Fails("The Installer file holds the segment marker more than once: it already carries a package.\r\n");
   Write("stub.exe", MakeStub(0));
@@ -377,13 +377,13 @@ TEST_F(BuilderTest, StubMustHoldTheMarkerExactlyOnce) {
 TEST_F(BuilderTest, MissingInputFileAfterPruning) {
   // A folder is there but is no file: it is refused by name before anything is written.
   fs::create_directory("src/folder");
-  List({"a,src\\folder"});
+  List({"a.exe,src\\folder"});
   Fails("The source of File01 (src\\folder) is a folder, not a file. Check the packing list.\r\n");
 }
 
 TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
   Write("src/a", Versioned("abcdefgh abcdefgh"));
-  List({"a,src\\a"});
+  List({"a.exe,src\\a"});
   // Every stream with a 4096-byte dictionary starts 00 06: the 2048-byte stream (00 05) is kept.
   static const std::uint8_t kHeader4096[] = {0x00, 0x06};
   BuildOptions options;
@@ -414,7 +414,7 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
     const std::string name = "src/f" + std::to_string(i);
     // File01 carries a version block, as every package's first file must.
     Write(name, i == 0 ? VersionImage(1, 2, 3, 4) : i % 7 == 0 ? Bytes() : Noise(static_cast<std::size_t>(i) * 3001 % 70000));
-    entries.push_back("f" + std::to_string(i) + ",src\\f" + std::to_string(i));
+    entries.push_back("f" + std::to_string(i) + (i == 0 ? ".exe" : "") + ",src\\f" + std::to_string(i));
   }
   Write("src/large", Noise(kMaxHeldSource + 5));
   entries.insert(entries.begin() + 20, "large,src\\large");
@@ -444,7 +444,7 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
 
 TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {
   Write("src/a", Versioned(Noise(20000)));
-  List({"a,src\\a"});
+  List({"a.exe,src\\a"});
   BuildOptions options;
   options.packageLimit = 1500;
   Fails("The package would pass 2 GiB, the most a package can hold. Split the payload.\r\n", "/m ./list.ini",
@@ -458,7 +458,7 @@ TEST_F(BuilderTest, FullDiskEndsWithALogLine) {
   // disk is FileSizeLimitFailsTheLaterWrites below.
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   Write("src/a", Versioned("a"));
-  List({"a,src\\a"}, "OutputName=/dev/full\r\nVersionFile=v,ver.exe\r\n");
+  List({"a.exe,src\\a"}, "OutputName=/dev/full\r\nVersionFile=v,ver.exe\r\n");
   Fails("The output /dev/full is a device or a pipe, not a file. Check the packing list.\r\n");
 }
 
@@ -467,7 +467,7 @@ TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
   // previous package stays as it was, with no temporary file beside it.
   Write("src/a", Versioned(Noise(200000)));
   Write("out.exe", "the previous package");
-  List({"a,src\\a"});
+  List({"a.exe,src\\a"});
   const auto limited = [] {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{4096, 4096};
@@ -485,7 +485,7 @@ TEST_F(BuilderTest, FileSizeLimitFailsTheLaterWrites) {
 TEST_F(BuilderTest, LongLogLinesAreShortenedKeepingBothEnds) {
   Write("src/a", Versioned("a"));
   const std::string longPath = "src\\" + std::string(120, 'p') + std::string(120, 'q') + "\\end.dll";
-  List({"a,src\\a", "b," + longPath});
+  List({"a.exe,src\\a", "b," + longPath});
   Succeeds();
   const std::string log = Log();
   EXPECT_EQ(log.size(), 259u);
@@ -502,7 +502,7 @@ TEST_F(BuilderTest, OverLongCommandLineIsRefused) {
 
 TEST_F(BuilderTest, OverLongValuesAreRefused) {
   Write("src/a", Versioned("a"));
-  List({"a,src\\a", "b," + std::string(300, 'v')});
+  List({"a.exe,src\\a", "b," + std::string(300, 'v')});
   Fails("Value too long (259 characters at most) at Files/File02. Check the packing list syntax.\r\n");
 }
 
@@ -568,8 +568,8 @@ std::vector<HostileCase> ReadHostileCases() {
 
 std::string HostileList(const HostileCase& c) {
   static const std::vector<std::pair<std::string, std::vector<std::string>>> kDefaults = {
-      {"cmd", {"LANG=ENU", "Title=Hostile", "FileName=a.dll /q"}},
-      {"files", {"File01=a.dll, src\\a.dll", "File02=b.txt, src\\b.txt"}},
+      {"cmd", {"LANG=ENU", "Title=Hostile", "FileName=a.exe /q"}},
+      {"files", {"File01=a.exe, src\\a.dll", "File02=b.txt, src\\b.txt"}},
       {"out", {"OutputName=out.exe", "VersionFile=v, ver.exe"}},
       {"in", {"QorFileName=stub.exe"}},
   };

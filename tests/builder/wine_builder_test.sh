@@ -128,7 +128,7 @@ check() {
 # A full package: text, binaries, an empty file, incompressible data; stamped with 2.1.4.0.
 template "$work/full"
 list "$work/full" 'OutputName=out\setup%s.exe' 'VersionFile=core, src\core.dll' -- \
-  'core.dll, src\core.dll' 'readme.txt,src\README.TXT' 'empty.dat,	src\empty.dat' 'noise.bin,x,src\noise.bin'
+  'core.exe, src\core.dll' 'readme.txt,src\README.TXT' 'empty.dat,	src\empty.dat' 'noise.bin,x,src\noise.bin'
 check full 0 '' 'out/setup2_01_04a.exe' '.\list.ini'
 
 # File01 stamps the name: 5.2.30.501 gives 5_02_30b; the list's path has a blank.
@@ -138,22 +138,22 @@ check quoted 0 '' 'out/s5_02_30b.exe' 'my files\list.ini'
 
 # Pruning: the second of three entries is missing.
 template "$work/prune"
-list "$work/prune" 'OutputName=p.exe' 'VersionFile=c,src\core.dll' -- 'c,src\core.dll' 'a,src\readme.txt' 'b,src\gone.txt' 'e,src\empty.dat'
+list "$work/prune" 'OutputName=p.exe' 'VersionFile=c,src\core.dll' -- 'c.exe,src\core.dll' 'a,src\readme.txt' 'b,src\gone.txt' 'e,src\empty.dat'
 check prune 0 'Warning: src\\gone.txt not found, removing from .ini file\r\n' 'p.exe' '.\list.ini'
 
 # Failures: every source missing; an output name with a format sequence; a stub that already carries
 # a package (the full case's package); a missing packing list.
 template "$work/none"
-list "$work/none" 'OutputName=n.exe' 'VersionFile=c,src\core.dll' -- 'a,src\gone1' 'b,src\gone2'
+list "$work/none" 'OutputName=n.exe' 'VersionFile=c,src\core.dll' -- 'a.exe,src\gone1' 'b,src\gone2'
 check none -1 'Warning: src\\gone1 not found, removing from .ini file\r\nWarning: src\\gone2 not found, removing from .ini file\r\nNo input files. Check the .INF syntax.\r\n' '' '.\list.ini'
 
 template "$work/percent"
-list "$work/percent" 'OutputName=setup%d.exe' 'VersionFile=c,src\core.dll' -- 'a,src\readme.txt'
+list "$work/percent" 'OutputName=setup%d.exe' 'VersionFile=c,src\core.dll' -- 'a.exe,src\readme.txt'
 check percent -1 'Output filename directive may hold one %%s and %%%% only, no other %%. Check the packing list syntax.\r\n' '' '.\list.ini'
 
 template "$work/restub"
 cp "$work/full/out/setup2_01_04a.exe" "$work/restub/QorEngineUpdate.exe"
-list "$work/restub" 'OutputName=r.exe' 'VersionFile=c,src\core.dll' -- 'c,src\core.dll' 'a,src\readme.txt'
+list "$work/restub" 'OutputName=r.exe' 'VersionFile=c,src\core.dll' -- 'c.exe,src\core.dll' 'a,src\readme.txt'
 check restub -1 'The Installer file holds the segment marker more than once: it already carries a package.\r\n' '' '.\list.ini'
 
 template "$work/nolist"
@@ -171,8 +171,8 @@ hostile_reset() {
 }
 hostile_list() {  # the packing list, each section's given lines in place of its default
   local -A defaults=(
-    [cmd]=$'LANG=ENU\nTitle=Hostile\nFileName=a.dll /q'
-    [files]=$'File01=a.dll, src\\a.dll\nFile02=b.txt, src\\b.txt'
+    [cmd]=$'LANG=ENU\nTitle=Hostile\nFileName=a.exe /q'
+    [files]=$'File01=a.exe, src\\a.dll\nFile02=b.txt, src\\b.txt'
     [out]=$'OutputName=out.exe\nVersionFile=v, ver.exe'
     [in]='QorFileName=stub.exe')
   local -A titles=([cmd]=Cmd [files]=Files [out]=Out [in]=In)

@@ -425,6 +425,21 @@ answer 7
 exit 3010
 EOF
 
+    # 1641: the finishing command has started the restart itself. The page finishes, asks nothing
+    # more, cleans up and ends with 1641.
+    write_list "0 1641"
+    build_package
+    drive restart-started <<'EOF' || true
+dialog
+click 1
+text 1007 Installed. Press Finish to close.
+text 1 Finish
+click 1
+exit 1641
+EOF
+    expect_left ""
+    expect_ran "0 1641"
+
     # Yes: clean-up and the restart request, still 3010. Under Wine the request ends only the
     # windowed programs of this prefix (this test runs alone for that reason, and last in its
     # group); nothing restarts. The end of the session takes a moment to reach every program: the

@@ -14,6 +14,11 @@ const char kScript[] =
     "[DEU]\r\nErr03=Datei kaputt\r\nErr07=Befehl fehlgeschlagen\r\n"
     "[ENU]\r\nErr03=File broken\r\n";
 
+const char kList[] =
+    "[Cmd]\r\nLANG=DEU,ENU\r\nTitle=T\r\n"
+    "[DEU]\r\nErr03=Datei kaputt\r\nErr04=Skript kaputt\r\n"
+    "[ENU]\r\nErr04=Script incomplete\r\nErr03=\r\n";
+
 TEST(ReportFatal, ShowsWhatTheScriptHoldsForTheCode) {
   const struct {
     const char* script;
@@ -32,6 +37,10 @@ TEST(ReportFatal, ShowsWhatTheScriptHoldsForTheCode) {
        "[Error Code: 3 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n\nx\n"},
       // A damaged segment's decoder result comes first, in a box of its own.
       {kScript, Failure{5, "x", 3}, false, "[Value of uiRep] 3\n[Error Code: 5 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n\nx\n"},
+      // A list: the user's section (ENU natively), a text it lacks from the first listed section.
+      {kList, Fail(4, "x"), false, "[T] Script incomplete\n\nx\n"},
+      {kList, Fail(3, "x"), false, "[T] Datei kaputt\n\nx\n"},
+      {kList, Fail(5, "x"), false, "[Error Code: 5 (SetupQor.ini)\n] Unable to find SetupQor.ini file.  Exiting.\n\nx\n"},
       // A cancel and a silent run show nothing.
       {kScript, Fail(6, "x"), false, ""},
       {kScript, Fail(3, "x"), true, ""},

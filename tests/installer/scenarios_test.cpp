@@ -237,6 +237,10 @@ TEST_F(Scenario, SilentOutcomesFollowTheFinishingStatus) {
   EXPECT_EQ(Install(package), 3010u);
   for (const char* name : {"SetupQor.ini", "setup.exe", "data.txt"}) EXPECT_FALSE(Exists(Private() + name)) << name;
 
+  FinisherExits(1641);  // done, the restart already started by the command: deleted, passed on
+  EXPECT_EQ(Install(package), 1641u);
+  EXPECT_TRUE(PrivateFolders().empty());
+
   // 259 is an exit status like any other, not a program that is still running.
   FinisherExits(259);
   EXPECT_EQ(Install(package), kFailed);

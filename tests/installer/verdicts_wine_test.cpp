@@ -34,7 +34,7 @@ TEST(Verdicts, BuilderAndInstallerAgree) {
     const std::string script = verdicts::Script(c, source);
     std::vector<testpkg::Piece> files;
     for (std::size_t i = 0; i < c.entries.size(); ++i) {
-      files.push_back({i == 0 ? finisher : testpkg::ToBytes("payload " + std::to_string(i)), 1});
+      files.push_back({verdicts::EntryBytes(c, i, finisher), 1});
       WriteBytes(source(i), files.back().data);
     }
 

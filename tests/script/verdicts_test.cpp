@@ -79,7 +79,7 @@ TEST_F(Verdicts, CheckVerifyAndBuildAgree) {
     // qorpack verify on a package that carries the script.
     std::vector<testpkg::Piece> files;
     for (std::size_t i = 0; i < c.entries.size(); ++i) {
-      files.push_back({i == 0 ? program : testpkg::ToBytes("payload " + std::to_string(i)), 1});
+      files.push_back({verdicts::EntryBytes(c, i, program), 1});
     }
     WriteFile("carried.exe", testpkg::Compose(stub, {testpkg::ToBytes(script), 1}, files));
     std::string errors;

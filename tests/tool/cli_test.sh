@@ -35,8 +35,13 @@ cases=(
   "build --frob l|2|err|usage: qorpack build [OPTION]... LIST"
   "/m|2|err|usage: qorpack build [OPTION]... LIST"
   "/M a b|2|err|usage: qorpack build [OPTION]... LIST"
-  "init|2|err|usage: qorpack init DIR"
-  "init a b|2|err|usage: qorpack init DIR"
+  "init|2|err|usage: qorpack init [--lang LIST] DIR"
+  "init a b|2|err|usage: qorpack init [--lang LIST] DIR"
+  "init --lang DEU|2|err|usage: qorpack init [--lang LIST] DIR"
+  "init --lang DEU,XYZ new|2|err|qorpack init: no starter texts for 'XYZ' (there are: ENU, DEU, FRA, ESP, ITA, PTB, JPN, CHS, RUS)"
+  "init --lang DEU,,ENU new|2|err|qorpack init: no starter texts for ''"
+  "init --lang DEU,ENU,deu new|2|err|qorpack init: --lang names DEU twice"
+  "help init|0|out|usage: qorpack init [--lang LIST] DIR"
   "list|2|err|usage: qorpack list [--json] PKG"
   "list --json|2|err|usage: qorpack list [--json] PKG"
   "help list|0|out|usage: qorpack list [--json] PKG"
@@ -97,6 +102,30 @@ for key in LANG Title FileName File01 OutputName QorFileName; do
   grep -q "^$key=" "$scratch/first.ini" || fail "the starter list has no $key"
 done
 grep '^[^;].*=@' "$scratch/first.ini" && fail "a value of the starter list begins with @"
+
+# init --lang: LANG lists the sections in the order given; each holds every key of the English texts,
+# in the code page of its language, and reads as its translation there.
+all=ENU,DEU,FRA,ESP,ITA,PTB,JPN,CHS,RUS
+"$qorpack" init --lang "${all,,}" "$scratch/many" >/dev/null 2>"$scratch/err" || fail "init --lang failed: $(cat "$scratch/err")"
+grep -qx "LANG=$all" "$scratch/many/list.ini" || fail "init --lang writes $(grep '^LANG=' "$scratch/many/list.ini")"
+# language | code page | one line of its texts
+languages=("ENU|CP1252|Msg10=Cancel" "DEU|CP1252|Msg07=< Zurück" "FRA|CP1252|Msg07=< Précédent"
+           "ESP|CP1252|Msg07=< Atrás" "ITA|CP1252|Msg05=My Product è stato installato. Fare clic su Fine per chiudere questa finestra."
+           "PTB|CP1252|Msg09=Avançar >" "JPN|CP932|Msg10=キャンセル" "CHS|CP936|Msg10=取消" "RUS|CP1251|Msg10=Отмена")
+for entry in "${languages[@]}"; do
+  IFS='|' read -r name codepage line <<<"$entry"
+  # Byte by byte: the sections are no UTF-8.
+  LC_ALL=C sed -n "/^\[$name\]/,/^\[/p" "$scratch/many/list.ini" | LC_ALL=C grep -aE '^(Msg|Err)[0-9]+=' >"$scratch/section"
+  diff <(cut -d= -f1 "$scratch/section" | sort) <(section "$example_list" | cut -d= -f1) >/dev/null ||
+    fail "the $name section has other keys than the English texts"
+  iconv -f "$codepage" -t UTF-8 "$scratch/section" >"$scratch/section.utf8" 2>/dev/null ||
+    fail "the $name section is not in $codepage"
+  grep -qxF "$line" "$scratch/section.utf8" || fail "the $name section has no line '$line' in $codepage"
+done
+grep -q 'ANSI code page' "$scratch/many/list.ini" || fail "init --lang writes no note on the code pages"
+"$qorpack" init --lang DEU,ENU "$scratch/two" >/dev/null 2>&1 || fail "init --lang DEU,ENU failed"
+[ "$(grep -E '^(LANG=|\[)' "$scratch/two/list.ini" | tr '\n' ' ')" = "[Cmd] LANG=DEU,ENU [Files] [Out] [In] [DEU] [ENU] " ] ||
+  fail "init --lang DEU,ENU writes $(grep -E '^(LANG=|\[)' "$scratch/two/list.ini" | tr '\n' ' ')"
 
 # In a build tree the stub is the Windows build's.
 named=$(sed -n 's/^QorFileName=//p' "$scratch/first.ini")

@@ -97,6 +97,16 @@ package=$(cd "$first" && ls MyProduct*.exe)
 "$qorpack" verify "$first/$package" >/dev/null || fail "the first package does not verify"
 "$qorpack" list "$first/$package" | grep -qx "title: My Product" || fail "the first package has another title"
 
+# The same in nine languages: it builds, passes the installer's check, and lists its languages.
+(cd "$scratch" && "$qorpack" init --lang ENU,DEU,FRA,ESP,ITA,PTB,JPN,CHS,RUS many >/dev/null) || die "init --lang failed"
+cp -p "$example_setup" "$scratch/many/setup.exe"
+cp -p "$examples/readme.txt" "$scratch/many/readme.txt"
+(cd "$scratch/many" && "$qorpack" build list.ini 2>"$scratch/many.log") ||
+  fail "the starter list in nine languages does not build: $(cat "$scratch/many.log")"
+"$qorpack" verify "$scratch/many/$package" >/dev/null || fail "the package in nine languages does not verify"
+"$qorpack" list "$scratch/many/$package" | grep -qx "languages: ENU, DEU, FRA, ESP, ITA, PTB, JPN, CHS, RUS" ||
+  fail "list shows no languages of the package in nine languages"
+
 # The example package, as the main job builds it, with the packaged stub.
 stage=$scratch/example
 mkdir -p "$stage"

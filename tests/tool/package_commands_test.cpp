@@ -97,6 +97,46 @@ TEST_F(PackageCommands, ListShowsControlCharactersEscaped) {
   EXPECT_NE(run.out.find("finishing command: setup.exe\\x08\\x08forged\n"), std::string::npos) << run.out;
 }
 
+// list shows the command line the installer runs for each kind of program, with the folders of the
+// installing machine as placeholders, and the sections that LANG lists; --json the same.
+TEST_F(PackageCommands, ListShowsTheCommandThatRunsAndTheLanguages) {
+  const struct {
+    const char* cmd;
+    const char* runs;
+    const char* with;       // the line after runs:, or ""
+    const char* languages;  // the languages: line, or ""
+    const char* json;       // a part of --json
+  } cases[] = {
+      {"LANG=ENU\r\nFileName=setup.exe /q", "runs: \"<extraction folder>\\setup.exe\" /q\n", "", "languages: ENU\n",
+       "\"runs\": \"\\\"<extraction folder>\\\\setup.exe\\\" /q\", \"commandScript\": null, \"languages\": [\"ENU\"]"},
+      {"LANG=DEU,FRA\r\nFileName=Product.MSI /qn",
+       "runs: \"<system folder>\\msiexec.exe\" /i \"<extraction folder>\\Product.MSI\" /qn\n", "",
+       "languages: DEU, FRA\n", "\"languages\": [\"DEU\", \"FRA\"]"},
+      {"LANG=FRA\r\nFileName=\"in stall.bat\" a \"b c\" d",
+       "runs: \"<system folder>\\cmd.exe\" /d /v:off /s /c \"\"%QOR_COMMAND_SCRIPT%\" a \"b c\" d\"\n",
+       "with QOR_COMMAND_SCRIPT=<extraction folder>\\in stall.bat\n", "languages: FRA\n",
+       "\"commandScript\": \"<extraction folder>\\\\in stall.bat\", \"languages\": [\"FRA\"]"},
+  };
+  std::string sections;
+  for (const char* name : {"DEU", "FRA"}) {
+    sections += std::string("[") + name + "]\r\n";
+    for (int n = 2; n <= 14; ++n) sections += "Msg" + std::string(n < 10 ? "0" : "") + std::to_string(n) + "=t\r\n";
+  }
+  for (const auto& c : cases) {
+    const std::string script = std::string("[Cmd]\r\n") + c.cmd + "\r\n[Files]\r\nFile01=setup.exe,s\r\n"
+                               "File02=Product.MSI,m\r\nFile03=in stall.bat,b\r\n[Out]\r\nOutputName=o.exe\r\n" + sections;
+    const fs::path package = Write("kinds.exe", testpkg::Compose(testpkg::FakeStub(64), {testpkg::ToBytes(script), 0},
+                                                                 {{Program(), 0}, {testpkg::ToBytes("m"), 0},
+                                                                  {testpkg::ToBytes("@exit 0"), 0}}));
+    const Outcome listed = Qorpack("list '" + package.string() + "'", kScratch / "temp");
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find(std::string("\n") + c.runs + c.with + c.languages + "signature:"), std::string::npos)
+        << c.cmd << "\n" << listed.out;
+    const Outcome json = Qorpack("list --json '" + package.string() + "'", kScratch / "temp");
+    EXPECT_NE(json.out.find(c.json), std::string::npos) << c.cmd << "\n" << json.out;
+  }
+}
+
 TEST_F(PackageCommands, ListVerifyAndExtractKeepToTheScriptBound) {
   hostile::Case big = hostile::Cases()[0];
   big.extra = "; " + std::string(4u << 20, 'x') + "\r\n";

@@ -1,7 +1,7 @@
 // driver.exe: drives a Windows program under test through window messages, from a script of one
 // command per line (from the file named on the command line, or standard input). It stops with a
 // message and exit status 1 at the first mismatch, ending the program under test. The script is
-// UTF-8, so command lines, folders and variables may name anything the file system allows.
+// UTF-8, so command lines, folders, variables and the texts it expects may hold any character.
 //
 //   start CMDLINE          start the program (CreateProcessW) and keep its handle
 //   dir PATH               the working folder of programs started afterwards (else the driver's)
@@ -86,10 +86,14 @@ std::string Show(const std::string& text) {
   return out;
 }
 
+// A window's text as UTF-8, read through the wide call: the script's texts compare whatever the
+// code page of the program under test or of the driver.
 std::string WindowText(HWND window) {
-  char text[4096] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
+  wchar_t text[4096] = {};
+  GetWindowTextW(window, text, 4096);
+  char utf8[4 * 4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+  return utf8;
 }
 
 // Polls `check` every 50 ms until it holds or the timeout passes; `describe` tells what was seen.
