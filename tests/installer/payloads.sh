@@ -27,7 +27,8 @@ cp "$5" planted.exe          # writes page-finisher.ran in its current folder wh
 trap 'bash "$wine_dir/prefix.sh" down "$own"; rm -rf "$own"' EXIT
 bash "$wine_dir/prefix.sh" up "$own"
 in_prefix() (source "$wine_dir/env.sh" "$own" && exec wine "$@")
-drive_c=$own/wine/prefix/drive_c
+# The prefix of the Wine in use (each Wine version keeps one of its own).
+drive_c=$(source "$wine_dir/env.sh" "$own" && echo "$WINEPREFIX")/drive_c
 
 scenario=$group
 failures=0
