@@ -18,7 +18,8 @@ SegmentPipeline::SegmentPipeline(std::vector<std::string> sources, const Segment
       ready_(sources_.size(), false),
       reserved_(sources_.size(), 0),
       sizes_(sources_.size(), 0),
-      started_(sources_.size(), false) {
+      started_(sources_.size(), false),
+      threadCount_(jobs <= 1 ? 0 : jobs) {
   // Progress lines go to one console from one thread: the writer's.
   check_.progress = nullptr;
   if (jobs <= 1) jobs = 0;
@@ -91,12 +92,39 @@ bool SegmentPipeline::NextSource(std::size_t& index) {
   return true;
 }
 
+void SegmentPipeline::Post(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  changed_.notify_all();
+}
+
+bool SegmentPipeline::Help() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (tasks_.empty()) return false;
+  std::function<void()> task = std::move(tasks_.front());
+  tasks_.pop_front();
+  lock.unlock();
+  task();
+  return true;
+}
+
 void SegmentPipeline::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     std::size_t index = 0;
-    changed_.wait(lock, [&] { return stopping_ || NextSource(index); });
+    // A queued piece goes first: the thread that posted it waits for it.
+    changed_.wait(lock, [&] { return stopping_ || !tasks_.empty() || NextSource(index); });
     if (stopping_) return;
+    if (!tasks_.empty()) {
+      std::function<void()> task = std::move(tasks_.front());
+      tasks_.pop_front();
+      lock.unlock();
+      task();
+      lock.lock();
+      continue;
+    }
     HeldSegment segment = Compress(index, lock);
     held_[index] = std::move(segment);
     ready_[index] = true;
@@ -132,13 +160,13 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   lock.unlock();
   PackageWriter writer;
   StartMemoryPackage(writer, segment.stream, kMaxPackageSize);
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str());
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), this);
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   lock.lock();
   return segment;
 }
 
-void SegmentPipeline::Spill(std::size_t index, platform::File& input, HeldSegment& segment) const {
+void SegmentPipeline::Spill(std::size_t index, platform::File& input, HeldSegment& segment) {
   auto spill = std::make_unique<platform::Replacement>();
   PackageWriter writer;
   // No room beside the package: the writer streams the source itself in turn.
@@ -146,7 +174,7 @@ void SegmentPipeline::Spill(std::size_t index, platform::File& input, HeldSegmen
     segment.streamed = true;
     return;
   }
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str());
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), this);
   if (segment.result == SegmentResult::Ok && !FlushPackage(writer)) segment.result = SegmentResult::WriteFailed;
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   segment.spilledLength = writer.length;

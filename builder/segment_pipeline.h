@@ -14,6 +14,8 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,7 +42,9 @@ struct HeldSegment {
   std::uint32_t spilledLength = 0;
 };
 
-class SegmentPipeline {
+// The threads also code the pieces of large sources (SegmentHelpers): a free thread takes a queued
+// piece before it starts another source, so that one large file keeps every core busy.
+class SegmentPipeline final : public SegmentHelpers {
  public:
   // Starts `jobs` threads (none when `jobs` is 1 or less: every source is then the writer's) over
   // `sources`, taken in order. `check` names the pattern no segment may hold; progress is reported
@@ -56,12 +60,16 @@ class SegmentPipeline {
   // taken in order, each once.
   HeldSegment Take(std::size_t index);
 
+  unsigned Threads() const override { return threadCount_; }
+  void Post(std::function<void()> task) override;
+  bool Help() override;
+
  private:
   void Work();
   // Compresses source `index` once the budget allows; `lock` is held on entry and on return.
   HeldSegment Compress(std::size_t index, std::unique_lock<std::mutex>& lock);
   // Compresses source `index` from `input` into a temporary file.
-  void Spill(std::size_t index, platform::File& input, HeldSegment& segment) const;
+  void Spill(std::size_t index, platform::File& input, HeldSegment& segment);
 
   std::vector<std::string> sources_;
   SegmentCheck check_;
@@ -80,6 +88,8 @@ class SegmentPipeline {
   std::size_t waiting_ = 0;      // sources started and not yet taken by the writer
   std::size_t early_ = SIZE_MAX;  // the source started out of order and not yet taken, if any
   std::size_t taken_ = 0;        // sources handed to the writer so far
+  std::deque<std::function<void()>> tasks_;  // posted pieces, oldest first
+  unsigned threadCount_;  // threads asked for (set before any starts: the workers read it)
   bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -17,59 +17,79 @@ constexpr std::uint32_t kReadStep = 1u << 16;
 
 std::uint64_t Min(std::uint64_t a, std::uint64_t b) { return a < b ? a : b; }
 
-// The stream's bits in order, handed to the write callback in pieces of kOutputStep bytes.
+// The stream's bits in order, handed to the write callback in pieces of kOutputStep bytes. Bits
+// past bitCount_ in the byte being filled are zero.
 class BitSink {
  public:
   BitSink(CodecWrite write, void* userValue) : write_(write), userValue_(userValue) {}
 
-  // Appends the low `count` bits of `value` (count at most 32).
+  // Appends the low `count` bits of `value` (count at most 56).
   void Put(std::uint64_t value, std::uint32_t count) {
-    bits_ |= value << used_;
-    used_ += count;
-    if (used_ >= 32) {
-      for (int i = 0; i < 4; ++i) bytes_[filled_ + i] = static_cast<std::uint8_t>(bits_ >> (8 * i));
-      filled_ += 4;
-      bits_ >>= 32;
-      used_ -= 32;
-      if (filled_ == kOutputStep) Hand(filled_);
-    }
+    std::uint8_t* byte = bytes_ + bitCount_ / 8;
+    value = (value << (bitCount_ % 8)) | *byte;
+    for (std::uint32_t i = 0; i < 8; ++i) byte[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    bitCount_ += count;
+    if (bitCount_ >= 8 * kOutputStep) Hand();
   }
 
-  // Appends bits `from` to `to` (exclusive) of `bytes`, which holds at least 8 bytes past bit `to`.
+  // Appends bits `from` to `to` (exclusive) of `bytes`, which holds at least 8 bytes past bit `to`:
+  // whole bytes at a time, each from two source bytes.
   void Append(const std::uint8_t* bytes, std::uint64_t from, std::uint64_t to) {
-    while (from < to) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, bytes + from / 8, sizeof word);
-      const auto count = static_cast<std::uint32_t>(Min(to - from, 32));
-      Put((word >> (from % 8)) & ((std::uint64_t{1} << count) - 1), count);
+    if (bitCount_ % 8 != 0 && from < to) {
+      const auto count = static_cast<std::uint32_t>(Min(to - from, 8 - bitCount_ % 8));
+      Put(Bits(bytes, from) & ((1u << count) - 1), count);
       from += count;
+    }
+    while (to - from >= 8) {
+      std::uint8_t* out = bytes_ + bitCount_ / 8;
+      const std::uint64_t count = Min((to - from) / 8, kOutputStep - bitCount_ / 8);
+      const std::uint8_t* in = bytes + from / 8;
+      const std::uint32_t shift = from % 8;
+      if (shift == 0) {
+        std::memcpy(out, in, count);
+      } else {
+        for (std::uint64_t i = 0; i < count; ++i) {
+          out[i] = static_cast<std::uint8_t>((in[i] >> shift) | (in[i + 1] << (8 - shift)));
+        }
+      }
+      out[count] = 0;
+      from += 8 * count;
+      bitCount_ += 8 * count;
+      if (bitCount_ >= 8 * kOutputStep) Hand();
+    }
+    if (from < to) {
+      const auto count = static_cast<std::uint32_t>(to - from);
+      Put(Bits(bytes, from) & ((1u << count) - 1), count);
     }
   }
 
   // Writes what is left, the last byte filled up with zeros.
   void Finish() {
-    while (used_ > 0) {
-      bytes_[filled_++] = static_cast<std::uint8_t>(bits_);
-      bits_ >>= 8;
-      used_ = used_ > 8 ? used_ - 8 : 0;
-    }
-    Hand(filled_);
+    std::uint32_t size = (bitCount_ + 7) / 8;
+    write_(bytes_, &size, userValue_);
   }
 
  private:
   static constexpr std::uint32_t kOutputStep = 1u << 16;
 
-  void Hand(std::uint32_t size) {
+  // The 8 bits of `bytes` from bit `from` on.
+  static std::uint32_t Bits(const std::uint8_t* bytes, std::uint64_t from) {
+    return ((bytes[from / 8] | (bytes[from / 8 + 1] << 8)) >> (from % 8)) & 0xFF;
+  }
+
+  // Writes the whole bytes and keeps the byte being filled, and what Put spilled past it, in front.
+  void Hand() {
+    std::uint32_t size = kOutputStep;
     write_(bytes_, &size, userValue_);
-    filled_ = 0;
+    std::memmove(bytes_, bytes_ + kOutputStep, 8);
+    std::memset(bytes_ + 8, 0, 8);
+    bitCount_ -= 8 * kOutputStep;
   }
 
   CodecWrite write_;
   void* userValue_;
-  std::uint64_t bits_ = 0;
-  std::uint32_t used_ = 0;
-  std::uint32_t filled_ = 0;
-  std::uint8_t bytes_[kOutputStep + 8];
+  std::uint32_t bitCount_ = 0;
+  std::uint8_t bytes_[kOutputStep + 16] = {};
 };
 
 // A piece with its input, as the driver keeps it.
@@ -96,6 +116,12 @@ class PieceDriver {
         runner_(runner) {}
 
   ImplodeResult Run(CodecRead read, void* userValue);
+  // Waits for the pieces started and not joined.
+  void Settle() {
+    for (const std::unique_ptr<Slot>& slot : pending_) {
+      if (slot->started) runner_.Wait(slot->piece);
+    }
+  }
 
  private:
   std::uint64_t ChunkStart(std::uint64_t index) const { return index * limits_.chunk; }
@@ -171,6 +197,7 @@ std::unique_ptr<Slot> PieceDriver::NewSlot(std::uint64_t index) {
   piece.stop = ChunkStart(index + 1) - kImplodeMaxMatch + limits_.runOn;
   slot->wanted = PieceInputEnd(piece.stop);
   slot->input.clear();
+  slot->input.reserve(slot->wanted - piece.inputOffset);
   slot->started = false;
   return slot;
 }
@@ -227,13 +254,31 @@ ImplodeResult PieceDriver::JoinOldest() {
   return Join(std::move(slot));
 }
 
-// The bit offset in the slot's piece of its token start `position`, at or past the slot's cursor.
-std::uint64_t PieceDriver::BitAt(Slot& slot, std::uint64_t position) {
-  const std::uint8_t* lengths = slot.piece.tokenBits.data() + (slot.cursor - slot.piece.start);
-  const std::uint64_t count = position - slot.cursor;
+// The bits of the piece's tokens that start from `from` to `to` (exclusive).
+std::uint64_t TokenBitsBetween(const ImplodePiece& piece, std::uint64_t from, std::uint64_t to) {
+  const std::uint8_t* lengths = piece.tokenBits.data() + (from - piece.start);
   std::uint64_t sum = 0;
-  for (std::uint64_t i = 0; i < count; ++i) sum += lengths[i];
-  slot.cursorBit += sum;
+  for (std::uint64_t done = 0; done < to - from;) {
+    // In 32 bits (which the compiler adds in wide steps) a megabyte at a time.
+    const std::uint64_t count = Min(to - from - done, 1u << 20);
+    std::uint32_t part = 0;
+    for (std::uint64_t i = 0; i < count; ++i) part += lengths[done + i];
+    sum += part;
+    done += count;
+  }
+  return sum;
+}
+
+// The bit offset in the slot's piece of its token start `position`, at or past the slot's cursor:
+// summed on from the cursor, or back from the piece's end, whichever is nearer (a join lies near
+// the start of one piece and the end of the other).
+std::uint64_t PieceDriver::BitAt(Slot& slot, std::uint64_t position) {
+  const ImplodePiece& piece = slot.piece;
+  if (position - slot.cursor <= piece.end - position) {
+    slot.cursorBit += TokenBitsBetween(piece, slot.cursor, position);
+  } else {
+    slot.cursorBit = piece.bitCount - TokenBitsBetween(piece, position, piece.end);
+  }
   slot.cursor = position;
   return slot.cursorBit;
 }
@@ -454,10 +499,14 @@ ImplodeResult ImplodeInPieces(CodecRead readInput, CodecWrite writeOutput, void*
   if (dictionarySize != 1024 && dictionarySize != 2048 && dictionarySize != 4096) return kImplodeBadDictionary;
   if (literalMode != kLiteralBinary && literalMode != kLiteralAscii) return kImplodeBadLiteralMode;
   if (limits.chunk == 0 || limits.chunk % kImplodeBlock != 0 || limits.inFlight == 0) return kImplodeBadPieceLimits;
+  std::unique_ptr<PieceDriver> driver;
+  ImplodeResult result = kImplodeNoMemory;
   try {
-    auto driver = std::make_unique<PieceDriver>(writeOutput, userValue, literalMode, dictionarySize, limits, runner);
-    return driver->Run(readInput, userValue);
+    driver = std::make_unique<PieceDriver>(writeOutput, userValue, literalMode, dictionarySize, limits, runner);
+    result = driver->Run(readInput, userValue);
   } catch (const std::bad_alloc&) {
-    return kImplodeNoMemory;
   }
+  // A failed coding leaves pieces started: the runner may still write to them.
+  if (driver) driver->Settle();
+  return result;
 }
