@@ -10,8 +10,10 @@
 namespace {
 
 // A piece's input begins this far before its chunk: SetUpPass reads the window of the pass before
-// the start's pass, from 4096 + 4612 bytes before the start's block.
-constexpr std::uint64_t kPieceHistory = 3 * kImplodeBlock;
+// the start's pass, from 4096 + 4612 bytes before the start's block, and a piece that starts in the
+// input's last pass (where the chunk begins within its last 516 bytes) starts in the block before
+// its chunk.
+constexpr std::uint64_t kPieceHistory = 4 * kImplodeBlock;
 // The input is taken from the read callback this much at a time.
 constexpr std::uint32_t kReadStep = 1u << 16;
 
