@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "codec_test_support.h"
@@ -105,12 +106,18 @@ TEST(ImplodePieces, SameBytesAsOneCodingForEveryKindOfData) {
 
 TEST(ImplodePieces, SameBytesWhereverTheInputEnds) {
   // The last two passes decide by where they began: inputs ending in every part of a pass, after
-  // data whose parses meet late (a period) or at once (text), with chunks of one and two blocks.
-  const Bytes periodic = codec_test::Periodic(6 * 4096, 97, 6);
-  const Bytes text = codec_test::TextLike(6 * 4096, 7);
+  // data whose parses meet late (periods, changed here and there) or at once (text), with chunks
+  // of one and two blocks. Near a full last block the last pass's comparisons read its sorted
+  // entries, which a piece that guessed where the pass began would get wrong.
+  std::vector<Bytes> sources = {codec_test::Periodic(6 * 4096, 97, 6), codec_test::TextLike(6 * 4096, 7)};
+  for (std::size_t period : {10u, 184u, 558u}) {
+    Bytes bytes = codec_test::Periodic(6 * 4096, period, static_cast<std::uint32_t>(period));
+    for (std::size_t i = 1000; i < bytes.size(); i += 1777) bytes[i] ^= 0x21;
+    sources.push_back(bytes);
+  }
   for (std::size_t blocks = 1; blocks < 6; ++blocks) {
-    for (std::size_t tail : {0u, 1u, 515u, 516u, 3579u, 3580u, 3581u, 4095u}) {
-      for (const Bytes* source : {&periodic, &text}) {
+    for (std::size_t tail : {0u, 1u, 515u, 516u, 3579u, 3580u, 3581u, 3700u, 3900u, 4095u}) {
+      for (const Bytes* source : {&sources[0], &sources[1], &sources[2], &sources[3], &sources[4]}) {
         const Bytes input(source->begin(), source->begin() + static_cast<std::ptrdiff_t>(4096 * blocks + tail));
         for (std::uint32_t dictionary : {1024u, 4096u}) {
           const Bytes whole = codec_test::Implode(input, 0, dictionary);
@@ -120,6 +127,40 @@ TEST(ImplodePieces, SameBytesWhereverTheInputEnds) {
           }
         }
       }
+    }
+  }
+}
+
+// A period (of small or any bytes, changed here and there, in one kind ending in a small alphabet)
+// over two to four blocks and a last one of 3500 bytes or more: matches run to the end of the data,
+// where the last pass's comparisons read its sorted entries.
+Bytes EndsNearAFullBlock(std::uint32_t seed) {
+  std::mt19937 random(seed);
+  const std::size_t blocks = 2 + random() % 3;
+  const std::size_t size = 4096 * blocks + 3500 + random() % 596;
+  const std::uint32_t kind = random() % 3;
+  Bytes pattern(1 + random() % 600);
+  for (auto& byte : pattern) byte = static_cast<std::uint8_t>(random() % (kind == 0 ? 4 : 256));
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = pattern[i % pattern.size()];
+  for (std::uint32_t changes = random() % 20; changes-- > 0;) {
+    const auto byte = static_cast<std::uint8_t>(random());
+    bytes[random() % size] = byte;
+  }
+  if (kind == 2) {
+    for (std::size_t i = size - 600; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(random() % 3);
+  }
+  return bytes;
+}
+
+TEST(ImplodePieces, SameBytesWhenTheInputEndsNearAFullBlock) {
+  // With these, a piece joined in the input's last two passes (where it guessed where they began)
+  // gives other bytes.
+  for (std::uint32_t seed : {41u, 49u, 50u, 60u}) {
+    const Bytes input = EndsNearAFullBlock(seed);
+    const Bytes whole = codec_test::Implode(input, 0, 4096);
+    for (std::uint32_t runOn : {0u, 200u}) {
+      ASSERT_EQ(codec_test::ImplodePieces(input, 0, 4096, {4096, runOn, 2}), whole) << "seed " << seed << ", run-on " << runOn;
     }
   }
 }
