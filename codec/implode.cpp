@@ -676,7 +676,7 @@ class PieceRecord {
   void BeginPass(std::uint64_t pass) {
     origin_ = pass * kImplodeBlock - reserveEnd_;
     std::uint64_t watch = piece_.stop;
-    if (piece_.syncWith != nullptr && piece_.syncWith->start < watch) watch = piece_.syncWith->start;
+    if (piece_.syncWith != nullptr && piece_.syncFrom < watch) watch = piece_.syncFrom;
     watchFrom_ = watch < origin_ + 1 ? 0 : watch - origin_ > kImplodeWindowSize ? kImplodeWindowSize : static_cast<std::uint32_t>(watch - origin_);
   }
   std::uint64_t Offset(std::uint32_t p) const { return origin_ + p; }
@@ -685,7 +685,7 @@ class PieceRecord {
     const std::uint64_t at = Offset(p);
     if (at >= piece_.stop) return true;
     const ImplodePiece* other = piece_.syncWith;
-    if (other != nullptr && at >= other->start && at < piece_.syncBefore && other->tokenBits[at - other->start] != 0) {
+    if (other != nullptr && at >= piece_.syncFrom && at < piece_.syncBefore && other->tokenBits[at - other->start] != 0) {
       piece_.synced = true;
       return true;
     }

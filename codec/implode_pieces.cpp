@@ -14,6 +14,8 @@ namespace {
 // input's last pass (where the chunk begins within its last 516 bytes) starts in the block before
 // its chunk.
 constexpr std::uint64_t kPieceHistory = 4 * kImplodeBlock;
+// Where the third pass's token starts begin: the second pass's end.
+constexpr std::uint64_t kThirdPassStart = 2 * kImplodeBlock - kImplodeMaxMatch;
 // The input is taken from the read callback this much at a time.
 constexpr std::uint32_t kReadStep = 1u << 16;
 
@@ -100,7 +102,8 @@ struct Slot {
   std::vector<std::uint8_t> input;
   std::uint64_t wanted = 0;   // the stream offset its input must reach, unless the input ends first
   bool started = false;
-  // Below this a join into the piece is sound (see implode_pieces.h); set once it is coded.
+  // Between these a join into the piece is sound (see implode_pieces.h); set once it is coded.
+  std::uint64_t joinFrom = 0;
   std::uint64_t joinBefore = 0;
   // The joiner's place in its tokens: the bit offset of the token start `cursor`.
   std::uint64_t cursor = 0;
@@ -190,6 +193,7 @@ std::unique_ptr<Slot> PieceDriver::NewSlot(std::uint64_t index) {
   piece.inputOffset = InputStart(index);
   piece.inputEnds = false;
   piece.syncWith = nullptr;
+  piece.syncFrom = 0;
   piece.syncBefore = 0;
   // Piece 0 is the true coding. Every other one starts where its chunk's pass can begin at the
   // earliest, and guesses that its pass and the one before began there.
@@ -372,6 +376,7 @@ ImplodeResult PieceDriver::Follow(Slot& slot) {
   piece.previousPassStart = pass > 0 ? PassStart(pass - 1) : 0;
   piece.stop = guessed.stop;
   piece.syncWith = &guessed;
+  piece.syncFrom = slot.joinFrom;
   piece.syncBefore = slot.joinBefore;
   ImplodeCodePiece(piece, followState_.get());
   if (piece.result != kImplodeOk) return piece.result;
@@ -391,8 +396,9 @@ ImplodeResult PieceDriver::Join(std::unique_ptr<Slot> next) {
     holder_ = std::move(next);
     return kImplodeOk;
   }
-  // A join in the input's last two passes would need to know where the piece's passes began; a
-  // piece whose input does not reach the end codes none of them (PieceInputEnd).
+  // A join in the input's first two or last two passes would need to know where the piece's passes
+  // began; a piece whose input does not reach the end codes none of the last two (PieceInputEnd).
+  next->joinFrom = piece.start > kThirdPassStart ? piece.start : kThirdPassStart;
   next->joinBefore = piece.end;
   if (piece.inputEnds) {
     const std::uint64_t sound = lastPass_ >= 2 ? (lastPass_ - 1) * kImplodeBlock - kImplodeMaxMatch : 0;
@@ -401,7 +407,7 @@ ImplodeResult PieceDriver::Join(std::unique_ptr<Slot> next) {
   for (;;) {
     if (holder_) {
       Slot& holder = *holder_;
-      const std::uint64_t from = truth_ > piece.start ? truth_ : piece.start;
+      const std::uint64_t from = truth_ > next->joinFrom ? truth_ : next->joinFrom;
       const std::uint64_t to = Min(holder.piece.end, next->joinBefore);
       for (std::uint64_t x = from; x < to; ++x) {
         if (holder.piece.tokenBits[x - holder.piece.start] != 0 && piece.tokenBits[x - piece.start] != 0) {

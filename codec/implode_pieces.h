@@ -10,15 +10,16 @@
 //   - the input bytes from a dictionary before t to 516 bytes after t + 1 (the look-ahead), and
 //     where t lies within its pass (no look-ahead at a pass's last position);
 //   - in the first two passes, the lowest candidate, which follows from where the pass began
-//     (PassFirst); from the third pass on it lies below every dictionary and decides nothing;
+//     (PassFirst; with a 4096-byte dictionary the second pass's lies within the dictionary); from
+//     the third pass on it lies below every dictionary and decides nothing;
 //   - in the last pass K only (the pass whose block is short or empty): comparisons that run past
 //     the data read the window's older bytes (the previous block, which follows from the input), the
 //     sorted entries (sorted from where pass K began) and the first sorted entry that pass K - 1
 //     left (computed from where pass K - 1 began).
 // Nothing else: the search index, the two-byte lookup and the output staging only find or hold what
 // these fix. So two codings of the same input that both have a token start x write the same tokens
-// from x on, provided that x lies in pass K - 2 or earlier or both codings began passes K - 1 and K
-// at the same positions. (A coding that starts at x itself must be told where x's pass and the one
+// from x on, provided that x lies in pass 2 or later and in pass K - 2 or earlier, or both codings
+// began the passes that x and the ones after it lie in at the same positions. (A coding that starts at x itself must be told where x's pass and the one
 // before it began, ImplodePiece::passStart and previousPassStart; a piece that guesses them codes
 // right from the third pass on, except in the last two.)
 //
@@ -63,12 +64,14 @@ struct ImplodePiece {
   bool inputEnds = false;
   // Coding starts at `start`, in the pass that began at passStart, after one that began at
   // previousPassStart; it stops at the first token start at or past `stop`, or earlier at the
-  // first token start below syncBefore that `syncWith` (a coded piece) also has.
+  // first token start from syncFrom to syncBefore (exclusive, within syncWith's stretch) that
+  // `syncWith` (a coded piece) also has.
   std::uint64_t start = 0;
   std::uint64_t passStart = 0;
   std::uint64_t previousPassStart = 0;
   std::uint64_t stop = 0;
   const ImplodePiece* syncWith = nullptr;
+  std::uint64_t syncFrom = 0;
   std::uint64_t syncBefore = 0;
 
   // Filled in by ImplodeCodePiece: where coding stopped (a token start, or the input's end), whether
