@@ -611,10 +611,11 @@ std::uint32_t RunPasses(ImplodeState& state, Record& record, std::uint64_t first
     // their sort would have.
     if (inputEnded && limit + kFarthestRead >= kSortedPositionsOffset) SortPositions(state, first, limit);
     if (pass == 0) {
-      state.indexedUpTo = state.pairsUpTo = p;
+      // From the data's start (`first`), also for a piece that starts coding later in this pass.
+      state.indexedUpTo = state.pairsUpTo = first;
       // With a 4096-byte dictionary the first pass adds positions from 4612 on, and the 516 below
       // them move down with the window unadded: their links start as "none".
-      for (std::uint32_t q = kImplodeBlock; q < p; ++q) {
+      for (std::uint32_t q = kImplodeBlock; q < first; ++q) {
         for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][q] = 0;
       }
     }

@@ -115,7 +115,7 @@ TEST(ImplodePieces, SameBytesWhereverTheInputEnds) {
     for (std::size_t i = 1000; i < bytes.size(); i += 1777) bytes[i] ^= 0x21;
     sources.push_back(bytes);
   }
-  for (std::size_t blocks = 1; blocks < 6; ++blocks) {
+  for (std::size_t blocks = 0; blocks < 6; ++blocks) {
     for (std::size_t tail : {0u, 1u, 515u, 516u, 3579u, 3580u, 3581u, 3700u, 3900u, 4095u}) {
       for (const Bytes* source : {&sources[0], &sources[1], &sources[2], &sources[3], &sources[4]}) {
         const Bytes input(source->begin(), source->begin() + static_cast<std::ptrdiff_t>(4096 * blocks + tail));
