@@ -132,7 +132,8 @@ struct ImplodePieceLimits {
 
 // The same stream as ImplodeStream for the same input and settings, coded in pieces through
 // `runner`. Reads as ImplodeStream does (any delivery sizes); writes the stream in pieces of any
-// size. Memory: about (inFlight + 3) x (chunk + runOn) x 3.2 bytes, whatever the input's length.
+// size. Memory: about (inFlight + 4) x (chunk + runOn) x 3.2 bytes, whatever the input's length
+// (the pieces in flight, those being filled, and the two the joiner holds).
 // Returns the settings' result before reading or writing anything, kImplodeBadPieceLimits for a
 // chunk that is no multiple of 4096 or no piece in flight, or kImplodeNoMemory (the stream is then
 // incomplete).
