@@ -501,7 +501,7 @@ std::uint32_t FindLongerMatch(ImplodeState& state, std::uint32_t p, std::uint32_
 // token and may stop early (PieceRecord); CodePositions and RunPasses take either, so the plain
 // encoder's loop is compiled without any of that.
 struct NoRecord {
-  void BeginPass(std::uint32_t) {}
+  void BeginPass(std::uint64_t) {}
   bool Stops(std::uint32_t) { return false; }
   void Coded(const ImplodeState&, std::uint32_t) {}
 };
@@ -623,7 +623,7 @@ std::uint32_t RunPasses(ImplodeState& state, Record& record, std::uint64_t first
     if (!inputEnded && dictionary == kImplodeBlock) {
       SetSortedPosition(state, 0, FirstSortedPosition(state.window, first, limit));
     }
-    record.BeginPass(static_cast<std::uint32_t>(pass));
+    record.BeginPass(pass);
     CodePositions(state, &p, limit, inputEnded, first, record);
     if (inputEnded || record.Stops(p)) return p;
 
