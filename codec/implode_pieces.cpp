@@ -52,9 +52,15 @@ class BitSink {
       if (shift == 0) {
         std::memcpy(out, in, count);
       } else {
-        for (std::uint64_t i = 0; i < count; ++i) {
-          out[i] = static_cast<std::uint8_t>((in[i] >> shift) | (in[i + 1] << (8 - shift)));
+        // Eight bytes at a time from nine (the source holds 8 bytes past its last bit), then the rest.
+        std::uint64_t i = 0;
+        for (; i + 8 <= count; i += 8) {
+          std::uint64_t word;
+          std::memcpy(&word, in + i, sizeof word);
+          word = (word >> shift) | (std::uint64_t{in[i + 8]} << (64 - shift));
+          std::memcpy(out + i, &word, sizeof word);
         }
+        for (; i < count; ++i) out[i] = static_cast<std::uint8_t>((in[i] >> shift) | (in[i + 1] << (8 - shift)));
       }
       out[count] = 0;
       from += 8 * count;
