@@ -101,9 +101,12 @@ Failure SegmentFailure(SegmentResult result, const char* name, const SegmentText
   return BuildFailure(kFatalFile, texts.writeFailed);
 }
 
-// Compresses the open `source` as the next segment, then appends the marker and its file time.
-Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts) {
-  if (Failure failure = SegmentFailure(WriteCompressedSegment(build.writer, source, build.check, name), name, texts)) {
+// Compresses the open `source` as the next segment, then appends the marker and its file time; a
+// large source is coded in pieces on the threads of `helpers` when they are given.
+Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts,
+                      SegmentHelpers* helpers = nullptr) {
+  if (Failure failure = SegmentFailure(WriteCompressedSegment(build.writer, source, build.check, name, helpers), name,
+                                       texts)) {
     return failure;
   }
   std::uint64_t fileTime = 0;
@@ -437,7 +440,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
     if (held.streamed) {
       platform::File input;
       if (!platform::OpenRegularFile(source, input)) return BuildFailure(kFatalScript, kOpenFailed);
-      if (Failure failure = AppendSegment(build, input, source, kFileTexts)) return failure;
+      if (Failure failure = AppendSegment(build, input, source, kFileTexts, &pipeline)) return failure;
       continue;
     }
     if (!held.opened) return BuildFailure(kFatalScript, kOpenFailed);

@@ -146,6 +146,12 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
     return segment;
   }
   if (size > kMaxHeldSource) {
+    // Coded in pieces on every thread, it is as quick in turn, straight into the package, as ahead
+    // into a temporary file that the writer would then copy (a pass over its stream on one thread).
+    if (threadCount_ > 1) {
+      segment.streamed = true;
+      return segment;
+    }
     lock.unlock();
     Spill(index, input, segment);
     lock.lock();

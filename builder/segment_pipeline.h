@@ -4,12 +4,13 @@
 // bounded: a segment is held in memory only while it waits for its turn; the sources being
 // compressed or held add up to kHeldBudget at most, and to kHeldBudget + kMaxHeldSource only for the
 // one the writer waits for (a stream is at most 9/8 of its source, so held streams stay below
-// 36 MiB). A larger source is compressed ahead into a temporary file beside the package, which the
-// writer copies in turn and deletes; at most `2 x jobs` segments wait at once.
+// 36 MiB). A larger source is left to the writer, which codes it in its turn straight into the
+// package, in pieces on these threads (see compress_segment.h); at most `2 x jobs` segments wait at
+// once. (Such sources used to be compressed ahead on one thread into a temporary file beside the
+// package, the largest starting early; Spill and the early start in NextSource are kept from then,
+// but a pipeline with threads no longer reaches them.)
 //
-// The threads take the sources in order, except that the largest source that goes to a temporary
-// file may start early, one at a time: a package whose last file is by far its largest (a common
-// shape) would otherwise finish on one thread, long after the others ran out of work.
+// The threads take the sources in order.
 #pragma once
 
 #include <condition_variable>
