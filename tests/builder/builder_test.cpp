@@ -441,9 +441,9 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   }
 }
 
-// A file large enough to be coded in pieces on the threads (kept in memory, and, larger still, in a
-// temporary file), with runs across the chunk edges, gives the same package on one thread and on
-// several.
+// A file large enough to be coded in pieces on the threads (ahead of its turn into memory, and,
+// larger still, by the writer in its turn), with runs across the chunk edges, gives the same package
+// on one thread and on several.
 TEST_F(BuilderTest, LargeFilesCodedInPiecesGiveTheSameBytes) {
   Bytes mixed;
   while (mixed.size() < kPiecedSource + (3u << 20)) {
