@@ -8,3 +8,10 @@ add_custom_target(builder_bench
   DEPENDS qorpack
   USES_TERMINAL
   VERBATIM)
+# One 256 MiB payload file built on one thread and on every core, in turns: `ninja single_file_bench`.
+add_custom_target(single_file_bench
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/single_file_bench.sh $<TARGET_FILE:qorpack>
+    ${CMAKE_CURRENT_BINARY_DIR}/single_file_bench.work
+  DEPENDS qorpack
+  USES_TERMINAL
+  VERBATIM)

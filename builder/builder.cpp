@@ -120,10 +120,12 @@ Failure SegmentFailure(const Build& build, SegmentResult result, const char* nam
   return BuildFailure(kFatalFile, texts.writeFailed);
 }
 
-// Compresses the open `source` as the next segment, then appends the marker and its file time.
-Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts) {
+// Compresses the open `source` as the next segment, then appends the marker and its file time; a
+// large source is coded in pieces on the threads of `helpers` when they are given.
+Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts,
+                      SegmentHelpers* helpers = nullptr) {
   platform::Status read;
-  const SegmentResult result = WriteCompressedSegment(build.writer, source, build.check, name, &read);
+  const SegmentResult result = WriteCompressedSegment(build.writer, source, build.check, name, &read, helpers);
   const platform::Status& why = result == SegmentResult::WriteFailed ? build.writer.status : read;
   if (Failure failure = SegmentFailure(build, result, name, texts, why)) return failure;
   std::uint64_t fileTime = 0;
@@ -274,28 +276,6 @@ Failure AppendStub(Build& build, const char* stubPath) {
   if (Failure failure = JudgeStubScan(scan, stubPath)) return failure;
   build.stub.Close();
   return AppendBytes(build, SegmentMarker, kMarkerSize);
-}
-
-// Appends a segment that a thread compressed into a temporary file, and deletes the file.
-Failure CopySpilled(Build& build, HeldSegment& held, const SegmentTexts& texts) {
-  constexpr std::uint32_t kChunk = 64 * 1024;
-  std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kChunk]);
-  if (!chunk) return BuildFailure(texts.compressCode, texts.compressFailed);
-  // The temporary file lies beside the package; it is named as the package is.
-  if (const platform::Status moved = platform::Seek(held.spill->file, 0); !moved) {
-    return SystemFailure(texts.readCode, texts.readFailed, build.outputPath, moved);
-  }
-  for (std::uint32_t left = held.spilledLength; left != 0;) {
-    std::uint32_t got = 0;
-    const std::uint32_t want = left < kChunk ? left : kChunk;
-    platform::Status read = platform::ReadFile(held.spill->file, chunk.get(), want, got);
-    if (read && got != want) read = platform::Status::Error(0);
-    if (!read) return SystemFailure(texts.readCode, texts.readFailed, build.outputPath, read);
-    if (Failure failure = AppendBytes(build, chunk.get(), got)) return failure;
-    left -= got;
-  }
-  held.spill->Abandon();
-  return Failure();
 }
 
 // The padding to a multiple of 4 and a placeholder word (so the size limit counts it), then the
@@ -466,8 +446,7 @@ Failure AppendPayload(Build& build, const InstallPlan& plan, const BuildOptions&
   static const char kOpenFailed[] = "\r\nError opening an input file.\r\n";
   std::vector<std::string> sources;
   for (const PlannedFile& file : plan.files) sources.push_back(platform::FromScriptText(file.source));
-  SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs(),
-                           build.outputPath);
+  SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs());
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const char* source = sources[i].c_str();
     HeldSegment held = pipeline.Take(i);
@@ -476,15 +455,13 @@ Failure AppendPayload(Build& build, const InstallPlan& plan, const BuildOptions&
       if (const platform::Status opened = platform::OpenRegularFile(source, input); !opened) {
         return SystemFailure(kFatalScript, kOpenFailed, source, opened);
       }
-      if (Failure failure = AppendSegment(build, input, source, kFileTexts)) return failure;
+      if (Failure failure = AppendSegment(build, input, source, kFileTexts, &pipeline)) return failure;
       continue;
     }
     if (!held.opened) return SystemFailure(kFatalScript, kOpenFailed, source, held.opened);
     if (Failure failure = SegmentFailure(build, held.result, source, kFileTexts, held.why)) return failure;
     if (!held.timeRead) return SystemFailure(kFileTexts.readCode, kFileTexts.readFailed, source, held.timeRead);
-    if (held.spill) {
-      if (Failure failure = CopySpilled(build, held, kFileTexts)) return failure;
-    } else if (Failure failure = AppendBytes(build, held.stream.data(), static_cast<std::uint32_t>(held.stream.size()))) {
+    if (Failure failure = AppendBytes(build, held.stream.data(), static_cast<std::uint32_t>(held.stream.size()))) {
       return failure;
     }
     if (build.check.progress != nullptr) {

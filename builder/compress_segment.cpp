@@ -3,16 +3,23 @@
 // once the attempt is lost anyway.
 #include "builder/compress_segment.h"
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "codec/implode.h"
+#include "codec/implode_pieces.h"
 #include "package/marker_scan.h"
 
 namespace {
 
 // A stream this short is refused by the installers' decoder: only the empty input gives one.
 constexpr std::uint32_t kShortestReadableStream = 5;
+// How far each piece codes on into the next chunk: parses of real data meet a few dozen bytes after
+// a chunk's start (some thousands in tables and repeating stretches); where they do not, the
+// encoder codes on from where they parted on this thread.
+constexpr std::uint32_t kPieceRunOn = 8192;
 
 struct Transfer {
   platform::File* source;
@@ -56,10 +63,80 @@ void WriteStream(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
   t.streamLength += *size;
 }
 
+// Codes the pieces of one stream as tasks on the helpers; the coding thread helps while it waits.
+class PieceTasks final : public ImplodePieceRunner {
+ public:
+  explicit PieceTasks(SegmentHelpers& helpers) : helpers_(helpers) {}
+  // Returns once every posted task has ended, helping meanwhile.
+  ~PieceTasks() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (running_ != 0) {
+      lock.unlock();
+      const bool helped = helpers_.Help();
+      lock.lock();
+      // Nothing queued: the rest are running on other threads.
+      if (!helped) ended_.wait(lock, [&] { return running_ == 0; });
+    }
+  }
+
+  void Start(ImplodePiece& piece) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++running_;
+    }
+    helpers_.Post([this, &piece] {
+      // A state per piece: 200 KB against a megabyte's coding.
+      std::unique_ptr<ImplodeState> state(new (std::nothrow) ImplodeState);
+      if (state) {
+        ImplodeCodePiece(piece, state.get());
+      } else {
+        piece.result = kImplodeNoMemory;
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_.push_back(&piece);
+      --running_;
+      ended_.notify_all();
+    });
+  }
+
+  void Wait(ImplodePiece& piece) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!Done(piece)) {
+      lock.unlock();
+      // The piece is queued or being coded: run queued tasks here meanwhile; when none is queued,
+      // the piece is being coded on another thread.
+      const bool helped = helpers_.Help();
+      lock.lock();
+      if (!helped) {
+        ended_.wait(lock, [&] { return Done(piece); });
+        return;
+      }
+    }
+  }
+
+ private:
+  // Whether `piece` is coded; true once only, since it forgets the piece.
+  bool Done(ImplodePiece& piece) {
+    for (std::size_t i = 0; i < done_.size(); ++i) {
+      if (done_[i] == &piece) {
+        done_.erase(done_.begin() + static_cast<std::ptrdiff_t>(i));
+        return true;
+      }
+    }
+    return false;
+  }
+
+  SegmentHelpers& helpers_;
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  std::vector<ImplodePiece*> done_;
+  unsigned running_ = 0;
+};
+
 }  // namespace
 
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
-                                     const char* name, platform::Status* readStatus) {
+                                     const char* name, platform::Status* readStatus, SegmentHelpers* helpers) {
   static const std::uint32_t kDictionaries[] = {4096, 2048, 1024};
   std::uint32_t size = 0;
   const bool sized = static_cast<bool>(platform::SeekEnd(source, size));
@@ -74,7 +151,17 @@ SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& sour
     if (!state) return SegmentResult::NoMemory;
     Transfer t{&source, &writer, &check, name, StartMarkerScan(check.pattern, check.patternSize),
                0, sized ? size : 0u, 0, platform::Status(), false, WriteResult::Ok};
-    ImplodeStream(ReadSource, WriteStream, state.get(), &t, kLiteralBinary, dictionary);
+    if (helpers != nullptr && helpers->Threads() > 1 && sized && size >= kPiecedSource) {
+      PieceTasks tasks(*helpers);
+      ImplodePieceLimits limits;
+      limits.runOn = kPieceRunOn;
+      limits.inFlight = helpers->Threads() + 2;
+      if (ImplodeInPieces(ReadSource, WriteStream, &t, kLiteralBinary, dictionary, limits, tasks) == kImplodeNoMemory) {
+        return SegmentResult::NoMemory;
+      }
+    } else {
+      ImplodeStream(ReadSource, WriteStream, state.get(), &t, kLiteralBinary, dictionary);
+    }
     if (!(read = t.read)) return SegmentResult::ReadFailed;
     if (t.writeResult == WriteResult::Failed) return SegmentResult::WriteFailed;
     if (t.writeResult == WriteResult::TooLarge) return SegmentResult::TooLarge;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "builder/package_writer.h"
 #include "platform/platform.h"
@@ -26,12 +27,32 @@ enum class SegmentResult {
   MarkerInEveryStream,  // all three dictionary sizes give a stream that holds the pattern
 };
 
+// Threads that a segment may borrow to code its pieces in parallel (see codec/implode_pieces.h).
+class SegmentHelpers {
+ public:
+  // How many threads may run posted tasks at once, the caller's included.
+  virtual unsigned Threads() const = 0;
+  // Queues `task` for a helper thread; it runs once, on a helper or in Help.
+  virtual void Post(std::function<void()> task) = 0;
+  // Runs one queued task on the calling thread; false when none is waiting.
+  virtual bool Help() = 0;
+
+ protected:
+  ~SegmentHelpers() = default;
+};
+
+// Sources from this size on are coded in pieces when helpers are given.
+constexpr std::uint32_t kPiecedSource = 4u << 20;
+
 // Compresses `source` from its start into the package (binary literals; a 4096-byte dictionary,
 // else 2048, else 1024 when a stream holds the pattern: every installer reads all three). The
 // stream is the one ImplodeBuffer gives for the same bytes; a stream of 4 bytes or fewer (the empty
 // file) gets one zero byte behind it, since installers refuse streams that short and decode the
-// longer one to the empty file. `name` only labels the progress reports.
+// longer one to the empty file. `name` only labels the progress reports. With `helpers`, a source of
+// kPiecedSource bytes or more is coded in pieces on them and the calling thread; the stream is the
+// same bytes.
 // On ReadFailed `readStatus` (when given) receives the system's reason; on WriteFailed it is in
 // writer.status.
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
-                                     const char* name, platform::Status* readStatus = nullptr);
+                                     const char* name, platform::Status* readStatus = nullptr,
+                                     SegmentHelpers* helpers = nullptr);

@@ -8,28 +8,17 @@
 
 #include "builder/package_writer.h"
 
-SegmentPipeline::SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs,
-                                 std::string packagePath)
+SegmentPipeline::SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs)
     : sources_(std::move(sources)),
       check_(check),
-      packagePath_(std::move(packagePath)),
       window_(2 * static_cast<std::size_t>(jobs)),
       held_(sources_.size()),
       ready_(sources_.size(), false),
       reserved_(sources_.size(), 0),
-      sizes_(sources_.size(), 0),
-      started_(sources_.size(), false) {
+      threadCount_(jobs <= 1 ? 0 : jobs) {
   // Progress lines go to one console from one thread: the writer's.
   check_.progress = nullptr;
   if (jobs <= 1) jobs = 0;
-  // The sizes only decide which source starts early; a source that changes or cannot be opened
-  // now is compressed (or reported) in turn all the same.
-  if (jobs != 0) {
-    for (std::size_t i = 0; i < sources_.size(); ++i) {
-      platform::File input;
-      if (platform::OpenRegularFile(sources_[i].c_str(), input)) platform::SeekEnd(input, sizes_[i]);
-    }
-  }
   // A system that refuses a thread builds with the ones it gave, or with none: then the writer
   // streams every source itself.
   try {
@@ -60,8 +49,7 @@ HeldSegment SegmentPipeline::Take(std::size_t index) {
   held_[index] = HeldSegment();
   taken_ = index + 1;
   inHand_ -= reserved_[index];
-  if (started_[index]) --waiting_;
-  if (early_ == index) early_ = SIZE_MAX;
+  if (index < nextInOrder_) --waiting_;
   lock.unlock();
   // A slot in the window is free again.
   changed_.notify_all();
@@ -69,25 +57,27 @@ HeldSegment SegmentPipeline::Take(std::size_t index) {
 }
 
 bool SegmentPipeline::NextSource(std::size_t& index) {
-  while (nextInOrder_ < sources_.size() && started_[nextInOrder_]) ++nextInOrder_;
   if (nextInOrder_ == sources_.size() || waiting_ >= window_) return false;
-  index = nextInOrder_;
-  // The largest source still to start that goes to a temporary file may start ahead of its turn
-  // when no other does: it holds one of the 2 x jobs places until the writer takes it, and the
-  // others keep the sources in order moving (there are at least two places besides, so the one
-  // the writer waits for always gets one).
-  if (early_ == SIZE_MAX && waiting_ + 2 <= window_) {
-    std::size_t largest = index;
-    for (std::size_t i = index + 1; i < sources_.size(); ++i) {
-      if (!started_[i] && sizes_[i] > kMaxHeldSource && sizes_[i] > sizes_[largest]) largest = i;
-    }
-    if (largest != index && sizes_[largest] > sizes_[index]) {
-      index = largest;
-      early_ = largest;
-    }
-  }
-  started_[index] = true;
+  index = nextInOrder_++;
   ++waiting_;
+  return true;
+}
+
+void SegmentPipeline::Post(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  changed_.notify_all();
+}
+
+bool SegmentPipeline::Help() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (tasks_.empty()) return false;
+  std::function<void()> task = std::move(tasks_.front());
+  tasks_.pop_front();
+  lock.unlock();
+  task();
   return true;
 }
 
@@ -95,8 +85,17 @@ void SegmentPipeline::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     std::size_t index = 0;
-    changed_.wait(lock, [&] { return stopping_ || NextSource(index); });
+    // A queued piece goes first: the thread that posted it waits for it.
+    changed_.wait(lock, [&] { return stopping_ || !tasks_.empty() || NextSource(index); });
     if (stopping_) return;
+    if (!tasks_.empty()) {
+      std::function<void()> task = std::move(tasks_.front());
+      tasks_.pop_front();
+      lock.unlock();
+      task();
+      lock.lock();
+      continue;
+    }
     HeldSegment segment = Compress(index, lock);
     held_[index] = std::move(segment);
     ready_[index] = true;
@@ -117,10 +116,10 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
     segment.streamed = true;
     return segment;
   }
+  // Too large to hold: the writer codes it in its turn straight into the package, in pieces on
+  // these threads, which is as quick as coding it ahead and copying it in afterwards.
   if (size > kMaxHeldSource) {
-    lock.unlock();
-    Spill(index, input, segment);
-    lock.lock();
+    segment.streamed = true;
     return segment;
   }
   // The source the writer waits for never waits for the budget: the sources in hand all come after
@@ -132,27 +131,11 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   lock.unlock();
   PackageWriter writer;
   StartMemoryPackage(writer, segment.stream, kMaxPackageSize);
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why);
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why, this);
   if (segment.result == SegmentResult::WriteFailed) segment.why = writer.status;
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   lock.lock();
   return segment;
-}
-
-void SegmentPipeline::Spill(std::size_t index, platform::File& input, HeldSegment& segment) const {
-  auto spill = std::make_unique<platform::Replacement>();
-  PackageWriter writer;
-  // No room beside the package: the writer streams the source itself in turn.
-  if (!spill->Begin(packagePath_.c_str()) || !StartPackage(writer, spill->file, kMaxPackageSize)) {
-    segment.streamed = true;
-    return;
-  }
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why);
-  if (segment.result == SegmentResult::Ok && !FlushPackage(writer)) segment.result = SegmentResult::WriteFailed;
-  if (segment.result == SegmentResult::WriteFailed) segment.why = writer.status;
-  segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
-  segment.spilledLength = writer.length;
-  segment.spill = std::move(spill);
 }
 
 unsigned DefaultBuildJobs() {

@@ -4,16 +4,17 @@
 // bounded: a segment is held in memory only while it waits for its turn; the sources being
 // compressed or held add up to kHeldBudget at most, and to kHeldBudget + kMaxHeldSource only for the
 // one the writer waits for (a stream is at most 9/8 of its source, so held streams stay below
-// 36 MiB). A larger source is compressed ahead into a temporary file beside the package, which the
-// writer copies in turn and deletes; at most `2 x jobs` segments wait at once.
+// 36 MiB). A larger source is left to the writer, which codes it in its turn straight into the
+// package, in pieces on these threads (see compress_segment.h); at most `2 x jobs` segments wait at
+// once.
 //
-// The threads take the sources in order, except that the largest source that goes to a temporary
-// file may start early, one at a time: a package whose last file is by far its largest (a common
-// shape) would otherwise finish on one thread, long after the others ran out of work.
+// The threads take the sources in order.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,26 +30,23 @@ constexpr std::uint64_t kHeldBudget = 24u << 20;
 
 // One source's segment as a worker left it.
 struct HeldSegment {
-  bool streamed = false;   // not compressed ahead (its size unknown, or no room for a temporary file)
+  bool streamed = false;   // not compressed ahead: its size unknown, or too large to hold
   platform::Status opened = false;  // the source could be opened (a failure is reported in turn)
   SegmentResult result = SegmentResult::Ok;
   platform::Status why;             // the system's reason for a ReadFailed or WriteFailed result
   platform::Status timeRead = false;  // the source's last-write time could be read
   std::uint64_t fileTime = 0;
   std::vector<std::uint8_t> stream;  // the compressed stream, with its extra zero byte when short
-  // A large source's stream, in a temporary file beside the package (deleted with it), and its length.
-  std::unique_ptr<platform::Replacement> spill;
-  std::uint32_t spilledLength = 0;
 };
 
-class SegmentPipeline {
+// The threads also code the pieces of large sources (SegmentHelpers): a free thread takes a queued
+// piece before it starts another source, so that one large file keeps every core busy.
+class SegmentPipeline final : public SegmentHelpers {
  public:
   // Starts `jobs` threads (none when `jobs` is 1 or less: every source is then the writer's) over
   // `sources`, taken in order. `check` names the pattern no segment may hold; progress is reported
   // by the writer, never from the threads.
-  // Large sources go to temporary files in the folder of `packagePath`.
-  SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs,
-                  std::string packagePath);
+  SegmentPipeline(std::vector<std::string> sources, const SegmentCheck& check, unsigned jobs);
   ~SegmentPipeline();
   SegmentPipeline(const SegmentPipeline&) = delete;
   SegmentPipeline& operator=(const SegmentPipeline&) = delete;
@@ -57,16 +55,17 @@ class SegmentPipeline {
   // taken in order, each once.
   HeldSegment Take(std::size_t index);
 
+  unsigned Threads() const override { return threadCount_; }
+  void Post(std::function<void()> task) override;
+  bool Help() override;
+
  private:
   void Work();
   // Compresses source `index` once the budget allows; `lock` is held on entry and on return.
   HeldSegment Compress(std::size_t index, std::unique_lock<std::mutex>& lock);
-  // Compresses source `index` from `input` into a temporary file.
-  void Spill(std::size_t index, platform::File& input, HeldSegment& segment) const;
 
   std::vector<std::string> sources_;
   SegmentCheck check_;
-  std::string packagePath_;
   std::size_t window_;
   std::vector<HeldSegment> held_;
   std::vector<bool> ready_;
@@ -75,12 +74,11 @@ class SegmentPipeline {
   // Picks the source a free thread starts next, or returns false when none may start yet.
   bool NextSource(std::size_t& index);
 
-  std::vector<std::uint32_t> sizes_;     // per source, as seen at the start (0 when unknown)
-  std::vector<bool> started_;
   std::size_t nextInOrder_ = 0;  // the lowest source not yet started
   std::size_t waiting_ = 0;      // sources started and not yet taken by the writer
-  std::size_t early_ = SIZE_MAX;  // the source started out of order and not yet taken, if any
   std::size_t taken_ = 0;        // sources handed to the writer so far
+  std::deque<std::function<void()>> tasks_;  // posted pieces, oldest first
+  unsigned threadCount_;  // threads asked for (set before any starts: the workers read it)
   bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
+#include "codec/implode_pieces.h"
 #include "codec/memory_transfer.h"
 
 namespace {
@@ -36,6 +38,12 @@ inline std::uint32_t PairHash(const std::uint8_t* window, std::uint32_t position
   return 4u * window[position] + 5u * window[position + 1];
 }
 
+// The head of a match whose length code is `code` with extra value `extra`: the flag bit, the code
+// and the extra bits, first bit in bit 0. It is 1 + code.bits + code.extraBits bits long.
+inline std::uint16_t LengthHead(const LengthCode& code, std::uint32_t extra) {
+  return static_cast<std::uint16_t>((extra << (code.bits + 1)) | (std::uint32_t{code.value} << 1) | 1);
+}
+
 // Every token head is one value written in one go: the flag bit, then the literal's bits or the
 // length code with its extra bits.
 void FillSymbols(ImplodeState& state) {
@@ -52,8 +60,7 @@ void FillSymbols(ImplodeState& state) {
   for (const LengthCode& code : LengthCodes) {
     for (std::uint32_t extra = 0; extra < (1u << code.extraBits); ++extra, ++symbol) {
       state.symbolBits[symbol] = static_cast<std::uint8_t>(code.bits + code.extraBits + 1);
-      state.symbolCodes[symbol] =
-          static_cast<std::uint16_t>((extra << (code.bits + 1)) | (std::uint32_t{code.value} << 1) | 1);
+      state.symbolCodes[symbol] = LengthHead(code, extra);
     }
   }
   for (std::uint32_t part = 0; part < kDistanceCodeCount; ++part) {
@@ -457,7 +464,9 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
 // so the best is the nearest of the longest. When no candidate matches three bytes, they all match
 // exactly two and the nearest wins; it is looked up directly, and only when it is near enough to be
 // coded as a match (see NearPair).
-std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32_t passFirst) {
+// Always inlined: both builds of the pass loop (ImplodeStream's and the pieces') call it, and as a
+// function of its own it cost the plain encoder 1.3% more instructions.
+[[gnu::always_inline]] inline std::uint32_t FindLongestMatch(ImplodeState& state, std::uint32_t p, std::uint32_t passFirst) {
   const std::uint8_t* window = state.window;
   const std::uint32_t dictionaryStart = p - state.dictionarySize + 1;
   const std::uint32_t lowest = dictionaryStart > passFirst ? dictionaryStart : passFirst;
@@ -488,18 +497,30 @@ std::uint32_t FindLongerMatch(ImplodeState& state, std::uint32_t p, std::uint32_
   return best > floor ? best : 0;
 }
 
+// What ImplodeStream notes about its tokens: nothing. The pieces of a parallel encoding note every
+// token and may stop early (PieceRecord); CodePositions and RunPasses take either, so the plain
+// encoder's loop is compiled without any of that.
+struct NoRecord {
+  void BeginPass(std::uint64_t) {}
+  bool Stops(std::uint32_t) { return false; }
+  void Coded(const ImplodeState&, std::uint32_t) {}
+};
+
 // Codes the positions from *position up to `limit` (exclusive) with a one-position look-ahead.
 // A match may carry the position past limit; the next pass starts there. `passFirst` is the lowest
-// position the pass sorts: no candidate lies below it.
+// position the pass sorts: no candidate lies below it. `record` learns of every token after it is
+// written, and may end the pass early at a token start.
+template <typename Record>
 void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t limit, bool lastPass,
-                   std::uint32_t passFirst) {
+                   std::uint32_t passFirst, Record& record) {
   const std::uint8_t* window = state.window;
   std::uint32_t p = *position;
-  while (p < limit) {
+  while (p < limit && !record.Stops(p)) {
     std::uint32_t n = FindLongestMatch(state, p, passFirst);
     for (;;) {
       if (n == 0 || (n == 2 && state.matchDistance >= kShortMatchReach)) {
         PutLiteral(state, window[p]);
+        record.Coded(state, p);
         p += 1;
         break;
       }
@@ -508,15 +529,18 @@ void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t l
         n = limit - p;
         if (n < 2 || (n == 2 && state.matchDistance >= kShortMatchReach)) {
           PutLiteral(state, window[p]);
+          record.Coded(state, p);
           p += 1;
         } else {
           PutMatch(state, n, state.matchDistance);
+          record.Coded(state, p);
           p += n;
         }
         break;
       }
       if (n >= kNoLookAheadLength || p + 1 >= limit) {
         PutMatch(state, n, state.matchDistance);
+        record.Coded(state, p);
         p += n;
         break;
       }
@@ -525,11 +549,13 @@ void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t l
       if (n >= next || (next == n + 1 && distance <= kLookAheadNearDistance)) {
         state.matchDistance = distance;
         PutMatch(state, n, distance);
+        record.Coded(state, p);
         p += n;
         break;
       }
       // The next position does better: a literal here, then decide there with what was found.
       PutLiteral(state, window[p]);
+      record.Coded(state, p);
       p += 1;
       n = next;
     }
@@ -537,12 +563,28 @@ void CodePositions(ImplodeState& state, std::uint32_t* position, std::uint32_t l
   *position = p;
 }
 
-void RunPasses(ImplodeState& state) {
+// The lowest position pass `pass` sorts (and so the lowest candidate of its searches), given the
+// position `passStart` that the pass starts coding at: the data's start in the first pass; in the
+// second, with a 4096-byte dictionary, 3580 below its start; otherwise a dictionary below it.
+// From the third pass on (the second with the smaller dictionaries) it lies below every position's
+// dictionary and so never decides a search, which is what lets a piece of a parallel encoding
+// start without knowing where the pass it starts in began (see implode_pieces.h).
+inline std::uint32_t PassFirst(std::uint64_t pass, std::uint32_t passStart, std::uint32_t dictionary) {
+  if (pass == 0) return passStart;
+  if (pass == 1 && dictionary == kImplodeBlock) return passStart - kImplodeBlock + kImplodeMaxMatch;
+  return passStart - dictionary;
+}
+
+// Codes the input pass by pass from pass `firstPass` on, where the window already holds what that
+// pass finds before it reads its block; the first pass starts coding at window position p and
+// began at firstPassStart. Returns the window position where coding stopped.
+template <typename Record>
+std::uint32_t RunPasses(ImplodeState& state, Record& record, std::uint64_t firstPass, std::uint32_t p,
+                        std::uint32_t firstPassStart) {
   const std::uint32_t dictionary = state.dictionarySize;
   // New input goes after the dictionary and the reserve that the previous pass left uncoded.
   const std::uint32_t reserveEnd = dictionary + kImplodeMaxMatch;
-  std::uint32_t p = reserveEnd;
-  for (std::uint32_t pass = 0;; ++pass) {
+  for (std::uint64_t pass = firstPass;; ++pass) {
     std::uint32_t got = 0;
     bool inputEnded = false;
     while (got < kImplodeBlock) {
@@ -554,19 +596,12 @@ void RunPasses(ImplodeState& state) {
       }
       got += delivered < kImplodeBlock - got ? delivered : kImplodeBlock - got;
     }
-    if (pass == 0 && got == 0) return;
+    if (pass == 0 && got == 0) return p;
 
     // Every pass but the last stops 516 positions before its data ends, so a match never runs past
     // the data; those positions are coded in the next pass.
     const std::uint32_t limit = inputEnded ? reserveEnd + got : dictionary + got;
-    std::uint32_t first;
-    if (pass == 0) {
-      first = p;
-    } else if (pass == 1 && dictionary == kImplodeBlock) {
-      first = p - kImplodeBlock + kImplodeMaxMatch;
-    } else {
-      first = p - dictionary;
-    }
+    const std::uint32_t first = PassFirst(pass, pass == firstPass ? firstPassStart : p, dictionary);
     // Only the last pass's comparisons can run past the data into the sorted entries, so only the
     // last pass sorts, before its positions enter the index, and only when its data ends near
     // enough to the sorted entries for those reads to reach them (short inputs never do). One byte
@@ -576,10 +611,11 @@ void RunPasses(ImplodeState& state) {
     // their sort would have.
     if (inputEnded && limit + kFarthestRead >= kSortedPositionsOffset) SortPositions(state, first, limit);
     if (pass == 0) {
-      state.indexedUpTo = state.pairsUpTo = p;
+      // From the data's start (`first`), also for a piece that starts coding later in this pass.
+      state.indexedUpTo = state.pairsUpTo = first;
       // With a 4096-byte dictionary the first pass adds positions from 4612 on, and the 516 below
       // them move down with the window unadded: their links start as "none".
-      for (std::uint32_t q = kImplodeBlock; q < p; ++q) {
+      for (std::uint32_t q = kImplodeBlock; q < first; ++q) {
         for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][q] = 0;
       }
     }
@@ -587,8 +623,9 @@ void RunPasses(ImplodeState& state) {
     if (!inputEnded && dictionary == kImplodeBlock) {
       SetSortedPosition(state, 0, FirstSortedPosition(state.window, first, limit));
     }
-    CodePositions(state, &p, limit, inputEnded, first);
-    if (inputEnded) return;
+    record.BeginPass(pass);
+    CodePositions(state, &p, limit, inputEnded, first, record);
+    if (inputEnded || record.Stops(p)) return p;
 
     std::memmove(state.window, state.window + kImplodeBlock, reserveEnd);
     SlideIndex(state, reserveEnd);
@@ -596,43 +633,229 @@ void RunPasses(ImplodeState& state) {
   }
 }
 
-}  // namespace
-
-ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, ImplodeState* state, void* userValue,
-                            std::uint32_t literalMode, std::uint32_t dictionarySize) {
-  state->readInput = readInput;
-  state->writeOutput = writeOutput;
-  state->userValue = userValue;
-  state->literalMode = literalMode;
-  state->dictionarySize = dictionarySize;
+// Takes the settings and clears what the coding depends on; returns the settings' result.
+ImplodeResult SetUp(ImplodeState& state, std::uint32_t literalMode, std::uint32_t dictionarySize) {
+  state.literalMode = literalMode;
+  state.dictionarySize = dictionarySize;
   switch (dictionarySize) {
-    case 1024: state->distanceBits = 4; break;
-    case 2048: state->distanceBits = 5; break;
-    case 4096: state->distanceBits = 6; break;
+    case 1024: state.distanceBits = 4; break;
+    case 2048: state.distanceBits = 5; break;
+    case 4096: state.distanceBits = 6; break;
     default: return kImplodeBadDictionary;
   }
-  state->distanceMask = (1u << state->distanceBits) - 1;
+  state.distanceMask = (1u << state.distanceBits) - 1;
   if (literalMode != kLiteralBinary && literalMode != kLiteralAscii) return kImplodeBadLiteralMode;
-  FillSymbols(*state);
+  FillSymbols(state);
 
   // The zeros in the window and behind it are part of what fixes the output (comparisons near the
   // end of the input read them); a head of 0 is an empty chain. The links and the other tables are
   // written before they are read, so they are left as they are: clearing them would cost more than
   // coding a short file.
-  std::memset(state->window, 0, sizeof state->window);
+  std::memset(state.window, 0, sizeof state.window);
   for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
-    std::memset(state->chainLast[level], 0, ChainHashSize(level) * sizeof state->chainLast[level][0]);
+    std::memset(state.chainLast[level], 0, ChainHashSize(level) * sizeof state.chainLast[level][0]);
   }
   // Any entry would do for the two-byte lookup (see NearPair), but it reads only values it set.
-  std::memset(state->pairLatest, 0, sizeof state->pairLatest);
-  state->windowOffset = 0;
-  std::memset(state->outBuffer, 0, sizeof state->outBuffer);
+  std::memset(state.pairLatest, 0, sizeof state.pairLatest);
+  state.windowOffset = 0;
+  std::memset(state.outBuffer, 0, sizeof state.outBuffer);
+  state.outBytes = 0;
+  state.outBits = 0;
+  return kImplodeOk;
+}
+
+// A piece's view of its tokens (see implode_pieces.h): the bit length of each in tokenBits, and
+// where to stop. Positions are the window's in CodePositions, stream offsets in the piece.
+class PieceRecord {
+ public:
+  PieceRecord(ImplodePiece& piece, std::uint64_t firstPass, std::uint32_t reserveEnd)
+      : piece_(piece), reserveEnd_(reserveEnd) {
+    BeginPass(firstPass);
+  }
+  // Window position p of pass `pass` is stream offset origin + p (wrapping in the first pass,
+  // whose window starts before the stream). Below watchFrom_ no position can stop the piece.
+  void BeginPass(std::uint64_t pass) {
+    origin_ = pass * kImplodeBlock - reserveEnd_;
+    std::uint64_t watch = piece_.stop;
+    if (piece_.syncWith != nullptr && piece_.syncFrom < watch) watch = piece_.syncFrom;
+    watchFrom_ = watch < origin_ + 1 ? 0 : watch - origin_ > kImplodeWindowSize ? kImplodeWindowSize : static_cast<std::uint32_t>(watch - origin_);
+  }
+  std::uint64_t Offset(std::uint32_t p) const { return origin_ + p; }
+  bool Stops(std::uint32_t p) {
+    if (p < watchFrom_) return false;
+    const std::uint64_t at = Offset(p);
+    if (at >= piece_.stop) return true;
+    const ImplodePiece* other = piece_.syncWith;
+    if (other != nullptr && at >= piece_.syncFrom && at < piece_.syncBefore && other->tokenBits[at - other->start] != 0) {
+      piece_.synced = true;
+      return true;
+    }
+    return false;
+  }
+  // The token's bit count is the staging position's advance, taken modulo a piece of output: the
+  // position is below 8 * 2048 after every token, and no token is that long.
+  void Coded(const ImplodeState& state, std::uint32_t p) {
+    const std::uint32_t staged = 8 * state.outBytes + state.outBits;
+    piece_.tokenBits[Offset(p) - piece_.start] = static_cast<std::uint8_t>((staged - staged_) % (8 * kImplodeOutputPiece));
+    staged_ = staged;
+  }
+
+ private:
+  ImplodePiece& piece_;
+  std::uint32_t reserveEnd_;
+  std::uint64_t origin_ = 0;
+  std::uint32_t watchFrom_ = 0;
+  std::uint32_t staged_ = 0;  // the staging position after the last token
+};
+
+// A piece's callbacks: the input from the start's block on, and the piece's bits.
+struct PieceTransfer {
+  MemoryTransfer input;
+  ImplodePiece* piece;
+};
+
+std::uint32_t ReadPieceInput(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  return ReadFromMemory(buffer, size, &static_cast<PieceTransfer*>(parameter)->input);
+}
+
+void AppendToPiece(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
+  std::vector<std::uint8_t>& bits = static_cast<PieceTransfer*>(parameter)->piece->bits;
+  bits.insert(bits.end(), buffer, buffer + *size);
+}
+
+// Copies the input bytes from stream offset `from` (which may lie before the stream, where the
+// window holds zeros) into `window`, `count` of them; the piece's input holds them.
+void CopyInput(const ImplodePiece& piece, std::uint8_t* window, std::int64_t from, std::uint32_t count) {
+  std::uint32_t skipped = 0;
+  if (from < 0) {
+    skipped = static_cast<std::uint32_t>(-from < count ? -from : count);
+    std::memset(window, 0, skipped);
+  }
+  if (skipped < count) {
+    std::memcpy(window + skipped, piece.input + (static_cast<std::uint64_t>(from + skipped) - piece.inputOffset),
+                count - skipped);
+  }
+}
+
+// Sets the window up as ImplodeStream leaves it when pass `pass` (at least 1) is about to read its
+// block: the dictionary and the reserve before the block, the previous block behind them (where a
+// short last block leaves it), and with a 4096-byte dictionary the first sorted entry as the
+// previous pass left it.
+void SetUpPass(ImplodeState& state, const ImplodePiece& piece, std::uint64_t pass) {
+  const std::uint32_t dictionary = state.dictionarySize;
+  const std::uint32_t reserveEnd = dictionary + kImplodeMaxMatch;
+  const auto blockStart = static_cast<std::int64_t>(pass * kImplodeBlock);
+  if (dictionary == kImplodeBlock) {
+    // The previous pass's window, read whole (it was not the last), and its sort's first entry.
+    const std::int64_t previousOrigin = blockStart - kImplodeBlock - reserveEnd;
+    CopyInput(piece, state.window, previousOrigin, reserveEnd + kImplodeBlock);
+    const auto previousStart = static_cast<std::uint32_t>(static_cast<std::int64_t>(piece.previousPassStart) - previousOrigin);
+    const std::uint32_t first = PassFirst(pass - 1, previousStart, dictionary);
+    SetSortedPosition(state, 0, FirstSortedPosition(state.window, first, dictionary + kImplodeBlock));
+  }
+  CopyInput(piece, state.window, blockStart - reserveEnd, reserveEnd);
+  CopyInput(piece, state.window + reserveEnd, blockStart - kImplodeBlock, kImplodeBlock);
+  // Every position from 1 on is added to the index in the first pass; none below a search's lowest
+  // candidate is ever reached.
+  state.indexedUpTo = state.pairsUpTo = 1;
+  state.windowOffset = static_cast<std::uint32_t>(blockStart - reserveEnd);
+}
+
+}  // namespace
+
+std::uint64_t PieceInputEnd(std::uint64_t stop) {
+  // A piece codes token starts below stop + 7 (a look-ahead may add six literals past the stop),
+  // so no pass past that of stop + 7; 1034 leaves room to spare.
+  return kImplodeBlock * ((stop + 2 * kImplodeMaxMatch + 2) / kImplodeBlock + 2);
+}
+
+void ImplodeCodePiece(ImplodePiece& piece, ImplodeState* state) {
+  piece.synced = false;
+  piece.bitCount = 0;
+  piece.result = SetUp(*state, piece.literalMode, piece.dictionarySize);
+  if (piece.result != kImplodeOk) return;
+  const std::uint32_t reserveEnd = piece.dictionarySize + kImplodeMaxMatch;
+  // The pass that codes `start`: the one whose range holds it, or the last one, which codes on to the
+  // input's end.
+  std::uint64_t pass = (piece.start + kImplodeMaxMatch) / kImplodeBlock;
+  if (piece.inputEnds && pass > (piece.inputOffset + piece.inputLength) / kImplodeBlock) {
+    pass = (piece.inputOffset + piece.inputLength) / kImplodeBlock;
+  }
+  // SetUpPass reads from the previous pass's window on; RunPasses reads blocks up to the stop's.
+  const std::uint64_t blockStart = pass * kImplodeBlock;
+  const std::uint64_t needFrom = blockStart > kImplodeBlock + reserveEnd ? blockStart - kImplodeBlock - reserveEnd : 0;
+  const std::uint64_t inputEnd = piece.inputOffset + piece.inputLength;
+  if (piece.inputOffset > needFrom || (!piece.inputEnds && inputEnd < PieceInputEnd(piece.stop)) ||
+      inputEnd - blockStart > 0xFFFFFFFFu || piece.start > inputEnd || piece.passStart > piece.start ||
+      piece.passStart + kImplodeMaxMatch < blockStart ||
+      (pass > 0 && piece.previousPassStart + kImplodeBlock + kImplodeMaxMatch < blockStart) ||
+      piece.previousPassStart > piece.passStart) {
+    piece.result = kImplodePieceInput;
+    return;
+  }
+  try {
+    piece.bits.clear();
+    const std::uint64_t last = piece.stop < inputEnd ? piece.stop : inputEnd;
+    const std::uint64_t positions = last > piece.start ? last - piece.start : 0;
+    piece.bits.reserve(positions + positions / 8 + kImplodeOutputPiece + 16);
+    piece.tokenBits.assign(positions + 2 * kImplodeMaxMatch, 0);
+  } catch (const std::bad_alloc&) {
+    piece.result = kImplodeNoMemory;
+    return;
+  }
+  if (pass > 0) SetUpPass(*state, piece, pass);
+
+  PieceTransfer transfer{{piece.input + (blockStart - piece.inputOffset),
+                          static_cast<std::uint32_t>(inputEnd - blockStart), nullptr, 0, 0, 0},
+                         &piece};
+  state->readInput = ReadPieceInput;
+  state->writeOutput = AppendToPiece;
+  state->userValue = &transfer;
+  PieceRecord record(piece, pass, reserveEnd);
+  try {
+    const auto start = static_cast<std::uint32_t>(piece.start - (blockStart - reserveEnd));
+    const auto passStart = static_cast<std::uint32_t>(piece.passStart - (blockStart - reserveEnd));
+    const std::uint32_t p = RunPasses(*state, record, pass, start, passStart);
+    piece.end = record.Offset(p);
+    if (piece.end > inputEnd) piece.end = inputEnd;
+    piece.bitCount = 8 * (piece.bits.size() + state->outBytes) + state->outBits;
+    // The byte being filled, then zeros enough for the joiner's word reads.
+    piece.bits.insert(piece.bits.end(), state->outBuffer, state->outBuffer + state->outBytes + 1);
+    piece.bits.insert(piece.bits.end(), 8, 0);
+  } catch (const std::bad_alloc&) {
+    piece.result = kImplodeNoMemory;
+  }
+}
+
+std::uint32_t ImplodeTokenCode(std::uint32_t dictionarySize, std::uint32_t length, std::uint32_t distance,
+                               std::uint64_t* code) {
+  const std::uint32_t value = length - kMinMatchLength;
+  const LengthCode* row = LengthCodes;
+  while (value >= row->base + (1u << row->extraBits)) ++row;
+  const std::uint32_t count = 1u + row->bits + row->extraBits;
+  *code = LengthHead(*row, value - row->base);
+  if (length == kMaxMatchLength + 1) return count;
+  const std::uint32_t lowBits = length == 2 ? 2 : dictionarySize == 1024 ? 4 : dictionarySize == 2048 ? 5 : 6;
+  const std::uint32_t part = (distance - 1) >> lowBits;
+  const std::uint64_t low = (distance - 1) & ((1u << lowBits) - 1);
+  *code |= (DistanceCodes[part].value | (low << DistanceCodes[part].bits)) << count;
+  return count + DistanceCodes[part].bits + lowBits;
+}
+
+ImplodeResult ImplodeStream(CodecRead readInput, CodecWrite writeOutput, ImplodeState* state, void* userValue,
+                            std::uint32_t literalMode, std::uint32_t dictionarySize) {
+  const ImplodeResult settings = SetUp(*state, literalMode, dictionarySize);
+  if (settings != kImplodeOk) return settings;
+  state->readInput = readInput;
+  state->writeOutput = writeOutput;
+  state->userValue = userValue;
   state->outBuffer[0] = static_cast<std::uint8_t>(literalMode);
   state->outBuffer[1] = static_cast<std::uint8_t>(state->distanceBits);
   state->outBytes = 2;
-  state->outBits = 0;
 
-  RunPasses(*state);
+  NoRecord none;
+  const std::uint32_t reserveEnd = dictionarySize + kImplodeMaxMatch;
+  RunPasses(*state, none, 0, reserveEnd, reserveEnd);
 
   PutBits(*state, state->symbolBits[kImplodeEndSymbol], state->symbolCodes[kImplodeEndSymbol]);
   if (state->outBits != 0) state->outBytes += 1;

@@ -12,6 +12,9 @@ enum ImplodeResult : std::uint32_t {
   kImplodeOk = 0,
   kImplodeBadDictionary = 1,   // dictionary size not 1024, 2048 or 4096
   kImplodeBadLiteralMode = 2,  // literal mode neither 0 nor 1
+  kImplodeNoMemory = 3,        // coding in pieces: a buffer cannot be allocated
+  kImplodePieceInput = 4,      // coding in pieces: a piece's input does not cover what it codes
+  kImplodeBadPieceLimits = 5,  // coding in pieces: a chunk that is no multiple of 4096, or none in flight
 };
 
 // Input arrives in blocks of this size; one pass codes one block.

@@ -9,6 +9,7 @@
 
 #include "codec/explode.h"
 #include "codec/implode.h"
+#include "stream_io.h"
 
 namespace {
 
@@ -19,27 +20,9 @@ void Check(bool condition, const char* what) {
   }
 }
 
-struct Io {
-  const std::uint8_t* data;
-  std::size_t size;
-  std::size_t position;
-  std::uint32_t deliver;  // most bytes per read
-  std::vector<std::uint8_t> output;
-};
-
-std::uint32_t Read(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
-  auto& io = *static_cast<Io*>(parameter);
-  std::size_t count = *size < io.deliver ? *size : io.deliver;
-  if (count > io.size - io.position) count = io.size - io.position;
-  for (std::size_t i = 0; i < count; ++i) buffer[i] = io.data[io.position + i];
-  io.position += count;
-  return static_cast<std::uint32_t>(count);
-}
-
-void Write(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
-  auto& io = *static_cast<Io*>(parameter);
-  io.output.insert(io.output.end(), buffer, buffer + *size);
-}
+using fuzz_io::Io;
+using fuzz_io::Read;
+using fuzz_io::Write;
 
 std::vector<std::uint8_t> Compress(const std::uint8_t* data, std::size_t size, std::uint32_t mode,
                                    std::uint32_t dictionary, std::uint32_t deliver) {

@@ -442,6 +442,37 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   }
 }
 
+// A file large enough to be coded in pieces on the threads (ahead of its turn into memory, and,
+// larger still, by the writer in its turn), with runs across the chunk edges, gives the same package
+// on one thread and on several.
+TEST_F(BuilderTest, LargeFilesCodedInPiecesGiveTheSameBytes) {
+  Bytes mixed;
+  while (mixed.size() < kPiecedSource + (3u << 20)) {
+    const std::string line = "File" + std::to_string(mixed.size() % 977) + "=setup.exe, C:\\build\\out\\setup.exe\r\n";
+    mixed.insert(mixed.end(), line.begin(), line.end());
+    if (mixed.size() % 40000 < 60) mixed.insert(mixed.end(), 70000, 0);
+    if (mixed.size() % 50000 < 60) {
+      const Bytes noise = Noise(30000 + mixed.size() % 5000);
+      mixed.insert(mixed.end(), noise.begin(), noise.end());
+    }
+  }
+  Write("src/v", VersionImage(1, 2, 3, 4));
+  Write("src/held", mixed);
+  mixed.resize(kMaxHeldSource + (1u << 20));
+  Write("src/streamed", mixed);
+  List({"v.exe,src\\v", "held,src\\held", "streamed,src\\streamed"});
+  std::map<unsigned, Bytes> packages;
+  for (unsigned jobs : {1u, 2u, 3u}) {
+    BuildOptions options;
+    options.jobs = jobs;
+    Succeeds("/m ./list.ini", options);
+    packages[jobs] = ReadWholeFile("out.exe");
+  }
+  ExpectPackage("out.exe", {"src/v", "src/held", "src/streamed"});
+  EXPECT_EQ(packages[1], packages[2]);
+  EXPECT_EQ(packages[1], packages[3]);
+}
+
 TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {
   Write("src/a", Versioned(Noise(20000)));
   List({"a.exe,src\\a"});

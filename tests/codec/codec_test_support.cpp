@@ -69,6 +69,14 @@ Bytes ImplodeWith(ImplodeState& state, const Bytes& input, std::uint32_t literal
   return io.sink.bytes;
 }
 
+Bytes ImplodePieces(const Bytes& input, std::uint32_t literalMode, std::uint32_t dictionarySize,
+                    const ImplodePieceLimits& limits, std::uint32_t readChunk) {
+  ImplodePiecesInTurn runner;
+  Io io{{&input, 0, readChunk, readChunk, 0, false}, {}};
+  EXPECT_EQ(ImplodeInPieces(ReadSource, WriteSink, &io, literalMode, dictionarySize, limits, runner), kImplodeOk);
+  return io.sink.bytes;
+}
+
 Exploded Explode(const Bytes& stream, std::uint32_t firstRead, std::uint32_t laterReads) {
   auto state = std::make_unique<ExplodeState>();
   Io io{{&stream, 0, firstRead, laterReads, 0, false}, {}};

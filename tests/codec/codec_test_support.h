@@ -8,6 +8,7 @@
 
 #include "codec/explode.h"
 #include "codec/implode.h"
+#include "codec/implode_pieces.h"
 
 namespace codec_test {
 
@@ -21,6 +22,10 @@ Bytes Implode(const Bytes& input, std::uint32_t literalMode, std::uint32_t dicti
               std::uint32_t readChunk = 0xFFFFFFFFu, std::vector<std::uint32_t>* pieces = nullptr);
 // The same on the caller's record, whatever it holds.
 Bytes ImplodeWith(ImplodeState& state, const Bytes& input, std::uint32_t literalMode, std::uint32_t dictionarySize);
+
+// Compresses with ImplodeInPieces, coding the pieces in turn on this thread.
+Bytes ImplodePieces(const Bytes& input, std::uint32_t literalMode, std::uint32_t dictionarySize,
+                    const ImplodePieceLimits& limits, std::uint32_t readChunk = 0xFFFFFFFFu);
 
 struct Exploded {
   ExplodeResult result;
