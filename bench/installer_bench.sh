@@ -51,7 +51,8 @@ unset DISPLAY
 mkdir -p "$work/wine"
 [ -d "$WINEPREFIX" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
 wineserver -p 30  # kept up, so that neither run pays for starting it
-temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
+# The prefix's own temporary folder: where it lies depends on the Wine version.
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)
 
 # Best wall time and the peak resident memory of the installer process, pinned to CPU 0.
 measure() {
