@@ -85,29 +85,6 @@ std::uint32_t CountPieces(platform::File& package, std::uint32_t payloadEnd) {
   return 2 + static_cast<std::uint32_t>(ReadPayloadList(SetupScript(script)).size());
 }
 
-// Compares the decoded bytes with the file's, 64 KB at a time, as the installer does.
-struct Comparison {
-  platform::File* file;
-  std::vector<std::uint8_t> buffer;
-  bool differs;
-};
-
-bool CompareChunk(void* context, const std::uint8_t* data, std::uint32_t size) {
-  auto& comparison = *static_cast<Comparison*>(context);
-  while (size > 0) {
-    const std::uint32_t chunk = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(comparison.buffer.size()));
-    std::uint32_t got = 0;
-    if (!platform::ReadFile(*comparison.file, comparison.buffer.data(), chunk, got) || got != chunk ||
-        std::memcmp(comparison.buffer.data(), data, chunk) != 0) {
-      comparison.differs = true;
-      return false;
-    }
-    data += chunk;
-    size -= chunk;
-  }
-  return true;
-}
-
 struct Stages {
   Span checksum, decoding, extracting, comparison, deleting;
 };
@@ -178,14 +155,8 @@ int main(int argc, char** argv) {
     {
       platform::File locked;
       if (!platform::OpenLockedForReading(paths[2].c_str(), locked)) return Fail("cannot lock the first payload file");
-      Comparison comparison{&locked, std::vector<std::uint8_t>(64 * 1024), false};
       PackageFileReader reader(package, starts[2], payloadEnd);
-      std::uint64_t fileTime = 0;
-      std::uint32_t result = 0;
-      if (reader.reader().DecodeSegment(CompareChunk, &comparison, fileTime, result) != PackageFault::None ||
-          comparison.differs) {
-        return Fail("the first payload file differs");
-      }
+      if (!SegmentMatchesFile(reader, locked)) return Fail("the first payload file differs");
     }
     stages.comparison = Since(start);
 

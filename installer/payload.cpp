@@ -3,7 +3,6 @@
 // the way out again.
 #include "installer/payload.h"
 
-#include <cstring>
 #include <vector>
 
 #include "installer/segment.h"
@@ -99,41 +98,10 @@ Failure JudgeCommandStatus(std::uint32_t status) {
 
 namespace {
 
-// Compares the decoded segment with the bytes of a file, chunk by chunk, in constant memory.
-struct Comparison {
-  platform::File* file;
-  std::vector<std::uint8_t> buffer;
-  bool differs;
-};
-
-bool CompareChunk(void* context, const std::uint8_t* data, std::uint32_t size) {
-  auto& comparison = *static_cast<Comparison*>(context);
-  while (size > 0) {
-    const std::uint32_t chunk = size < comparison.buffer.size() ? size : static_cast<std::uint32_t>(comparison.buffer.size());
-    std::uint32_t got = 0;
-    if (!platform::ReadFile(*comparison.file, comparison.buffer.data(), chunk, got) || got != chunk ||
-        std::memcmp(comparison.buffer.data(), data, chunk) != 0) {
-      comparison.differs = true;
-      return false;
-    }
-    data += chunk;
-    size -= chunk;
-  }
-  return true;
-}
-
 // True when `locked` holds exactly what the package's segment at `segmentStart` decodes to.
 bool SameAsPackaged(InstallSession& session, std::uint32_t segmentStart, platform::File& locked) {
-  Comparison comparison{&locked, std::vector<std::uint8_t>(64 * 1024), false};
   PackageFileReader reader(session.package, segmentStart, session.payloadEnd);
-  std::uint64_t fileTime = 0;
-  std::uint32_t decoderResult = 0;
-  if (reader.reader().DecodeSegment(CompareChunk, &comparison, fileTime, decoderResult) != PackageFault::None) {
-    return false;
-  }
-  std::uint8_t extra = 0;
-  std::uint32_t got = 0;
-  return !comparison.differs && platform::ReadFile(locked, &extra, 1, got) && got == 0;
+  return SegmentMatchesFile(reader, locked);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // installer's failures.
 #include "installer/segment.h"
 
-#include "script/printable.h"
+#include <cstring>
+#include <vector>
 
+#include "script/printable.h"
 
 namespace {
 
@@ -163,4 +165,43 @@ Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outpu
   text.clear();
   Destination destination{&outputFile, &text, limit, false, platform::Status()};
   return DecodeInto(package, outputFile, destination, name);
+}
+
+namespace {
+
+struct Comparison {
+  platform::File* file;
+  std::vector<std::uint8_t> buffer;
+  bool differs;
+};
+
+bool CompareChunk(void* context, const std::uint8_t* data, std::uint32_t size) {
+  auto& comparison = *static_cast<Comparison*>(context);
+  while (size > 0) {
+    const std::uint32_t chunk = size < comparison.buffer.size() ? size : static_cast<std::uint32_t>(comparison.buffer.size());
+    std::uint32_t got = 0;
+    if (!platform::ReadFile(*comparison.file, comparison.buffer.data(), chunk, got) || got != chunk ||
+        std::memcmp(comparison.buffer.data(), data, chunk) != 0) {
+      comparison.differs = true;
+      return false;
+    }
+    data += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SegmentMatchesFile(PackageFileReader& package, platform::File& file) {
+  Comparison comparison{&file, std::vector<std::uint8_t>(64 * 1024), false};
+  std::uint64_t fileTime = 0;
+  std::uint32_t decoderResult = 0;
+  if (package.reader().DecodeSegment(CompareChunk, &comparison, fileTime, decoderResult) != PackageFault::None) {
+    return false;
+  }
+  // The file must end where the segment does.
+  std::uint8_t extra = 0;
+  std::uint32_t got = 0;
+  return !comparison.differs && platform::ReadFile(file, &extra, 1, got) && got == 0;
 }

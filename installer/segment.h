@@ -71,3 +71,8 @@ Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, S
 // the decoded script would pass `limit` bytes.
 Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outputFile, std::string& text,
                                std::uint32_t limit, const std::string& name);
+
+// True when `file`, read from its current position, holds exactly what the next segment of `package`
+// decodes to, and nothing more; compared 64 KB at a time, in constant memory. A read failure on
+// either side, or a segment that does not decode, counts as a difference.
+bool SegmentMatchesFile(PackageFileReader& package, platform::File& file);
