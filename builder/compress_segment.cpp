@@ -59,7 +59,7 @@ void WriteStream(std::uint8_t* buffer, std::uint32_t* size, void* parameter) {
 }  // namespace
 
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
-                                     const char* name, platform::Status* readStatus) {
+                                     const char* name, platform::Status* readStatus, std::uint64_t* sourceBytes) {
   static const std::uint32_t kDictionaries[] = {4096, 2048, 1024};
   std::uint32_t size = 0;
   const bool sized = static_cast<bool>(platform::SeekEnd(source, size));
@@ -87,6 +87,7 @@ SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& sour
         case WriteResult::TooLarge: return SegmentResult::TooLarge;
       }
     }
+    if (sourceBytes != nullptr) *sourceBytes = t.done;
     return SegmentResult::Ok;
   }
   return SegmentResult::MarkerInEveryStream;

@@ -32,6 +32,7 @@ enum class SegmentResult {
 // file) gets one zero byte behind it, since installers refuse streams that short and decode the
 // longer one to the empty file. `name` only labels the progress reports.
 // On ReadFailed `readStatus` (when given) receives the system's reason; on WriteFailed it is in
-// writer.status.
+// writer.status. On Ok `sourceBytes` (when given) receives the bytes of the source that were packed.
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
-                                     const char* name, platform::Status* readStatus = nullptr);
+                                     const char* name, platform::Status* readStatus = nullptr,
+                                     std::uint64_t* sourceBytes = nullptr);

@@ -132,7 +132,8 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   lock.unlock();
   PackageWriter writer;
   StartMemoryPackage(writer, segment.stream, kMaxPackageSize);
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why);
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why,
+                                          &segment.sourceBytes);
   if (segment.result == SegmentResult::WriteFailed) segment.why = writer.status;
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   lock.lock();
@@ -147,7 +148,8 @@ void SegmentPipeline::Spill(std::size_t index, platform::File& input, HeldSegmen
     segment.streamed = true;
     return;
   }
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why);
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why,
+                                          &segment.sourceBytes);
   if (segment.result == SegmentResult::Ok && !FlushPackage(writer)) segment.result = SegmentResult::WriteFailed;
   if (segment.result == SegmentResult::WriteFailed) segment.why = writer.status;
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
