@@ -61,7 +61,8 @@ fi
 # The completion offers the commands, and build's options.
 completion=$root/usr/share/bash-completion/completions/qorpack
 # word line | what it must offer
-completions=("qorpack b|build" "qorpack build --st|--stub" "qorpack list --|--help --json" "qorpack help ex|explode extract")
+completions=("qorpack b|build" "qorpack build --st|--strict --stub" "qorpack build --j|--jobs --json"
+             "qorpack list --|--help --json" "qorpack verify --|--help --json" "qorpack help ex|explode extract")
 for case in "${completions[@]}"; do
   IFS='|' read -r line expected <<<"$case"
   offered=$(bash -c 'source "$1"; read -ra COMP_WORDS <<<"$2"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _qorpack
