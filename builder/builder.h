@@ -10,7 +10,7 @@
 // What a finished build wrote, for qorpack's summary of it.
 struct BuiltPiece {
   std::string name;      // the setup script's name, or the entry's name (script text)
-  std::string source;    // the path the list gives for it (script text); the list's own for the script
+  std::string source;    // the path the list gives for it (platform text); the list's own for the script
   std::uint32_t packed;  // bytes of its compressed stream, as a package reader counts them
   std::uint64_t size;    // bytes of the source that were packed
   std::uint64_t time;    // the stored time (Windows file time), SOURCE_DATE_EPOCH applied
