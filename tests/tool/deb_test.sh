@@ -45,6 +45,8 @@ cmp -s "$installed_stub" "$stub" || fail "usr/share/qorengineupdate/QorEngineUpd
 zcat "$root/usr/share/man/man1/qorpack.1.gz" 2>/dev/null | grep -q '^\.TH QORPACK 1' ||
   fail "no man page qorpack(1) in usr/share/man/man1"
 [ -s "$root/usr/share/doc/qorengineupdate/README.md" ] || fail "no README in usr/share/doc/qorengineupdate"
+python3 -c 'import json, sys; json.load(open(sys.argv[1]))["definitions"]["verify"]' \
+  "$root/usr/share/qorengineupdate/qorpack-json.schema.json" 2>/dev/null || fail "no JSON schema in usr/share/qorengineupdate"
 [ "$("$qorpack" --version)" = "qorpack $version" ] || fail "the packaged qorpack is not version $version"
 grep -q '^Files: \*' "$root/usr/share/doc/qorengineupdate/copyright" 2>/dev/null ||
   fail "no machine-readable copyright file in usr/share/doc/qorengineupdate"
