@@ -51,6 +51,8 @@ struct Build {
   SegmentCheck check;
   TimeLimit timeLimit;                 // SOURCE_DATE_EPOCH, applied to every stored time
   const char* stubOverride = nullptr;  // BuildOptions::stubPath
+  BuildReport* report = nullptr;       // BuildOptions::report
+  std::uint64_t storedTime = 0;        // the time the last segment was stored with
 };
 
 // The files the build reads, with the stub it is told to use in place of the list's.
@@ -87,6 +89,7 @@ Failure AppendBytes(Build& build, const void* bytes, std::uint32_t size) {
 // Every stored time passes here, so SOURCE_DATE_EPOCH is applied here alone.
 Failure AppendMarkerAndTime(Build& build, std::uint64_t fileTime) {
   fileTime = LimitedTime(build.timeLimit, fileTime);
+  build.storedTime = fileTime;
   if (Failure failure = AppendBytes(build, SegmentMarker, kMarkerSize)) return failure;
   std::uint8_t time[kFileTimeSize];
   for (std::uint32_t i = 0; i < kFileTimeSize; ++i) time[i] = static_cast<std::uint8_t>(fileTime >> (8 * i));
@@ -121,11 +124,13 @@ Failure SegmentFailure(const Build& build, SegmentResult result, const char* nam
 }
 
 // Compresses the open `source` as the next segment, then appends the marker and its file time; a
-// large source is coded in pieces on the threads of `helpers` when they are given.
+// large source is coded in pieces on the threads of `helpers` when they are given. `sourceBytes`
+// receives the bytes packed.
 Failure AppendSegment(Build& build, platform::File& source, const char* name, const SegmentTexts& texts,
-                      SegmentHelpers* helpers = nullptr) {
+                      std::uint64_t& sourceBytes, SegmentHelpers* helpers = nullptr) {
   platform::Status read;
-  const SegmentResult result = WriteCompressedSegment(build.writer, source, build.check, name, &read, helpers);
+  const SegmentResult result =
+      WriteCompressedSegment(build.writer, source, build.check, name, &read, &sourceBytes, helpers);
   const platform::Status& why = result == SegmentResult::WriteFailed ? build.writer.status : read;
   if (Failure failure = SegmentFailure(build, result, name, texts, why)) return failure;
   std::uint64_t fileTime = 0;
@@ -307,6 +312,15 @@ Failure CloseWithChecksum(Build& build) {
   return Failure();
 }
 
+// Adds the segment that began at `start` and has just been closed with its marker and time to the
+// report of the build, when one is asked for.
+void ReportPiece(Build& build, const std::string& name, const std::string& source, std::uint32_t start,
+                 std::uint64_t sourceBytes) {
+  if (build.report == nullptr) return;
+  const std::uint32_t packed = build.writer.length - start - kMarkerSize - kFileTimeSize;
+  build.report->pieces.push_back(BuiltPiece{name, source, packed, sourceBytes, build.storedTime});
+}
+
 // Stores the pruning in the packing list, unless there is none. The list is replaced whole, and only
 // when it still holds what the build read: an edit saved in the meantime is not thrown away.
 Failure StorePrunedList(Build& build, const std::string& prunedText) {
@@ -413,8 +427,8 @@ Failure ReadStubPath(const Build& build, const BuildOptions& options, std::strin
 
 // The setup script the package will carry: the list without its missing sources, judged as the
 // installer will judge it, all before the first byte is written. `plan` is what the package holds.
-Failure PlanPackage(Build& build, std::string& prunedText, InstallPlan& plan) {
-  if (Failure failure = PrunePackingList(build.log, build.listPath, build.list, prunedText)) return failure;
+Failure PlanPackage(Build& build, bool strict, std::string& prunedText, InstallPlan& plan) {
+  if (Failure failure = PrunePackingList(build.log, build.listPath, build.list, prunedText, strict)) return failure;
   const SetupScript script(prunedText);
   if (ReadPayloadList(script).empty()) {
     // Nothing is left to pack: the list keeps its pruning, so that it shows which sources were
@@ -437,7 +451,11 @@ Failure AppendSetupScript(Build& build) {
   if (const platform::Status opened = platform::OpenRegularFile(build.listPath, list); !opened) {
     return SystemFailure(kFatalFile, kListTexts.readFailed, build.listPath, opened);
   }
-  return AppendSegment(build, list, build.listPath, kListTexts);
+  const std::uint32_t start = build.writer.length;
+  std::uint64_t bytes = 0;
+  if (Failure failure = AppendSegment(build, list, build.listPath, kListTexts, bytes)) return failure;
+  ReportPiece(build, kScriptName, build.listPath, start, bytes);
+  return Failure();
 }
 
 // Every payload file of the plan, in order; their segments are compressed ahead on the build's
@@ -449,13 +467,16 @@ Failure AppendPayload(Build& build, const InstallPlan& plan, const BuildOptions&
   SegmentPipeline pipeline(sources, build.check, options.jobs != 0 ? options.jobs : DefaultBuildJobs());
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const char* source = sources[i].c_str();
+    const std::uint32_t start = build.writer.length;
     HeldSegment held = pipeline.Take(i);
     if (held.streamed) {
       platform::File input;
       if (const platform::Status opened = platform::OpenRegularFile(source, input); !opened) {
         return SystemFailure(kFatalScript, kOpenFailed, source, opened);
       }
-      if (Failure failure = AppendSegment(build, input, source, kFileTexts, &pipeline)) return failure;
+      std::uint64_t bytes = 0;
+      if (Failure failure = AppendSegment(build, input, source, kFileTexts, bytes, &pipeline)) return failure;
+      ReportPiece(build, plan.files[i].name, sources[i], start, bytes);
       continue;
     }
     if (!held.opened) return SystemFailure(kFatalScript, kOpenFailed, source, held.opened);
@@ -468,6 +489,7 @@ Failure AppendPayload(Build& build, const InstallPlan& plan, const BuildOptions&
       build.check.progress(build.check.progressContext, source, held.stream.size(), held.stream.size());
     }
     if (Failure failure = AppendMarkerAndTime(build, held.fileTime)) return failure;
+    ReportPiece(build, plan.files[i].name, sources[i], start, held.sourceBytes);
   }
   return Failure();
 }
@@ -484,7 +506,7 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   if (Failure failure = ReadStubPath(build, options, stubPath)) return failure;
   std::string prunedText;
   InstallPlan plan;
-  if (Failure failure = PlanPackage(build, prunedText, plan)) return failure;
+  if (Failure failure = PlanPackage(build, options.strict, prunedText, plan)) return failure;
   if (Failure failure = OpenStub(build, stubPath.c_str())) return failure;
   if (Failure failure = CheckWrittenFiles(Inputs(build), build.outputPath)) return failure;
 
@@ -500,7 +522,12 @@ Failure Run(Build& build, const char* argumentText, const BuildOptions& options)
   if (Failure failure = StorePrunedList(build, prunedText)) return failure;
   if (Failure failure = AppendSetupScript(build)) return failure;
   if (Failure failure = AppendPayload(build, plan, options)) return failure;
-  return CloseWithChecksum(build);
+  if (Failure failure = CloseWithChecksum(build)) return failure;
+  if (build.report != nullptr) {
+    build.report->output = build.outputPath;
+    build.report->size = build.writer.length;
+  }
+  return Failure();
 }
 
 // Writes the log where it replaces none of the build's inputs and not its output: as logfile.txt,
@@ -530,6 +557,7 @@ std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options)
   build.listPath[0] = '\0';
   build.outputPath[0] = '\0';
   build.stubOverride = options.stubPath;
+  build.report = options.report;
   build.check = SegmentCheck{reinterpret_cast<const std::uint8_t*>(SegmentMarker), kMarkerSize, options.progress,
                              options.context};
   if (options.segmentProbe != nullptr) {
@@ -543,6 +571,17 @@ std::int32_t BuildPackage(const char* argumentText, const BuildOptions& options)
   build.stub.Close();
   // The builder's one place for a failure: its reason is the log's last line; nothing is shown.
   if (failure) WriteLogLine(build.log, failure.reason);
+  // A good build logs only its warnings.
+  if (!failure && options.report != nullptr) {
+    for (std::size_t at = 0; at < build.log.text.size();) {
+      std::size_t end = build.log.text.find('\n', at);
+      if (end == std::string::npos) end = build.log.text.size();
+      std::string line = build.log.text.substr(at, end - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      options.report->warnings.push_back(line);
+      at = end + 1;
+    }
+  }
   const char* logName = kBuildLogName;
   if (const platform::Status saved = SaveLog(build, logName); !saved) {
     // A log that cannot be written would lose a failed build's reason, or a good build's warnings,

@@ -136,7 +136,8 @@ class PieceTasks final : public ImplodePieceRunner {
 }  // namespace
 
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
-                                     const char* name, platform::Status* readStatus, SegmentHelpers* helpers) {
+                                     const char* name, platform::Status* readStatus, std::uint64_t* sourceBytes,
+                                     SegmentHelpers* helpers) {
   static const std::uint32_t kDictionaries[] = {4096, 2048, 1024};
   std::uint32_t size = 0;
   const bool sized = static_cast<bool>(platform::SeekEnd(source, size));
@@ -174,6 +175,7 @@ SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& sour
         case WriteResult::TooLarge: return SegmentResult::TooLarge;
       }
     }
+    if (sourceBytes != nullptr) *sourceBytes = t.done;
     return SegmentResult::Ok;
   }
   return SegmentResult::MarkerInEveryStream;

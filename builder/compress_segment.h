@@ -52,7 +52,7 @@ constexpr std::uint32_t kPiecedSource = 4u << 20;
 // kPiecedSource bytes or more is coded in pieces on them and the calling thread; the stream is the
 // same bytes.
 // On ReadFailed `readStatus` (when given) receives the system's reason; on WriteFailed it is in
-// writer.status.
+// writer.status. On Ok `sourceBytes` (when given) receives the bytes of the source that were packed.
 SegmentResult WriteCompressedSegment(PackageWriter& writer, platform::File& source, const SegmentCheck& check,
                                      const char* name, platform::Status* readStatus = nullptr,
-                                     SegmentHelpers* helpers = nullptr);
+                                     std::uint64_t* sourceBytes = nullptr, SegmentHelpers* helpers = nullptr);

@@ -15,6 +15,8 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 const char kWriteFailed[] = "Write to  %s failed, exiting.\r\n";
+// qorpack build --strict: a CI build wants a missing source to stop it, not a smaller package.
+const char kStrictMissing[] = "Missing source: %s. A strict build fails rather than remove the entry.\r\n";
 const char kNoComma[] = "No comma in input filename directive. Check the .INI syntax.\r\n";
 const char kValueTooLong[] =
     "Value too long (259 characters at most) at %s. Check the packing list syntax.\r\n";
@@ -65,7 +67,8 @@ Failure RequireSourcePath(const std::string& value, const char* noCommaText, con
   return Failure();
 }
 
-Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned) {
+Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned,
+                         bool strict) {
   pruned = list.text();
   std::vector<std::string> values;
   std::vector<std::string> kept;
@@ -87,6 +90,7 @@ Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript&
       kept.push_back(value);
       continue;
     }
+    if (strict) return BuildFailure(kFatalScript, kStrictMissing, (path + " (" + PayloadKey(k) + ")").c_str());
     WriteLogLine(log, FormatLogLine("Warning: %s not found, removing from .ini file\r\n", path.c_str()));
     if (firstDropped == 0) firstDropped = values.size();
   }

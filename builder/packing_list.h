@@ -29,8 +29,10 @@ bool IsAbsolutePath(const char* path);
 // it move down so they stay consecutive from File01. `pruned` receives the edited text: every byte
 // of `list` but the moved values and the dropped keys' lines stays as it is. An entry without a
 // comma or too long to move whole fails (code 4), as does an edit the text cannot take (naming
-// `listPath`). Nothing is written to disk here.
-Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned);
+// `listPath`). With `strict`, a missing source fails (code 4, naming it) and nothing is pruned.
+// Nothing is written to disk here.
+Failure PrunePackingList(BuildLog& log, const char* listPath, const SetupScript& list, std::string& pruned,
+                         bool strict = false);
 
 // Replaces the packing list at `path` by `text` as a whole: the text is written beside it and moved
 // over it, so the list is either as it was or as edited, never half-written. Fails with the system's

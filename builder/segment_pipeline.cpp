@@ -131,7 +131,8 @@ HeldSegment SegmentPipeline::Compress(std::size_t index, std::unique_lock<std::m
   lock.unlock();
   PackageWriter writer;
   StartMemoryPackage(writer, segment.stream, kMaxPackageSize);
-  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why, this);
+  segment.result = WriteCompressedSegment(writer, input, check_, sources_[index].c_str(), &segment.why,
+                                          &segment.sourceBytes, this);
   if (segment.result == SegmentResult::WriteFailed) segment.why = writer.status;
   segment.timeRead = platform::GetLastWriteTime(input, segment.fileTime);
   lock.lock();

@@ -36,6 +36,7 @@ struct HeldSegment {
   platform::Status why;             // the system's reason for a ReadFailed or WriteFailed result
   platform::Status timeRead = false;  // the source's last-write time could be read
   std::uint64_t fileTime = 0;
+  std::uint64_t sourceBytes = 0;     // the source's bytes that were compressed
   std::vector<std::uint8_t> stream;  // the compressed stream, with its extra zero byte when short
 };
 

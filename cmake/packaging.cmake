@@ -36,6 +36,8 @@ install(CODE "
       \"(cmake --preset windows && cmake --build build/windows), or configure with -DQOR_STUB=PATH.\")
   endif()")
 install(FILES ${QOR_STUB} DESTINATION ${QOR_STUB_DIR})
+# The schema of qorpack's --json outputs, for the scripts that read them.
+install(FILES ${CMAKE_SOURCE_DIR}/tools/qorpack-json.schema.json DESTINATION ${QOR_STUB_DIR})
 install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qorengineupdate)
 install(FILES ${CMAKE_SOURCE_DIR}/cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qorengineupdate)

@@ -17,6 +17,7 @@ packages=(
   osslsigncode openssl                      # sign packages in the signing tests
   lintian                                   # checks the Debian package of qorpack
   libssl-dev                                # libcrypto: qorpack reads and checks signatures with it
+  python3 python3-jsonschema                # checks qorpack's JSON outputs against their schema
 )
 
 missing=()

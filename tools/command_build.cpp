@@ -1,8 +1,8 @@
 // qorpack build LIST (also qorpack /m LIST): the package builder of QorEngineUpdate.exe /m on the
 // build machine. The package and the build log are the same as the Windows program writes; here the
 // log lines are also echoed to standard error, and a long build shows its progress on a terminal.
-// Options choose the stub and the output in place of the list's, and write a dependency file for
-// build systems.
+// Options choose the stub and the output in place of the list's, write a dependency file for
+// build systems, make a missing source fail the build, and say what was built as a line or as JSON.
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +19,7 @@
 #include "script/ini.h"
 #include "script/setup_script.h"
 #include "tools/commands.h"
+#include "tools/json_text.h"
 
 namespace {
 
@@ -97,16 +98,30 @@ struct BuildArguments {
   const char* output = nullptr;
   const char* depfile = nullptr;
   const char* list = nullptr;
+  bool strict = false;
+  bool quiet = false;
+  bool json = false;
 };
 
 const char kBuildUsage[] =
     "usage: qorpack build [OPTION]... LIST   (or: qorpack /m LIST)\n"
-    "options: -j N (1 to 256 threads), --stub PATH, --output PATH, --depfile FILE (with --output)\n";
+    "options: -j N (1 to 256 threads), --stub PATH, --output PATH, --depfile FILE (with --output),\n"
+    "         --strict, --quiet, --json\n";
 
 // The options, in any order, then LIST; false (after the usage) for anything else.
 bool ParseBuildArguments(int argc, char** argv, BuildArguments& arguments) {
   while (argc > 1 && argv[0][0] == '-') {
     const std::string option = argv[0];
+    bool* flag = option == "--strict" ? &arguments.strict
+                 : option == "--quiet" ? &arguments.quiet
+                 : option == "--json"  ? &arguments.json
+                                       : nullptr;
+    if (flag != nullptr) {
+      *flag = true;
+      argc -= 1;
+      argv += 1;
+      continue;
+    }
     const char** path = option == "--stub" ? &arguments.stub
                         : option == "--output" ? &arguments.output
                         : option == "--depfile" ? &arguments.depfile
@@ -180,6 +195,58 @@ int WriteDependencyFile(const BuildArguments& arguments) {
   return 0;
 }
 
+// --strict: every source of the list must be a plain file that can be opened, checked before the
+// build starts so that a missing one writes nothing at all (the builder, told the same, still fails
+// a source that goes missing after this, with its log). 0, or 255 after a message naming the entry.
+int CheckSources(const char* listPath) {
+  std::string text;
+  if (!ReadProfileText(listPath, text)) return 0;  // the build says why
+  const SetupScript list(std::move(text));
+  for (const BuildInput& input : NamedInputs(listPath, list)) {
+    if (input.role.rfind("the source of ", 0) != 0) continue;
+    const char* path = input.path.c_str();
+    std::string problem;
+    switch (KindOfPath(path)) {
+      case platform::FileKind::Missing: problem = "is missing: " + EscapeControls(input.path); break;
+      case platform::FileKind::Folder: problem = "is a folder, not a file: " + EscapeControls(input.path); break;
+      case platform::FileKind::Other: problem = "is a device or a pipe, not a file: " + EscapeControls(input.path); break;
+      case platform::FileKind::Regular: {
+        platform::File file;
+        if (const platform::Status opened = platform::OpenRegularFile(path, file); !opened) {
+          problem = "cannot be read: " + SystemReason(input.path, opened);
+        }
+        break;
+      }
+    }
+    if (!problem.empty()) {
+      std::fprintf(stderr, "qorpack: --strict: %s %s\n", input.role.c_str(), problem.c_str());
+      return 255;
+    }
+  }
+  return 0;
+}
+
+// The one line of a good build, on standard output.
+void PrintBuilt(const BuildReport& report) {
+  std::printf("%s: %u bytes, %zu pieces\n", EscapeControls(report.output).c_str(), report.size, report.pieces.size());
+}
+
+// --json: the same as one object, with each piece and the build's warnings.
+void PrintBuiltJson(const BuildReport& report) {
+  std::printf("{\"output\": %s, \"size\": %u,\n \"pieces\": [", JsonPlatformText(report.output).c_str(), report.size);
+  for (std::size_t i = 0; i < report.pieces.size(); ++i) {
+    const BuiltPiece& piece = report.pieces[i];
+    std::printf("%s\n  {\"name\": %s, \"source\": %s, \"packed\": %u, \"size\": %llu, \"time\": %s}",
+                i == 0 ? "" : ",", JsonScriptText(piece.name).c_str(), JsonPlatformText(piece.source).c_str(),
+                piece.packed, static_cast<unsigned long long>(piece.size), JsonTime(piece.time).c_str());
+  }
+  std::printf("],\n \"warnings\": [");
+  for (std::size_t i = 0; i < report.warnings.size(); ++i) {
+    std::printf("%s%s", i == 0 ? "" : ", ", JsonPlatformText(report.warnings[i]).c_str());
+  }
+  std::printf("]}\n");
+}
+
 }  // namespace
 
 int CommandBuild(int argc, char** argv) {
@@ -208,6 +275,9 @@ int CommandBuild(int argc, char** argv) {
     return 255;
   }
   listFile.Close();
+  if (arguments.strict) {
+    if (const int status = CheckSources(list)) return status;
+  }
   const std::string argumentText = std::string("/m \"") + list + "\"";
   Console console{isatty(STDERR_FILENO) == 1, Clock::now(), Clock::time_point(), false};
   BuildOptions options;
@@ -217,8 +287,19 @@ int CommandBuild(int argc, char** argv) {
   options.jobs = arguments.jobs;
   options.stubPath = arguments.stub;
   options.outputPath = arguments.output;
+  options.strict = arguments.strict;
+  BuildReport report;
+  options.report = &report;
   const int status = BuildPackage(argumentText.c_str(), options);
   ClearProgress(console);
-  if (status != 0 || arguments.depfile == nullptr) return status;
-  return WriteDependencyFile(arguments);
+  if (status != 0) return status;
+  if (arguments.depfile != nullptr) {
+    if (const int written = WriteDependencyFile(arguments)) return written;
+  }
+  if (arguments.json) {
+    PrintBuiltJson(report);
+  } else if (!arguments.quiet) {
+    PrintBuilt(report);
+  }
+  return 0;
 }

@@ -17,6 +17,7 @@
 #include "script/printable.h"
 #include "script/script_check.h"
 #include "tools/commands.h"
+#include "tools/json_text.h"
 #include "tools/signature_lines.h"
 
 namespace {
@@ -29,7 +30,7 @@ struct JsonListing {
     std::string name;
     std::uint32_t packed;
     std::uint64_t size;
-    std::string time;
+    std::uint64_t time;
   };
   std::vector<Row> rows;
 };
@@ -63,26 +64,6 @@ void ClearExtractProgress(ExtractProgress& progress) {
 
 // What list prints as text: not with --json.
 bool PrintsText(Walk walk) { return walk != Walk::Verify && json == nullptr; }
-
-// A JSON string of script bytes: quotes, backslashes and control characters escaped, and the bytes
-// above 127 (the script's own code page, which JSON cannot name) as \u00XX of their value.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
 
 // The shortest extraction folder an installer can have: "C:\" and its private folder's name
 // ("Qor" and 16 hex digits) with the separator. A name too long even there is refused as the
@@ -208,7 +189,7 @@ Failure ReadPiece(PackageFileReader& input, Walk walk, const std::string& name, 
     }
   }
   const std::uint32_t packed = reader.Position() - start - kMarkerSize - kFileTimeSize;
-  if (json != nullptr && walk == Walk::List) json->rows.push_back({name, packed, sink.bytes, FormatFileTime(fileTime)});
+  if (json != nullptr && walk == Walk::List) json->rows.push_back({name, packed, sink.bytes, fileTime});
   if (PrintsText(walk)) {
     if (extractProgress != nullptr) ClearExtractProgress(*extractProgress);
     std::printf("%-24s %12u %12llu  %s\n", EscapeControls(name).c_str(), packed,
@@ -258,36 +239,36 @@ struct OpenPackage {
   std::vector<SignatureFacts> signatures;    // verify's verdict on each signature
 };
 
-// Opens `path`, checks its checksum (a failed read ends here), and reads its stub; 0, else the exit
-// status after a message.
-int OpenAndReadStub(const char* path, Walk walk, OpenPackage& package, ExtractProgress* progress) {
+// Opens `path`, checks its checksum (a failed read ends here), and reads its stub. Fails (code 3)
+// with the message for a file that is no package to read at all.
+Failure OpenAndReadStub(const char* path, Walk walk, OpenPackage& package, ExtractProgress* progress) {
   // A plain file only: a device or a pipe is no package, whatever its first bytes.
   if (const platform::Status opened = platform::OpenRegularFile(path, package.file); !opened) {
-    return Fail("cannot open " + SystemReason(path, opened));
+    return ::Fail(kFatalFile, "cannot open " + SystemReason(path, opened));
   }
   std::uint32_t length = 0;
   if (const platform::Status sized = platform::SeekEnd(package.file, length); !sized) {
-    return Fail("cannot read " + SystemReason(path, sized));
+    return ::Fail(kFatalFile, "cannot read " + SystemReason(path, sized));
   }
-  if (length < 4) return Fail("not a package: shorter than 4 bytes");
+  if (length < 4) return ::Fail(kFatalFile, "not a package: shorter than 4 bytes");
   // verify judges the signatures of a signed package as the installer does; list and extract do not.
   package.checksum = walk == Walk::Verify
                          ? VerifyPackageAndSignatures(package.file, package.extent, package.signatures)
                          : VerifyPackage(package.file, package.extent);
-  if (package.checksum.code == kFatalFile) return Fail(package.checksum.reason);
+  if (package.checksum.code == kFatalFile) return package.checksum;
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   package.end = package.extent.packageEnd >= 4 ? package.extent.packageEnd : length;
   package.input = std::make_unique<PackageFileReader>(package.file, 0, package.end - 4,
                                                       progress != nullptr ? ShowExtractProgress : nullptr, progress);
   Sink stub = {nullptr, nullptr, 0, 0, false, platform::Status()};
   const PackageFault fault = package.input->reader().CopyStub(Store, &stub);
-  if (fault != PackageFault::None) return Fail(std::string("stub: ") + DescribePackageFault(fault));
+  if (fault != PackageFault::None) return ::Fail(kFatalFile, std::string("stub: ") + DescribePackageFault(fault));
   package.stubBytes = stub.bytes;
   if (PrintsText(walk)) {
     std::printf("%-24s %12s %12s  %s\n", "piece", "packed", "size", "stored time");
     std::printf("%-24s %12s %12llu\n", "(stub)", "", static_cast<unsigned long long>(stub.bytes));
   }
-  return 0;
+  return Failure();
 }
 
 // Reads the setup script piece into package.script (and into `path` when extracting).
@@ -337,27 +318,27 @@ FinishingCommand StartedCommand(const InstallPlan& plan) {
 
 std::string JsonList(const std::vector<std::string>& texts) {
   std::string out = "[";
-  for (const std::string& text : texts) out += (out.size() > 1 ? ", " : "") + JsonString(text);
+  for (const std::string& text : texts) out += (out.size() > 1 ? ", " : "") + JsonScriptText(text);
   return out + "]";
 }
 
 void PrintJsonListing(const char* path, const OpenPackage& package, const ScriptFacts& facts) {
   const bool isSigned = package.extent.seal == PackageSeal::Signed;
   std::printf("{\"package\": %s, \"checksum\": \"%s\", \"signed\": %s, \"certificateTable\": %u,\n",
-              JsonString(path).c_str(), package.checksum ? "does not match" : "matches", isSigned ? "true" : "false",
+              JsonPlatformText(path).c_str(), package.checksum ? "does not match" : "matches", isSigned ? "true" : "false",
               isSigned ? package.extent.fields.tableSize : 0u);
   std::printf(" \"stub\": %llu, \"title\": %s, \"finishingCommand\": %s, \"unreadBytes\": %u,\n",
-              static_cast<unsigned long long>(package.stubBytes), JsonString(facts.title).c_str(),
-              JsonString(facts.command).c_str(), UnreadBytes(package));
+              static_cast<unsigned long long>(package.stubBytes), JsonScriptText(facts.title).c_str(),
+              JsonScriptText(facts.command).c_str(), UnreadBytes(package));
   std::printf(" \"runs\": %s, \"commandScript\": %s, \"languages\": %s,\n \"pieces\": [",
-              facts.runs ? JsonString(facts.started.commandLine).c_str() : "null",
-              facts.runs && !facts.started.script.empty() ? JsonString(facts.started.script).c_str() : "null",
+              facts.runs ? JsonScriptText(facts.started.commandLine).c_str() : "null",
+              facts.runs && !facts.started.script.empty() ? JsonScriptText(facts.started.script).c_str() : "null",
               JsonList(facts.languages).c_str());
   for (std::size_t i = 0; i < json->rows.size(); ++i) {
     const JsonListing::Row& row = json->rows[i];
     std::printf("%s\n  {\"name\": %s, \"packed\": %u, \"size\": %llu, \"time\": %s}", i == 0 ? "" : ",",
-                JsonString(row.name).c_str(), row.packed, static_cast<unsigned long long>(row.size),
-                JsonString(row.time).c_str());
+                JsonScriptText(row.name).c_str(), row.packed, static_cast<unsigned long long>(row.size),
+                JsonTime(row.time).c_str());
   }
   std::printf("]}\n");
 }
@@ -370,7 +351,7 @@ void PrintUnread(const OpenPackage& package) {
 
 int ListPackage(const char* path) {
   OpenPackage package;
-  if (const int status = OpenAndReadStub(path, Walk::List, package, nullptr)) return status;
+  if (Failure failure = OpenAndReadStub(path, Walk::List, package, nullptr)) return Fail(failure.reason);
   // The installer refuses such a package before reading it; list still shows what is there.
   if (package.checksum && PrintsText(Walk::List)) std::printf("%s\n", DescribeRefusal(package.extent, Walk::List).c_str());
   if (Failure failure = ReadScript(package, Walk::List, "")) return Fail(EscapeControls(failure.reason));
@@ -416,32 +397,77 @@ int ListPackage(const char* path) {
   return 0;
 }
 
-int VerifyPackage(const char* path) {
-  OpenPackage package;
-  if (const int status = OpenAndReadStub(path, Walk::Verify, package, nullptr)) return status;
-  if (package.checksum) {
-    PrintSignatureFacts(package.signatures);
-    return Refuse(package.checksum);
-  }
-  if (Failure failure = ReadScript(package, Walk::Verify, "")) return Refuse(failure);
+// verify's judgement of a package, which it then prints as text or as one JSON object.
+struct VerifyOutcome {
+  enum class Verdict { Sound, Refused, Failed };
+  Verdict verdict = Verdict::Failed;
+  // Refused: the installer's error code and reason; Failed: why the package could not be judged.
+  Failure failure;
+  std::size_t files = 0;
+  std::size_t longestName = 0;
+};
+
+VerifyOutcome JudgePackage(const char* path, OpenPackage& package) {
+  using Verdict = VerifyOutcome::Verdict;
+  if (Failure failure = OpenAndReadStub(path, Walk::Verify, package, nullptr)) return {Verdict::Failed, failure};
+  if (package.checksum) return {Verdict::Refused, package.checksum};
+  if (Failure failure = ReadScript(package, Walk::Verify, "")) return {Verdict::Refused, failure};
   // The installer's own judgement, before any payload is read: what it refuses is refused here.
   InstallPlan plan;
-  if (Failure failure = CheckSetupScript(package.script, plan, kShortestFolder)) return Refuse(failure);
+  if (Failure failure = CheckSetupScript(package.script, plan, kShortestFolder)) return {Verdict::Refused, failure};
   if (Failure failure = ReadPayload(package, Walk::Verify, plan.files, "")) {
     // Without a scratch folder this machine cannot check the first file: that is no verdict on the
     // package.
-    return failure.code == kFatalTempFile ? Fail(EscapeControls(failure.reason)) : Refuse(failure);
+    return {failure.code == kFatalTempFile ? Verdict::Failed : Verdict::Refused, failure};
   }
-  std::printf("%s: checksum matches, the script and %zu files decode\n", path, plan.files.size());
+  return {Verdict::Sound, Failure(), plan.files.size(), plan.longestName};
+}
+
+// The one-line message of a package that is not sound, on standard error; the exit status, 1.
+int ReportUnsound(const VerifyOutcome& outcome) {
+  return outcome.verdict == VerifyOutcome::Verdict::Refused ? Refuse(outcome.failure)
+                                                            : Fail(EscapeControls(outcome.failure.reason));
+}
+
+void PrintVerifyText(const char* path, const OpenPackage& package, const VerifyOutcome& outcome) {
+  std::printf("%s: checksum matches, the script and %zu files decode\n", path, outcome.files);
   // The extraction folder is the temporary directory, its separator, "Qor" and 16 hex digits, and a
   // separator; every path in it, the script's own included, has 259 characters at most.
   constexpr std::size_t kFolderPart = 1 + 19 + 1;
   std::printf("note: the longest name (%zu characters) fits a temporary directory of up to %zu characters\n",
-              plan.longestName, static_cast<std::size_t>(kMaxValueLength) - kFolderPart - plan.longestName);
+              outcome.longestName, static_cast<std::size_t>(kMaxValueLength) - kFolderPart - outcome.longestName);
   std::printf("%s\n", DescribeSignature(package.extent, true).c_str());
   PrintSignatureFacts(package.signatures);
   PrintUnread(package);
-  return 0;
+}
+
+void PrintVerifyJson(const char* path, const OpenPackage& package, const VerifyOutcome& outcome) {
+  using Verdict = VerifyOutcome::Verdict;
+  const bool sound = outcome.verdict == Verdict::Sound;
+  const char* verdict = sound ? "sound" : outcome.verdict == Verdict::Refused ? "refused" : "failed";
+  const std::string code = sound ? "0" : outcome.verdict == Verdict::Refused ? std::to_string(outcome.failure.code) : "null";
+  const bool isSigned = package.extent.seal == PackageSeal::Signed;
+  std::printf("{\"package\": %s, \"verdict\": \"%s\", \"code\": %s, \"reason\": %s,\n",
+              JsonPlatformText(path).c_str(), verdict, code.c_str(),
+              sound ? "null" : JsonPlatformText(outcome.failure.reason).c_str());
+  std::printf(" \"files\": %s, \"unreadBytes\": %s, \"signed\": %s, \"certificateTable\": %u,\n",
+              sound ? std::to_string(outcome.files).c_str() : "null",
+              sound ? std::to_string(UnreadBytes(package)).c_str() : "null", isSigned ? "true" : "false",
+              isSigned ? package.extent.fields.tableSize : 0u);
+  std::printf(" \"signatures\": %s}\n", SignatureFactsJson(package.signatures).c_str());
+}
+
+int VerifyPackage(const char* path, bool asJson) {
+  OpenPackage package;
+  const VerifyOutcome outcome = JudgePackage(path, package);
+  if (asJson) {
+    PrintVerifyJson(path, package, outcome);
+  } else if (outcome.verdict == VerifyOutcome::Verdict::Sound) {
+    PrintVerifyText(path, package, outcome);
+  } else if (package.checksum && outcome.verdict == VerifyOutcome::Verdict::Refused) {
+    PrintSignatureFacts(package.signatures);
+  }
+  return outcome.verdict == VerifyOutcome::Verdict::Sound ? 0 : ReportUnsound(outcome);
 }
 
 int ExtractPackage(const char* path, const char* target) {
@@ -459,8 +485,8 @@ int ExtractPackage(const char* path, const char* target) {
       extractProgress = nullptr;
     }
   } clear{progress};
-  if (const int status = OpenAndReadStub(path, Walk::Extract, package, showProgress ? &progress : nullptr)) {
-    return status;
+  if (Failure failure = OpenAndReadStub(path, Walk::Extract, package, showProgress ? &progress : nullptr)) {
+    return Fail(failure.reason);
   }
   if (package.checksum) return Fail(DescribeRefusal(package.extent, Walk::Extract));
   if (const platform::Status made = MakeDirectories(directory); !made) return Fail("cannot create " + SystemReason(directory, made));
@@ -496,5 +522,9 @@ int CommandList(int argc, char** argv) {
   }
   return argc == 1 ? ListPackage(argv[0]) : Usage("list [--json] PKG");
 }
-int CommandVerify(int argc, char** argv) { return argc == 1 ? VerifyPackage(argv[0]) : Usage("verify PKG"); }
+int CommandVerify(int argc, char** argv) {
+  const bool asJson = argc >= 1 && std::strcmp(argv[0], "--json") == 0;
+  if (argc != (asJson ? 2 : 1)) return Usage("verify [--json] PKG");
+  return VerifyPackage(argv[asJson ? 1 : 0], asJson);
+}
 int CommandExtract(int argc, char** argv) { return argc == 2 ? ExtractPackage(argv[0], argv[1]) : Usage("extract PKG DIR"); }

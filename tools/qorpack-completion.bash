@@ -35,7 +35,7 @@ _qorpack() {
   case $command in
     build | /m | /M)
       if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "-j --jobs --stub --output --depfile --help" -- "$cur"))
+        COMPREPLY=($(compgen -W "-j --jobs --stub --output --depfile --strict --quiet --json --help" -- "$cur"))
       else
         _qorpack_files "$cur" ini
       fi ;;
@@ -46,7 +46,12 @@ _qorpack() {
       else
         _qorpack_files "$cur" exe
       fi ;;
-    verify) _qorpack_files "$cur" exe ;;
+    verify)
+      if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--json --help" -- "$cur"))
+      else
+        _qorpack_files "$cur" exe
+      fi ;;
     extract)
       # PKG first, then the folder to write into.
       if [ "$COMP_CWORD" -eq 2 ]; then

@@ -31,12 +31,17 @@ const Command kCommands[] = {
      "-j N compresses on N threads (default: one per core); the package is the same bytes for any N,\n"
      "and memory stays below about 36 MiB of waiting compressed files (larger files wait in temporary\n"
      "files beside the package).\n"
-     "Options: -j N, --stub PATH, --output PATH, --depfile FILE.\n"
+     "Options: -j N, --stub PATH, --output PATH, --depfile FILE, --strict, --quiet, --json.\n"
      "--stub PATH uses the stub PATH instead of [In] QorFileName; --output PATH writes the package as\n"
      "PATH instead of the stamped OutputName (which LIST must still hold). LIST is stored unchanged.\n"
      "--depfile FILE (with --output) then writes a make rule naming the package and every file read.\n"
      "SOURCE_DATE_EPOCH, when set, is the latest time stored in the package (a file's later time is\n"
      "replaced by it), so that the same sources give the same package anywhere.\n"
+     "--strict fails the build when a source is missing or cannot be read, naming it, before anything\n"
+     "is written: no package, no build log, and LIST is left as it is.\n"
+     "A good build prints one line on standard output: the package's path, its size in bytes and its\n"
+     "number of pieces (the setup script and each payload file); --quiet drops it. --json prints one\n"
+     "JSON object instead: output, size, pieces (name, source, packed, size, time) and warnings.\n"
      "Also: qorpack /m LIST.\n"},
     {"/m", CommandBuild, kOwnCheck, nullptr, nullptr, nullptr},
     {"init", CommandInit, kOwnCheck, "init [--lang LIST] DIR", "write a starter packing list DIR/list.ini",
@@ -54,14 +59,17 @@ const Command kCommands[] = {
      "checksum that does not match is reported, and the pieces are shown anyway.\n"
      "--json prints the same as one JSON object (package, checksum, signed, certificateTable, stub,\n"
      "title, finishingCommand, unreadBytes, runs, commandScript, languages, pieces with name, packed,\n"
-     "size and time); script bytes above 127 appear as \\u00XX of their value.\n"},
-    {"verify", CommandVerify, 1, "verify PKG", "check the checksum, signatures and that every piece decodes",
+     "size and time). Times are ISO 8601 UTC; the script's texts are decoded from Windows-1252.\n"},
+    {"verify", CommandVerify, kOwnCheck, "verify [--json] PKG", "check the checksum, signatures and that every piece decodes",
      "Checks the checksum of PKG and decodes the setup script and every payload file, as the installer\n"
      "would, and tells whether the package is signed and how large its certificate table is. Every\n"
      "signature's digest, nested ones included, must be that of the package as it is (\"the signature\n"
      "does not match the package\" otherwise); a line per signature gives its signer, digest algorithm,\n"
      "timestamp and verdict. Who signed is not judged. Exit status 0 when all of it is sound, 1\n"
-     "otherwise.\n"},
+     "otherwise.\n"
+     "--json prints one JSON object instead, also for a package that is not sound: package, verdict\n"
+     "(sound, refused or failed), code, reason, files, unreadBytes, signed, certificateTable and\n"
+     "signatures (subject, digestAlgorithm, timestamped, matches, nestedIn).\n"},
     {"extract", CommandExtract, 2, "extract PKG DIR", "write the setup script and the payload into DIR",
      "Writes SetupQor.ini and every payload file of PKG into the directory DIR, created when missing\n"
      "(with the folders above it), with their stored times, as the installer writes them into its\n"

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "script/ini.h"
@@ -405,9 +406,8 @@ TEST_F(BuilderTest, SegmentHoldingTheProbeIsCodedAgainWithSmallerDictionaries) {
         "/m ./list.ini", options);
 }
 
-// The threads change nothing: many small files, empty ones and files too large to be held (compressed
-// into temporary files, the largest of them ahead of its turn) give the same package on one thread
-// and on several, and a failure keeps its place in the order.
+// The threads change nothing: many small files, empty ones and files too large to be held (coded by
+// the writer in their turn) give the same package on one thread and on several, and a failure keeps its place in the order.
 TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   std::vector<std::string> entries;
   for (int i = 0; i < 40; ++i) {
@@ -471,6 +471,55 @@ TEST_F(BuilderTest, LargeFilesCodedInPiecesGiveTheSameBytes) {
   ExpectPackage("out.exe", {"src/v", "src/held", "src/streamed"});
   EXPECT_EQ(packages[1], packages[2]);
   EXPECT_EQ(packages[1], packages[3]);
+}
+
+// The report of a good build names each piece as the package stores it, whichever way its segment
+// reached the package: streamed by the writer (one thread), or held in memory
+// (several threads); its warnings are the log's lines.
+TEST_F(BuilderTest, TheReportDescribesEveryPieceAsStored) {
+  Write("src/first", VersionImage(1, 2, 3, 4), kLaterTime);
+  Write("src/empty", "");
+  Write("src/large", Noise(kMaxHeldSource + 5));
+  List({"first.exe,src\\first", "gone,src\\gone", "empty,src\\empty", "large,src\\large"});
+  const std::string pruned = "Warning: src\\gone not found, removing from .ini file";
+  for (unsigned jobs : {1u, 3u}) {
+    BuildReport report;
+    BuildOptions options;
+    options.jobs = jobs;
+    options.report = &report;
+    ASSERT_EQ(BuildPackage("/m ./list.ini", options), 0) << jobs;
+    const ParsedPackage parsed = ExpectPackage("out.exe", {"src/first", "src/empty", "src/large"});
+    ASSERT_EQ(report.pieces.size(), parsed.segments.size()) << jobs;
+    EXPECT_EQ(report.output, "out.exe");
+    EXPECT_EQ(report.size, fs::file_size("out.exe"));
+    // name | source | unpacked size
+    const std::vector<std::tuple<std::string, std::string, std::uint64_t>> pieces = {
+        {"SetupQor.ini", "./list.ini", fs::file_size("list.ini")},
+        {"first.exe", "src\\first", fs::file_size("src/first")},
+        {"empty", "src\\empty", 0},
+        {"large", "src\\large", kMaxHeldSource + 5}};
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      const BuiltPiece& piece = report.pieces[i];
+      EXPECT_EQ(std::tie(piece.name, piece.source, piece.size), pieces[i]) << jobs << ": " << i;
+      EXPECT_EQ(piece.packed, parsed.segments[i].stream.size()) << jobs << ": " << piece.name;
+      EXPECT_EQ(piece.time, parsed.segments[i].fileTime) << jobs << ": " << piece.name;
+    }
+    // The first build pruned the list; the second found nothing to prune.
+    EXPECT_EQ(report.warnings, jobs == 1 ? std::vector<std::string>{pruned} : std::vector<std::string>{});
+  }
+}
+
+// A strict build fails on a missing source, naming it and its entry, and leaves the list as it was.
+TEST_F(BuilderTest, StrictBuildFailsOnAMissingSourceAndKeepsTheList) {
+  Write("src/1", Versioned("one"));
+  List({"n1.exe,src\\1", "n2,src\\2"});
+  const Bytes list = ReadWholeFile("list.ini");
+  BuildOptions options;
+  options.strict = true;
+  Fails("Missing source: src\\2 (File02). A strict build fails rather than remove the entry.\r\n", "/m ./list.ini",
+        options);
+  EXPECT_EQ(ReadWholeFile("list.ini"), list);
+  EXPECT_FALSE(fs::exists("out.exe"));
 }
 
 TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {

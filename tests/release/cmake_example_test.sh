@@ -55,6 +55,17 @@ for step in "${steps[@]}"; do
 done
 "$qorpack" list "$package" | grep -qx "title: Hello again" || fail "the rebuilt package does not hold the changed list"
 
+# The build is strict: an entry whose source is missing fails it, the list stays as it is, and the
+# package built before is kept.
+cp "$project/list.ini" "$scratch/list.before"; cp "$package" "$scratch/package.before"
+sed -i 's/^\[Out\]/File03=gone.txt, gone.txt\n[Out]/' "$project/list.ini"
+cp "$project/list.ini" "$scratch/list.edited"
+[ "$(make_it)" = failed ] || fail "a missing source does not fail the build"
+grep -q "the source of File03 is missing" "$scratch/build.log" || fail "the failed build does not name the source: $(tail -n 3 "$scratch/build.log")"
+cmp -s "$hello/list.ini" "$scratch/list.edited" || fail "the strict build rewrote the list"
+cmp -s "$package" "$scratch/package.before" || fail "the failed build changed the package"
+cp "$scratch/list.before" "$project/list.ini"
+
 # Installed silently under Wine, its status read in full through runner.exe, with its record.
 cp "$package" "$build/tests/wine/runner.exe" "$scratch/"
 log=$scratch/install.txt

@@ -45,6 +45,8 @@ cmp -s "$installed_stub" "$stub" || fail "usr/share/qorengineupdate/QorEngineUpd
 zcat "$root/usr/share/man/man1/qorpack.1.gz" 2>/dev/null | grep -q '^\.TH QORPACK 1' ||
   fail "no man page qorpack(1) in usr/share/man/man1"
 [ -s "$root/usr/share/doc/qorengineupdate/README.md" ] || fail "no README in usr/share/doc/qorengineupdate"
+python3 -c 'import json, sys; json.load(open(sys.argv[1]))["definitions"]["verify"]' \
+  "$root/usr/share/qorengineupdate/qorpack-json.schema.json" 2>/dev/null || fail "no JSON schema in usr/share/qorengineupdate"
 [ "$("$qorpack" --version)" = "qorpack $version" ] || fail "the packaged qorpack is not version $version"
 grep -q '^Files: \*' "$root/usr/share/doc/qorengineupdate/copyright" 2>/dev/null ||
   fail "no machine-readable copyright file in usr/share/doc/qorengineupdate"
@@ -61,7 +63,8 @@ fi
 # The completion offers the commands, and build's options.
 completion=$root/usr/share/bash-completion/completions/qorpack
 # word line | what it must offer
-completions=("qorpack b|build" "qorpack build --st|--stub" "qorpack list --|--help --json" "qorpack help ex|explode extract")
+completions=("qorpack b|build" "qorpack build --st|--strict --stub" "qorpack build --j|--jobs --json"
+             "qorpack list --|--help --json" "qorpack verify --|--help --json" "qorpack help ex|explode extract")
 for case in "${completions[@]}"; do
   IFS='|' read -r line expected <<<"$case"
   offered=$(bash -c 'source "$1"; read -ra COMP_WORDS <<<"$2"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _qorpack

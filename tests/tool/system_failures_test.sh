@@ -43,6 +43,7 @@ expect_error() {
 # name | OutputName | what else is set up | the command | exit status | the reason's line
 cases=(
   "unreadable-source|out.exe|chmod 000 data.txt|as_user $qorpack build list.ini|255|Error opening an input file. data.txt: Permission denied."
+  "strict-unreadable-source|out.exe|chmod 000 data.txt|(as_user $qorpack build --strict list.ini; s=\$?; [ -e logfile.txt ] && echo 'a log was written' >&2; exit \$s)|255|qorpack: --strict: the source of File02 cannot be read: data.txt: Permission denied."
   "read-only-output-folder|ro\\out.exe|mkdir ro; chmod 555 ro|as_user $qorpack build list.ini|255|Error creating the output file. ro\\out.exe: Permission denied."
   "missing-output-folder|missing\\out.exe|:|$qorpack build list.ini|255|Error creating the output file. missing\\out.exe: No such file or directory."
   "log-not-writable|out\\out.exe|mkdir -m 777 out; chmod 555 .|as_user $qorpack build list.ini|255|The build log cannot be written. logfile.txt: Permission denied."
