@@ -34,8 +34,16 @@ bool ReadFileAt(void* context, std::uint32_t offset, std::uint8_t* buffer, std::
 
 Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt readAt, void* context) {
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
+  // No package the builder writes is this large: the file was added to or made up, and is refused
+  // as damaged before a byte of it is read.
+  static const char kTooLarge[] = "the package is 2 GiB or larger, more than a package can hold: it is damaged";
   std::uint32_t length = 0;
   if (const platform::Status sized = platform::SeekEnd(file, length); !sized) {
+    if (sized.error() == platform::kErrorTooLarge) {
+      extent = PackageExtent();
+      extent.seal = PackageSeal::TooLarge;
+      return Fail(kFatalChecksum, kTooLarge);
+    }
     return Fail(kFatalFile, std::string(kReadFailed) + " " + platform::ErrorText(sized));
   }
   ReadAt input{&file, platform::Status()};
@@ -49,6 +57,8 @@ Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt
     case PackageSeal::StrayEntry:
       return Fail(kFatalChecksum,
                   "the certificate-table entry does not end at the end of the file: the package is damaged");
+    case PackageSeal::TooLarge:
+      return Fail(kFatalChecksum, kTooLarge);
     case PackageSeal::Mismatch:
       break;
   }
@@ -100,7 +110,7 @@ bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
 }
 
 Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Destination& destination,
-                   const std::string& name) {
+                   const std::string& name, std::string* timeNote) {
   PackageReader& reader = package.reader();
   std::uint64_t fileTime = 0;
   std::uint32_t decoderResult = 0;
@@ -125,9 +135,18 @@ Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Desti
     case PackageFault::ShortFileTime:
       return Fail(kFatalCodec, name + ": " + DescribePackageFault(fault));
   }
-  // A file whose time cannot be set is not the file that was packed: refused like a failed write.
-  if (const platform::Status set = platform::SetFileTimes(outputFile, fileTime); !set) {
-    return Fail(kFatalFile, name + ": the stored file time cannot be set: " + platform::ErrorText(set));
+  // The time is the one part of a piece that a file system may not hold: Windows sets no time with
+  // the top bit set, FAT none before 1980, and some keep less than 100 ns. The file's bytes are what
+  // was packed, so a time that is not kept is a note, as for qorpack extract, and never a failure:
+  // no check before the install can know what the temporary folder's file system holds, so a
+  // refusal here could not be that check's verdict too, and the package would pass verify and fail
+  // on the machine.
+  std::uint64_t kept = 0;
+  const platform::Status set = platform::SetFileTimes(outputFile, fileTime);
+  if (timeNote != nullptr && !set) {
+    *timeNote = "the stored file time cannot be set: " + platform::ErrorText(set);
+  } else if (timeNote != nullptr && platform::GetLastWriteTime(outputFile, kept) && kept != fileTime) {
+    *timeNote = "the file system keeps another time than the stored one";
   }
   outputFile.Close();
   return Failure();
@@ -142,7 +161,7 @@ bool WriteToFile(void* context, const std::uint8_t* data, std::uint32_t size) {
 }  // namespace
 
 Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, SegmentMode mode,
-                       const std::string& name) {
+                       const std::string& name, std::string* timeNote) {
   if (mode == kStubMode) {
     Destination destination{&outputFile, nullptr, 0, false, platform::Status()};
     const PackageFault fault = package.reader().CopyStub(WriteToFile, &destination);
@@ -155,12 +174,12 @@ Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, S
     return Failure();
   }
   Destination destination{&outputFile, nullptr, 0, false, platform::Status()};
-  return DecodeInto(package, outputFile, destination, name);
+  return DecodeInto(package, outputFile, destination, name, timeNote);
 }
 
 Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outputFile, std::string& text,
-                               std::uint32_t limit, const std::string& name) {
+                               std::uint32_t limit, const std::string& name, std::string* timeNote) {
   text.clear();
   Destination destination{&outputFile, &text, limit, false, platform::Status()};
-  return DecodeInto(package, outputFile, destination, name);
+  return DecodeInto(package, outputFile, destination, name, timeNote);
 }

@@ -266,15 +266,19 @@ int OpenAndReadStub(const char* path, Walk walk, OpenPackage& package, ExtractPr
     return Fail("cannot open " + SystemReason(path, opened));
   }
   std::uint32_t length = 0;
-  if (const platform::Status sized = platform::SeekEnd(package.file, length); !sized) {
-    return Fail("cannot read " + SystemReason(path, sized));
-  }
-  if (length < 4) return Fail("not a package: shorter than 4 bytes");
+  // A file of 4 GiB or more goes on to the installer's own check, which refuses it for its size.
+  const platform::Status sized = platform::SeekEnd(package.file, length);
+  if (!sized && sized.error() != platform::kErrorTooLarge) return Fail("cannot read " + SystemReason(path, sized));
+  if (sized && length < 4) return Fail("not a package: shorter than 4 bytes");
   // verify judges the signatures of a signed package as the installer does; list and extract do not.
   package.checksum = walk == Walk::Verify
                          ? VerifyPackageAndSignatures(package.file, package.extent, package.signatures)
                          : VerifyPackage(package.file, package.extent);
   if (package.checksum.code == kFatalFile) return Fail(package.checksum.reason);
+  // A package too large to be one has nothing to list or extract either.
+  if (package.extent.seal == PackageSeal::TooLarge) {
+    return walk == Walk::Verify ? Refuse(package.checksum) : Fail(package.checksum.reason);
+  }
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   package.end = package.extent.packageEnd >= 4 ? package.extent.packageEnd : length;
   package.input = std::make_unique<PackageFileReader>(package.file, 0, package.end - 4,

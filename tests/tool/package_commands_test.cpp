@@ -65,10 +65,13 @@ class PackageCommands : public ::testing::Test {
 };
 
 TEST_F(PackageCommands, VerifyGivesTheInstallersVerdictOnEveryHostilePackage) {
-  const Bytes stub = testpkg::FakeStub(512, 100);
+  // A PE image, as the installer's own is, so that a header can name a certificate table.
+  Bytes stub = pe_test::MakeImage(pe_test::ImageSpec());
+  testpkg::AppendMarker(stub);
   const Bytes program = Program();
   for (const hostile::Case& c : hostile::Cases()) {
     const fs::path package = Write("hostile.exe", hostile::Package(c, stub, program));
+    if (const std::uint64_t length = hostile::FileLength(c)) fs::resize_file(package, length);
     const Outcome run = Qorpack("verify '" + package.string() + "'", kScratch / "temp");
     std::smatch code;
     if (c.code == 0) {
@@ -83,6 +86,16 @@ TEST_F(PackageCommands, VerifyGivesTheInstallersVerdictOnEveryHostilePackage) {
     for (const char ch : run.err) EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20) << c.name;
     // The version check's scratch copy is gone again; nothing else was written.
     EXPECT_TRUE(fs::is_empty(kScratch / "temp")) << c.name;
+    if (hostile::FileLength(c) != 0) {
+      EXPECT_NE(run.err.find(": the package is 2 GiB or larger, more than a package can hold: it is damaged\n"),
+                std::string::npos)
+          << c.name << ": " << run.err;
+      // list and extract have nothing to show of it either, and say why.
+      const Outcome listed = Qorpack("list '" + package.string() + "'", kScratch / "temp");
+      EXPECT_EQ(listed.status, 1) << c.name;
+      EXPECT_EQ(listed.err, "qorpack: the package is 2 GiB or larger, more than a package can hold: it is damaged\n");
+      fs::remove(package);
+    }
   }
 }
 
