@@ -437,11 +437,8 @@ int VerifyPackage(const char* path) {
     return failure.code == kFatalTempFile ? Fail(EscapeControls(failure.reason)) : Refuse(failure);
   }
   std::printf("%s: checksum matches, the script and %zu files decode\n", path, plan.files.size());
-  // The extraction folder is the temporary directory, its separator, "Qor" and 16 hex digits, and a
-  // separator; every path in it, the script's own included, has 259 characters at most.
-  constexpr std::size_t kFolderPart = 1 + 19 + 1;
   std::printf("note: the longest name (%zu characters) fits a temporary directory of up to %zu characters\n",
-              plan.longestName, static_cast<std::size_t>(kMaxValueLength) - kFolderPart - plan.longestName);
+              plan.longestName, LongestTemporaryDirectory(plan));
   std::printf("%s\n", DescribeSignature(package.extent, true).c_str());
   PrintSignatureFacts(package.signatures);
   PrintUnread(package);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "package/signature.h"
+#include "script/script_check.h"
 #include "tests/builder/pe_image.h"
 #include "tests/installer/hostile_packages.h"
 
@@ -76,6 +77,17 @@ TEST_F(PackageCommands, VerifyGivesTheInstallersVerdictOnEveryHostilePackage) {
     std::smatch code;
     if (c.code == 0) {
       EXPECT_EQ(run.status, 0) << c.name << ": " << run.err;
+      // The note's temporary directory is the longest the check takes: one character more, and the
+      // extraction folder's paths pass 259 (the Windows suite installs at both lengths).
+      std::smatch note;
+      ASSERT_TRUE(std::regex_search(run.out, note, std::regex("note: the longest name \\(([0-9]+) characters\\) fits a "
+                                                              "temporary directory of up to ([0-9]+) characters\n")))
+          << c.name << ": " << run.out;
+      const std::size_t longest = std::stoul(note[2]) + 1 + 19 + 1;
+      InstallPlan plan;
+      EXPECT_FALSE(CheckSetupScript(SetupScript(hostile::Script(c)), plan, longest)) << c.name;
+      EXPECT_EQ(std::stoul(note[1]), plan.longestName) << c.name;
+      EXPECT_EQ(CheckSetupScript(SetupScript(hostile::Script(c)), plan, longest + 1).code, kFatalTempFile) << c.name;
     } else if (std::regex_search(run.err, code, std::regex("refuses this package: error code ([0-9]+): "))) {
       EXPECT_EQ(run.status, 1) << c.name;
       EXPECT_EQ(std::stoi(code[1]), c.code) << c.name << ": " << run.err;
