@@ -343,6 +343,9 @@ TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
   Fails("No comma in input filename directive. Check the .INI syntax.\r\n");
   List({"a.exe,src\\a"}, "VersionFile=v,ver.exe\r\n");
   Fails("Output filename directive missing. Check the packing list syntax.\r\n");
+  // An empty one, before anything is compressed.
+  List({"a.exe,src\\a"}, "OutputName=\r\nVersionFile=v,ver.exe\r\n");
+  Fails("Output filename directive missing. Check the packing list syntax.\r\n");
   Write("list.ini", "[Files]\r\nFile01=a,src\\a\r\n[Out]\r\nOutputName=o.exe\r\nVersionFile=v,ver.exe\r\n");
   Fails("'In' executable filename directive missing. Check the packing list syntax.\r\n");
   Write("src/plain", "no version block");

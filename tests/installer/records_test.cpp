@@ -1,7 +1,7 @@
 // The table of what another process plants at a record's name (hostile_packages.h), natively: the
 // installer's own run, which here fails at once (this test program is no package) and so writes
 // its failure line, or refuses its /log FILE. The record is never written through the plant, and
-// the reason of a refused /log FILE reaches the failure line.
+// the reason of a refused /log FILE (or of a /log without one) reaches the failure line.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +59,12 @@ TEST(Records, NothingIsWrittenThroughWhatAnotherProcessPlants) {
           << line;
     }
   }
+  // A /log that names no file is refused the same way.
+  fs::remove_all(scratch / "temp");
+  fs::create_directories(scratch / "temp");
+  EXPECT_EQ(Installer(1, nullptr, ""), -1);
+  EXPECT_NE(ReadText(scratch / "temp" / "QorEngineUpdate.log").find("\terror code 3: the /log option names no file\r\n"),
+            std::string::npos);
   if (oldTemp != nullptr) {
     setenv("TMPDIR", savedTemp.c_str(), 1);
   } else {

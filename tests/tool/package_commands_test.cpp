@@ -111,6 +111,15 @@ TEST_F(PackageCommands, VerifyGivesTheInstallersVerdictOnEveryHostilePackage) {
   }
 }
 
+// Without a scratch folder for the version check, verify blames the machine, not the package.
+TEST_F(PackageCommands, VerifyWithoutAScratchFolderSaysSo) {
+  const fs::path package = Write("good.exe", hostile::Package(hostile::Cases()[0], testpkg::FakeStub(64), Program()));
+  const Outcome run = Qorpack("verify '" + package.string() + "'", kScratch / "missing");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "qorpack: no scratch folder for the version check: " + (kScratch / "missing").string() +
+                         "/: No such file or directory.\n");
+}
+
 TEST_F(PackageCommands, ListShowsControlCharactersEscaped) {
   const std::string script = "[Cmd]\r\nTitle=T\x1b[2J\x07itle\r\nFileName=setup.exe\x08\x08" "forged\r\n[Files]\r\n"
                              "File01=setup.exe,s\r\n";
