@@ -135,18 +135,14 @@ Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Desti
     case PackageFault::ShortFileTime:
       return Fail(kFatalCodec, name + ": " + DescribePackageFault(fault));
   }
-  // The time is the one part of a piece that a file system may not hold: Windows sets no time with
-  // the top bit set, FAT none before 1980, and some keep less than 100 ns. The file's bytes are what
-  // was packed, so a time that is not kept is a note, as for qorpack extract, and never a failure:
-  // no check before the install can know what the temporary folder's file system holds, so a
-  // refusal here could not be that check's verdict too, and the package would pass verify and fail
-  // on the machine.
-  std::uint64_t kept = 0;
-  const platform::Status set = platform::SetFileTimes(outputFile, fileTime);
-  if (timeNote != nullptr && !set) {
+  // The time is the one part of a piece that a file system may refuse: Windows sets no time with the
+  // top bit set, and what else a file system takes depends on it. The file's bytes are what was
+  // packed, so a refused time is a note, as for qorpack extract, and never a failure: no check
+  // before the install can know what the temporary folder's file system takes, so a refusal here
+  // could not be that check's verdict too, and a package would pass verify and fail on the machine.
+  // (A time that is taken but kept coarser, as FAT keeps it, is no news worth a line per file.)
+  if (const platform::Status set = platform::SetFileTimes(outputFile, fileTime); !set && timeNote != nullptr) {
     *timeNote = "the stored file time cannot be set: " + platform::ErrorText(set);
-  } else if (timeNote != nullptr && platform::GetLastWriteTime(outputFile, kept) && kept != fileTime) {
-    *timeNote = "the file system keeps another time than the stored one";
   }
   outputFile.Close();
   return Failure();

@@ -63,8 +63,8 @@ enum SegmentMode : int {
 // as creation, last-access and last-write time. A failed read or write, or a stub whose end cannot
 // be found gives code 3; a segment that does not decode, or whose marker or time is missing, code 5
 // (with the decoder's result when it has one). `name` names the piece in the reason. A stored time
-// that the file system does not take, or keeps otherwise, fails nothing: `timeNote`, when given,
-// receives why the file keeps another time (and is left alone when it keeps the stored one).
+// that the file system does not take fails nothing: the file keeps the time of its extraction, and
+// `timeNote`, when given, receives why (it is left alone when the time is set).
 Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, SegmentMode mode,
                        const std::string& name, std::string* timeNote = nullptr);
 

@@ -483,6 +483,9 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
   const Bytes stub = ReadBytes(stubPath), program = ReadBytes(finisherPath);
   const std::string log = work_ + "\\hostile.log";
   for (const hostile::Case& c : hostile::Cases()) {
+    // The system starts no program file of 4 GiB or more (Wine: "failed to start"): nothing of the
+    // installer runs to judge it. qorpack verify refuses it.
+    if (c.twist == hostile::Twist::FourGiB) continue;
     CleanTemp();
     DeleteFileA(log.c_str());
     DeleteFileA((work_ + "\\finisher.log").c_str());
@@ -527,30 +530,35 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
   }
 }
 
-// A symbolic link made by a Unix program: Wine makes none itself (CreateSymbolicLink does nothing
-// and says it worked). A Unix program that CreateProcess starts runs detached, with no exit status,
-// so it leaves a mark when done; false when the mark does not come within 20 seconds.
-bool MakeUnixLink(const std::string& target, const std::string& link) {
-  using UnixName = char*(CDECL*)(const WCHAR*);
-  using DosName = WCHAR*(CDECL*)(const char*);
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
-  const auto dosName = reinterpret_cast<DosName>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
-  if (unixName == nullptr || dosName == nullptr) return false;
-  const auto toUnix = [&](const std::string& path) {
-    std::wstring wide(path.begin(), path.end());
-    char* name = unixName(wide.c_str());
-    const std::string text = name != nullptr ? name : "";
-    HeapFree(GetProcessHeap(), 0, name);
-    return text;
-  };
-  const std::string mark = link + ".made";
+// The Unix name of `path`, whose folder exists (the name itself may be free); empty when Wine cannot
+// tell.
+std::string UnixName(const std::string& path) {
+  using UnixNameOf = char*(CDECL*)(const WCHAR*);
+  const auto unixName = reinterpret_cast<UnixNameOf>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return std::string();
+  const std::wstring wide(path.begin(), path.end());
+  char* name = unixName(wide.c_str());
+  const std::string text = name != nullptr ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return text;
+}
+
+// Runs `command` with the Unix shell, for what Wine cannot do itself: make a symbolic link
+// (CreateSymbolicLink does nothing there and says it worked) or remove a dangling one (Wine opens
+// the link's target to delete it). A Unix program that CreateProcess starts runs detached, with no
+// exit status, so the command leaves a mark in `folder` when done; false when none comes within 20
+// seconds.
+bool RunUnixShell(const std::string& command, const std::string& folder) {
+  using DosNameOf = WCHAR*(CDECL*)(const char*);
+  const auto dosName = reinterpret_cast<DosNameOf>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+  const std::string mark = folder + "\\unix-command.done";
   DeleteFileA(mark.c_str());
-  // Each name's folder exists, so Wine can tell its Unix name while the name itself is free.
-  const std::string unixLink = toUnix(link), unixMark = toUnix(mark), unixTarget = toUnix(target);
-  WCHAR* shell = dosName("/bin/sh");
-  if (shell == nullptr || unixLink.empty() || unixMark.empty() || unixTarget.empty()) return false;
-  const std::string script = "ln -s '" + unixTarget + "' '" + unixLink + "' && : > '" + unixMark + "'";
+  const std::string unixMark = UnixName(mark);
+  WCHAR* shell = dosName != nullptr ? dosName("/bin/sh") : nullptr;
+  if (shell == nullptr || unixMark.empty()) return false;
+  const std::string script = command + " && : > '" + unixMark + "'";
   std::wstring line = L"/bin/sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -585,9 +593,14 @@ TEST_F(Scenario, NothingIsWrittenThroughWhatIsPlantedAtARecord) {
     WriteBytes(other, testpkg::ToBytes("someone else's"));
     const bool logOption = c.record == hostile::Record::LogOption;
     const std::string record = logOption ? logs + "my.log" : temp_ + "QorEngineUpdate.log";
+    // What an earlier case or run left at the name goes first; Wine removes no dangling link.
+    const std::string unixRecord = UnixName(record);
+    ASSERT_TRUE(RunUnixShell("rm -rf '" + unixRecord + "'", work_));
     switch (c.plant) {
       case hostile::Plant::HardLink: ASSERT_TRUE(CreateHardLinkA(record.c_str(), other.c_str(), nullptr)); break;
-      case hostile::Plant::DanglingLink: ASSERT_TRUE(MakeUnixLink(absent, record)); break;
+      case hostile::Plant::DanglingLink:
+        ASSERT_TRUE(RunUnixShell("ln -s '" + UnixName(absent) + "' '" + unixRecord + "'", work_));
+        break;
       case hostile::Plant::Folder: ASSERT_TRUE(CreateDirectoryA(record.c_str(), nullptr)); break;
       case hostile::Plant::Symlink: break;
     }
