@@ -24,6 +24,8 @@ enum class SegmentResult {
   WriteFailed,          // the package could not be written
   TooLarge,             // the package would pass its limit
   MarkerInEveryStream,  // all three dictionary sizes give a stream that holds the pattern
+  SourceChanged,        // the source's size or last-write time after the reading differs from
+                        // before it: another process wrote it meanwhile
 };
 
 // Compresses `source` from its start into the package (binary literals; a 4096-byte dictionary,
