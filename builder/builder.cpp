@@ -38,6 +38,8 @@ const char kValueTooLong[] =
 const char kMarkerEverywhere[] =
     "Error compressing %s: every compressed form of it holds the segment marker.\r\n";
 const char kListReadFailed[] = "Error reading the .INI file.\r\n";
+const char kSourceChanged[] =
+    "%s changed while it was read: the package would hold neither version. Build again once it is written.\r\n";
 
 // Everything a build step needs: the log, the packing list and the package being written.
 struct Build {
@@ -119,6 +121,7 @@ Failure SegmentFailure(const Build& build, SegmentResult result, const char* nam
     case SegmentResult::WriteFailed: return SystemFailure(kFatalFile, texts.writeFailed, build.outputPath, why);
     case SegmentResult::TooLarge: return BuildFailure(kFatalFile, kPackageTooLarge);
     case SegmentResult::MarkerInEveryStream: return BuildFailure(kFatalCodec, kMarkerEverywhere, name);
+    case SegmentResult::SourceChanged: return BuildFailure(kFatalFile, kSourceChanged, name);
   }
   return BuildFailure(kFatalFile, texts.writeFailed);
 }

@@ -25,6 +25,8 @@ enum class SegmentResult {
   WriteFailed,          // the package could not be written
   TooLarge,             // the package would pass its limit
   MarkerInEveryStream,  // all three dictionary sizes give a stream that holds the pattern
+  SourceChanged,        // the source's size or last-write time after the reading differs from
+                        // before it: another process wrote it meanwhile
 };
 
 // Threads that a segment may borrow to code its pieces in parallel (see codec/implode_pieces.h).

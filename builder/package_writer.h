@@ -7,10 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "package/layout.h"
 #include "platform/platform.h"
-
-// The largest package: 2 GiB less one byte.
-constexpr std::uint32_t kMaxPackageSize = 0x7FFFFFFFu;
 
 // Writes to `file` through `buffer`, or, for a segment compressed ahead of its turn, into `memory`.
 struct PackageWriter {

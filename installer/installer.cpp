@@ -123,11 +123,12 @@ Failure StartUp(InstallSession& session) {
   platform::File scriptFile;
   if (Failure failure = CreateStartUpFile(session, scriptPath, "the setup script", scriptFile)) return failure;
   // Bounded while it decodes: a larger script is refused before more than the bound is held.
-  std::string text;
-  if (Failure failure = ExtractSegmentToMemory(reader, scriptFile, text, kMaxScriptSize, kScriptName)) {
+  std::string text, timeNote;
+  if (Failure failure = ExtractSegmentToMemory(reader, scriptFile, text, kMaxScriptSize, kScriptName, &timeNote)) {
     return failure;
   }
   LogStep(session, "extracted", kScriptName);
+  NoteTime(session, kScriptName, timeNote);
   session.script = SetupScript(std::move(text));
   session.position = session.payloadStart = reader.reader().Position();
   return Failure();

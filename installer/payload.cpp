@@ -21,6 +21,10 @@ void LogStep(const InstallSession& session, const char* label, const std::string
   if (session.log != nullptr) session.log->Step(label, text);
 }
 
+void NoteTime(const InstallSession& session, const std::string& name, const std::string& timeNote) {
+  if (!timeNote.empty()) LogStep(session, "note", name + " keeps the time of its extraction: " + timeNote);
+}
+
 Failure ExtractPayload(InstallSession& session, const InstallProgress* progress) {
   const std::vector<PlannedFile>& files = session.plan.files;
   {
@@ -37,9 +41,11 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
       }
       if (Failure failure = RecordCreated(session, path, output)) return failure;
       const std::uint32_t segmentStart = reader.reader().Position();
-      if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path)) return failure;
+      std::string timeNote;
+      if (Failure failure = ExtractSegment(reader, output, kSegmentMode, path, &timeNote)) return failure;
       session.extracted.push_back({file.name, path, segmentStart});
       LogStep(session, "extracted", platform::FromScriptText(file.name));
+      NoteTime(session, platform::FromScriptText(file.name), timeNote);
     }
     session.position = reader.reader().Position();
   }

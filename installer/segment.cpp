@@ -36,8 +36,16 @@ bool ReadFileAt(void* context, std::uint32_t offset, std::uint8_t* buffer, std::
 
 Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt readAt, void* context) {
   static const char kReadFailed[] = "Unable to read from self while creating/verifying checksum...";
+  // No package the builder writes is this large: the file was added to or made up, and is refused
+  // as damaged before a byte of it is read.
+  static const char kTooLarge[] = "the package is 2 GiB or larger, more than a package can hold: it is damaged";
   std::uint32_t length = 0;
   if (const platform::Status sized = platform::SeekEnd(file, length); !sized) {
+    if (sized.error() == platform::kErrorTooLarge) {
+      extent = PackageExtent();
+      extent.seal = PackageSeal::TooLarge;
+      return Fail(kFatalChecksum, kTooLarge);
+    }
     return Fail(kFatalFile, std::string(kReadFailed) + " " + platform::ErrorText(sized));
   }
   ReadAt input{&file, platform::Status()};
@@ -51,6 +59,8 @@ Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt
     case PackageSeal::StrayEntry:
       return Fail(kFatalChecksum,
                   "the certificate-table entry does not end at the end of the file: the package is damaged");
+    case PackageSeal::TooLarge:
+      return Fail(kFatalChecksum, kTooLarge);
     case PackageSeal::Mismatch:
       break;
   }
@@ -102,7 +112,7 @@ bool Store(void* context, const std::uint8_t* data, std::uint32_t size) {
 }
 
 Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Destination& destination,
-                   const std::string& name) {
+                   const std::string& name, std::string* timeNote) {
   PackageReader& reader = package.reader();
   std::uint64_t fileTime = 0;
   std::uint32_t decoderResult = 0;
@@ -127,9 +137,14 @@ Failure DecodeInto(PackageFileReader& package, platform::File& outputFile, Desti
     case PackageFault::ShortFileTime:
       return Fail(kFatalCodec, name + ": " + DescribePackageFault(fault));
   }
-  // A file whose time cannot be set is not the file that was packed: refused like a failed write.
-  if (const platform::Status set = platform::SetFileTimes(outputFile, fileTime); !set) {
-    return Fail(kFatalFile, name + ": the stored file time cannot be set: " + platform::ErrorText(set));
+  // The time is the one part of a piece that a file system may refuse: Windows sets no time with the
+  // top bit set, and what else a file system takes depends on it. The file's bytes are what was
+  // packed, so a refused time is a note, as for qorpack extract, and never a failure: no check
+  // before the install can know what the temporary folder's file system takes, so a refusal here
+  // could not be that check's verdict too, and a package would pass verify and fail on the machine.
+  // (A time that is taken but kept coarser, as FAT keeps it, is no news worth a line per file.)
+  if (const platform::Status set = platform::SetFileTimes(outputFile, fileTime); !set && timeNote != nullptr) {
+    *timeNote = "the stored file time cannot be set: " + platform::ErrorText(set);
   }
   outputFile.Close();
   return Failure();
@@ -144,7 +159,7 @@ bool WriteToFile(void* context, const std::uint8_t* data, std::uint32_t size) {
 }  // namespace
 
 Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, SegmentMode mode,
-                       const std::string& name) {
+                       const std::string& name, std::string* timeNote) {
   if (mode == kStubMode) {
     Destination destination{&outputFile, nullptr, 0, false, platform::Status()};
     const PackageFault fault = package.reader().CopyStub(WriteToFile, &destination);
@@ -157,14 +172,14 @@ Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, S
     return Failure();
   }
   Destination destination{&outputFile, nullptr, 0, false, platform::Status()};
-  return DecodeInto(package, outputFile, destination, name);
+  return DecodeInto(package, outputFile, destination, name, timeNote);
 }
 
 Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outputFile, std::string& text,
-                               std::uint32_t limit, const std::string& name) {
+                               std::uint32_t limit, const std::string& name, std::string* timeNote) {
   text.clear();
   Destination destination{&outputFile, &text, limit, false, platform::Status()};
-  return DecodeInto(package, outputFile, destination, name);
+  return DecodeInto(package, outputFile, destination, name, timeNote);
 }
 
 namespace {

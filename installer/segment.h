@@ -14,9 +14,10 @@
 // Checks the package checksum of `file`: the word at its end against the sum of everything before
 // it, or for a signed package the word before the signer's padding and certificate table, with the
 // header fields the signer rewrote counted as they were built. Code 2 when it does not match (a file
-// shorter than the word included) or when a certificate-table entry that does not end the file
-// comes with no matching checksum (damage, like any other changed byte); code 3 when the file cannot
-// be read. `extent` tells where the package ends and what the signature looks like. Leaves the file
+// shorter than the word included), when a certificate-table entry that does not end the file
+// comes with no matching checksum (damage, like any other changed byte), or when the package is
+// larger than kMaxPackageSize (extent.seal TooLarge, nothing read); code 3 when the file cannot be
+// read. `extent` tells where the package ends and what the signature looks like. Leaves the file
 // position anywhere. `readAt` with `context`, when given, reads the file instead (one that also hashes
 // what passes).
 Failure VerifyPackage(platform::File& file, PackageExtent& extent, PackageReadAt readAt = nullptr,
@@ -59,18 +60,19 @@ enum SegmentMode : int {
 
 // Writes the next piece into `outputFile` (open, empty, created by the caller) and closes it. Stub
 // mode copies the stub image; segment mode decodes the segment and gives the file its stored time
-// as creation, last-access and last-write time. A failed read or write, a time that cannot be set,
-// or a stub whose end cannot be found gives code 3; a segment that does not decode, or whose marker
-// or time is missing, code 5 (with the decoder's result when it has one). `name` names the piece in
-// the reason.
+// as creation, last-access and last-write time. A failed read or write, or a stub whose end cannot
+// be found gives code 3; a segment that does not decode, or whose marker or time is missing, code 5
+// (with the decoder's result when it has one). `name` names the piece in the reason. A stored time
+// that the file system does not take fails nothing: the file keeps the time of its extraction, and
+// `timeNote`, when given, receives why (it is left alone when the time is set).
 Failure ExtractSegment(PackageFileReader& package, platform::File& outputFile, SegmentMode mode,
-                       const std::string& name);
+                       const std::string& name, std::string* timeNote = nullptr);
 
 // Decodes the next segment into `text` as well as into `outputFile` (the setup script: the installer
 // reads it from memory, never back from disk). Fails as ExtractSegment does, and with code 4 when
 // the decoded script would pass `limit` bytes.
 Failure ExtractSegmentToMemory(PackageFileReader& package, platform::File& outputFile, std::string& text,
-                               std::uint32_t limit, const std::string& name);
+                               std::uint32_t limit, const std::string& name, std::string* timeNote = nullptr);
 
 // True when `file`, read from its current position, holds exactly what the next segment of `package`
 // decodes to, and nothing more; compared 64 KB at a time, in constant memory. A read failure on

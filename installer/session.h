@@ -55,3 +55,7 @@ struct InstallSession {
 
 // Writes "<label>: <text>" to the run's /log record, when it has one.
 void LogStep(const InstallSession& session, const char* label, const std::string& text);
+
+// Notes in the /log record that the extracted file `name` (platform text) did not get its stored
+// time, for the reason ExtractSegment gave in `timeNote`; nothing when that is empty.
+void NoteTime(const InstallSession& session, const std::string& name, const std::string& timeNote);

@@ -13,9 +13,9 @@
 // 00 06) and has no length field: it ends where the next marker begins, so it must never contain
 // the marker. A reader counts the stub's own copy, so the marker that ends the stub is the second
 // occurrence from the start. There is no directory: the number of file pieces is the number of
-// FileNN entries of the stored script. A package holds at most 2 GiB less one byte (the builder's
-// kMaxPackageSize refuses more): its offsets are 32-bit, and readers that seek with signed 32-bit
-// offsets reach no further.
+// FileNN entries of the stored script. A package holds at most kMaxPackageSize bytes, 2 GiB less one
+// byte: its offsets are 32-bit, and readers that seek with signed 32-bit offsets reach no further.
+// The builder refuses to write more, and readers refuse a larger package as damaged.
 // A signer may later rewrite two fields of the stub's header and append zero padding and its
 // certificate table after the checksum: package/signature.h reads such a package.
 // A file time is a Windows file time (100-ns intervals since 1601-01-01 UTC), stored as its low
@@ -27,6 +27,7 @@
 constexpr std::uint32_t kMarkerSize = 13;
 constexpr std::uint32_t kFileTimeSize = 8;
 constexpr std::uint32_t kChecksumSize = 4;
+constexpr std::uint32_t kMaxPackageSize = 0x7FFFFFFFu;
 
 // "<", eleven "i", ">"; stored without terminator. The one definition of these bytes in the program:
 // any second copy in the executable would make every package built from it unreadable.

@@ -329,14 +329,25 @@ PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_
   PackageExtent extent;
   extent.hasEntry = ReadPeSigningFields(readAt, context, fileLength, extent.fields) &&
                     (extent.fields.tableOffset != 0 || extent.fields.tableSize != 0);
+  // The bound holds for the package as built; a signer's padding and table may take the file past
+  // it. A signed package ends at most 7 bytes before its table (CheckSigned).
   if (extent.hasEntry && TableEndsFile(extent.fields, fileLength)) {
     extent.signedLayout = true;
+    if (extent.fields.tableOffset > std::uint64_t{kMaxPackageSize} + 7) {
+      extent.seal = PackageSeal::TooLarge;
+      return extent;
+    }
     CheckSigned(readAt, context, extent);
+    if (extent.packageEnd > kMaxPackageSize) extent.seal = PackageSeal::TooLarge;
     return extent;
   }
 
   // As built: the checksum word is the file's last.
   extent.packageEnd = fileLength;
+  if (fileLength > kMaxPackageSize) {
+    extent.seal = PackageSeal::TooLarge;
+    return extent;
+  }
   if (fileLength < kChecksumSize) {
     extent.seal = PackageSeal::Mismatch;
     return extent;

@@ -64,6 +64,8 @@ enum class PackageSeal {
   Mismatch,     // the checksum does not match: a damaged or changed package
   StrayEntry,   // a certificate-table entry that does not end the file, and no matching checksum
   ReadFailed,   // the file could not be read
+  TooLarge,     // the package (without a signer's padding and table) would pass kMaxPackageSize:
+                // no package the builder wrote; refused unread
 };
 
 // What CheckPackageSeal found. For Unsigned, Signed and Mismatch `packageEnd` is where the package
@@ -83,7 +85,8 @@ bool TableEndsFile(const PeSigningFields& fields, std::uint32_t fileLength);
 // Checks the package checksum of a file of `fileLength` bytes, signed or not. A package whose
 // certificate-table entry ends the file is read as signed; any other is checked as built, so an
 // unsigned package built from a stub that was signed on its own (its entry points at the stub's
-// table, inside the package) still checks as it always did.
+// table, inside the package) still checks as it always did. A package larger than kMaxPackageSize
+// is TooLarge, told from the length and the header alone, before its bytes are summed.
 PackageExtent CheckPackageSeal(PackageReadAt readAt, void* context, std::uint32_t fileLength);
 
 // ---- What a signature vouches for ----

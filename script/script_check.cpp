@@ -65,6 +65,13 @@ Failure CheckPayloadList(const SetupScript& script, std::vector<PlannedFile>& fi
   return Failure();
 }
 
+std::size_t LongestTemporaryDirectory(const InstallPlan& plan) {
+  // The separators around the private folder's name count too: the one after the temporary
+  // directory (GetTempPath always ends with it) and the one after "Qor" and its digits.
+  constexpr std::size_t kFolderPart = 1 + 19 + 1;
+  return kMaxValueLength - kFolderPart - plan.longestName;
+}
+
 Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size_t folderLength) {
   plan = InstallPlan();
   if (Failure failure = CheckPayloadList(script, plan.files, folderLength)) return failure;

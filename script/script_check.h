@@ -67,6 +67,13 @@ struct InstallPlan {
 // it, a name whose path would pass 259 characters is code 8.
 Failure CheckSetupScript(const SetupScript& script, InstallPlan& plan, std::size_t folderLength = 0);
 
+// The longest temporary directory, in characters as Windows counts them and without its last
+// separator (as TEMP usually names it), in which the installer still takes `plan`: every path in the
+// extraction folder, the temporary directory, its separator, "Qor" and 16 hex digits, a separator and
+// the longest name, has 259 characters at most. One more, and CheckSetupScript refuses it (code 8).
+// qorpack verify shows it.
+std::size_t LongestTemporaryDirectory(const InstallPlan& plan);
+
 // The payload part of the same judgement alone, for qorpack list and extract, which show and unpack
 // what a package holds even when its finishing command would be refused: the entries, checked as
 // CheckSetupScript checks them (a file list that is refused here is refused there with the same

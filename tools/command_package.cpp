@@ -247,15 +247,20 @@ Failure OpenAndReadStub(const char* path, Walk walk, OpenPackage& package, Extra
     return ::Fail(kFatalFile, "cannot open " + SystemReason(path, opened));
   }
   std::uint32_t length = 0;
-  if (const platform::Status sized = platform::SeekEnd(package.file, length); !sized) {
+  // A file of 4 GiB or more goes on to the installer's own check, which refuses it for its size.
+  const platform::Status sized = platform::SeekEnd(package.file, length);
+  if (!sized && sized.error() != platform::kErrorTooLarge) {
     return ::Fail(kFatalFile, "cannot read " + SystemReason(path, sized));
   }
-  if (length < 4) return ::Fail(kFatalFile, "not a package: shorter than 4 bytes");
+  if (sized && length < 4) return ::Fail(kFatalFile, "not a package: shorter than 4 bytes");
   // verify judges the signatures of a signed package as the installer does; list and extract do not.
   package.checksum = walk == Walk::Verify
                          ? VerifyPackageAndSignatures(package.file, package.extent, package.signatures)
                          : VerifyPackage(package.file, package.extent);
   if (package.checksum.code == kFatalFile) return package.checksum;
+  // A package too large to be one has nothing to list or extract either; verify refuses it (the
+  // installer's code 2, see JudgePackage).
+  if (package.extent.seal == PackageSeal::TooLarge) return package.checksum;
   // Where the pieces end; a refused package whose table would leave no checksum word is read whole.
   package.end = package.extent.packageEnd >= 4 ? package.extent.packageEnd : length;
   package.input = std::make_unique<PackageFileReader>(package.file, 0, package.end - 4,
@@ -405,11 +410,15 @@ struct VerifyOutcome {
   Failure failure;
   std::size_t files = 0;
   std::size_t longestName = 0;
+  std::size_t longestFolder = 0;  // the longest temporary directory that the names fit
 };
 
 VerifyOutcome JudgePackage(const char* path, OpenPackage& package) {
   using Verdict = VerifyOutcome::Verdict;
-  if (Failure failure = OpenAndReadStub(path, Walk::Verify, package, nullptr)) return {Verdict::Failed, failure};
+  if (Failure failure = OpenAndReadStub(path, Walk::Verify, package, nullptr)) {
+    // Too large to be a package is the installer's refusal, not a file that cannot be read.
+    return {package.extent.seal == PackageSeal::TooLarge ? Verdict::Refused : Verdict::Failed, failure};
+  }
   if (package.checksum) return {Verdict::Refused, package.checksum};
   if (Failure failure = ReadScript(package, Walk::Verify, "")) return {Verdict::Refused, failure};
   // The installer's own judgement, before any payload is read: what it refuses is refused here.
@@ -420,7 +429,7 @@ VerifyOutcome JudgePackage(const char* path, OpenPackage& package) {
     // package.
     return {failure.code == kFatalTempFile ? Verdict::Failed : Verdict::Refused, failure};
   }
-  return {Verdict::Sound, Failure(), plan.files.size(), plan.longestName};
+  return {Verdict::Sound, Failure(), plan.files.size(), plan.longestName, LongestTemporaryDirectory(plan)};
 }
 
 // The one-line message of a package that is not sound, on standard error; the exit status, 1.
@@ -431,11 +440,8 @@ int ReportUnsound(const VerifyOutcome& outcome) {
 
 void PrintVerifyText(const char* path, const OpenPackage& package, const VerifyOutcome& outcome) {
   std::printf("%s: checksum matches, the script and %zu files decode\n", path, outcome.files);
-  // The extraction folder is the temporary directory, its separator, "Qor" and 16 hex digits, and a
-  // separator; every path in it, the script's own included, has 259 characters at most.
-  constexpr std::size_t kFolderPart = 1 + 19 + 1;
   std::printf("note: the longest name (%zu characters) fits a temporary directory of up to %zu characters\n",
-              outcome.longestName, static_cast<std::size_t>(kMaxValueLength) - kFolderPart - outcome.longestName);
+              outcome.longestName, outcome.longestFolder);
   std::printf("%s\n", DescribeSignature(package.extent, true).c_str());
   PrintSignatureFacts(package.signatures);
   PrintUnread(package);

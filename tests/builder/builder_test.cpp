@@ -11,12 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -344,6 +347,9 @@ TEST_F(BuilderTest, ScriptFaultsEndWithTheirLogLine) {
   Fails("No comma in input filename directive. Check the .INI syntax.\r\n");
   List({"a.exe,src\\a"}, "VersionFile=v,ver.exe\r\n");
   Fails("Output filename directive missing. Check the packing list syntax.\r\n");
+  // An empty one, before anything is compressed.
+  List({"a.exe,src\\a"}, "OutputName=\r\nVersionFile=v,ver.exe\r\n");
+  Fails("Output filename directive missing. Check the packing list syntax.\r\n");
   Write("list.ini", "[Files]\r\nFile01=a,src\\a\r\n[Out]\r\nOutputName=o.exe\r\nVersionFile=v,ver.exe\r\n");
   Fails("'In' executable filename directive missing. Check the packing list syntax.\r\n");
   Write("src/plain", "no version block");
@@ -531,6 +537,43 @@ TEST_F(BuilderTest, PackageLimitStopsBeforeWritingPastIt) {
         options);
   // Nothing of the unfinished package stays behind.
   EXPECT_FALSE(fs::exists("out.exe"));
+}
+
+// A source that another process writes while the build reads it (here: one that grows all along)
+// refuses the build with its name, on one thread and on several, in process as /m and through
+// qorpack build; no package is left.
+TEST_F(BuilderTest, ASourceWrittenWhileItIsReadRefusesTheBuild) {
+  Write("src/a", Versioned("a"));
+  Write("src/growing", Noise(2u << 20));
+  List({"a.exe,src\\a", "g.bin,src\\growing"});
+  const std::string expected =
+      "src\\growing changed while it was read: the package would hold neither version. Build again once it is "
+      "written.\r\n";
+  std::atomic<bool> stop{false};
+  std::thread writer([&stop] {
+    std::FILE* f = std::fopen("src/growing", "ab");
+    while (f != nullptr && !stop) {
+      std::fputc('g', f);
+      std::fflush(f);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (f != nullptr) std::fclose(f);
+  });
+  for (const unsigned jobs : {1u, 4u}) {
+    BuildOptions options;
+    options.jobs = jobs;
+    EXPECT_EQ(BuildPackage("/m ./list.ini", options), -1) << jobs;
+    EXPECT_EQ(Log(), expected) << jobs;
+    EXPECT_FALSE(fs::exists("out.exe")) << jobs;
+    fs::remove("logfile.txt");
+    const std::string command = std::string("'") + QOR_QORPACK + "' build -j " + std::to_string(jobs) +
+                                " list.ini >/dev/null 2>qorpack.err";
+    EXPECT_NE(std::system(command.c_str()), 0) << jobs;
+    EXPECT_EQ(Log(), expected) << jobs;
+    EXPECT_FALSE(fs::exists("out.exe")) << jobs;
+  }
+  stop = true;
+  writer.join();
 }
 
 TEST_F(BuilderTest, FullDiskEndsWithALogLine) {

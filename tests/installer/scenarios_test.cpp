@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "script/script_check.h"
 #include "tests/installer/hostile_packages.h"
 #include "tests/installer/test_package.h"
 #include "tests/installer/wine_helpers.h"
@@ -393,6 +394,35 @@ TEST_F(Scenario, FinishingCommandFailures) {
   EXPECT_EQ(Install(package, EnvironmentWithTemp(deep)), kFailed);
 }
 
+// qorpack verify's note on the longest temporary directory, taken at its word: a directory of that
+// many characters installs, one of a character more is refused with code 8 before anything is
+// extracted.
+TEST_F(Scenario, TheLongestTemporaryDirectoryOfVerifysNoteIsExact) {
+  const std::string longName = std::string(36, 'n') + ".txt";
+  const std::string script = Script("FileName=setup.exe", {"setup.exe,f", longName + ",n"});
+  const std::string package = MakePackage(script, {Finisher(), Text(longName + ",n", "n", 5)});
+  InstallPlan plan;
+  ASSERT_FALSE(CheckSetupScript(SetupScript(script), plan));
+  ASSERT_EQ(plan.longestName, 40u);
+  const std::size_t longest = LongestTemporaryDirectory(plan);
+  for (const std::size_t length : {longest, longest + 1}) {
+    const std::string temp = work_ + "\\" + std::string(length - work_.size() - 1, 't');
+    ASSERT_EQ(temp.size(), length);
+    CreateDirectoryA(temp.c_str(), nullptr);
+    const std::string log = work_ + "\\note.log";
+    const DWORD status = Install(package, EnvironmentWithTemp(temp), " /log \"" + log + "\"");
+    if (length == longest) {
+      EXPECT_EQ(status, 0u) << ReadText(log);
+    } else {
+      EXPECT_EQ(status, kFailed);
+      EXPECT_NE(ReadText(log).find("failed: error code 8: the path of " + longName + " is longer than 259 characters"),
+                std::string::npos)
+          << ReadText(log);
+    }
+    RemoveTree(temp);
+  }
+}
+
 // Without administrator rights the NT family refuses before any payload is written; the 9x family
 // (Wine's per-program version setting) goes on.
 TEST_F(Scenario, AdministratorRightsOnTheNtFamilyOnly) {
@@ -437,21 +467,47 @@ TEST_F(Scenario, APlantedVersionDllIsNotLoaded) {
   EXPECT_EQ(RunProgram(probe + " version \"" + finisherPath + "\"", work_), 0u);
 }
 
+// Makes the file `path` `length` bytes long, the new bytes zeros (Wine leaves them sparse).
+void Extend(const std::string& path, std::uint64_t length) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(length);
+  EXPECT_TRUE(file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file))
+      << path;
+  CloseHandle(file);
+}
+
 // The table of hostile packages: the verdict the table names (the one qorpack verify gives natively),
 // read from the /log record, and nothing written anywhere but the private folder (and the record).
 TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
   const Bytes stub = ReadBytes(stubPath), program = ReadBytes(finisherPath);
   const std::string log = work_ + "\\hostile.log";
   for (const hostile::Case& c : hostile::Cases()) {
+    // The system starts no program file of 4 GiB or more (Wine: "failed to start"): nothing of the
+    // installer runs to judge it. qorpack verify refuses it.
+    if (c.twist == hostile::Twist::FourGiB) continue;
     CleanTemp();
     DeleteFileA(log.c_str());
     DeleteFileA((work_ + "\\finisher.log").c_str());
     const std::string package = work_ + "\\hostile.exe";
     WriteBytes(package, hostile::Package(c, stub, program));
+    if (const std::uint64_t length = hostile::FileLength(c)) Extend(package, length);
     const std::set<std::string> before = Snapshot(work_ + "\\");
     const DWORD status = Install(package, "", " /log \"" + log + "\"");
     const std::string record = ReadText(log);
     std::smatch code;
+    if (hostile::FileLength(c) != 0) {
+      EXPECT_NE(record.find("failed: error code 2: the package is 2 GiB or larger, more than a package can hold: "
+                            "it is damaged\r\n"),
+                std::string::npos)
+          << c.name << "\n" << record;
+      EXPECT_EQ(record.find("extraction folder:"), std::string::npos) << c.name << "\n" << record;
+    }
+    if (c.twist == hostile::Twist::TopBitTime) {
+      EXPECT_TRUE(std::regex_search(record, std::regex("\r\nextracted: data\\.txt\r\nnote: data\\.txt keeps the time "
+                                                       "of its extraction: [^\r\n]+\r\ncommand: ")))
+          << record;
+    }
     if (c.code == 0) {
       EXPECT_EQ(status, 0u) << c.name << "\n" << record;
       EXPECT_EQ(record.find("failed:"), std::string::npos) << c.name << "\n" << record;
@@ -469,6 +525,93 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
       const bool inPrivate = name.size() > 25 && name.compare(0, 5, "temp\\") == 0 && IsPrivateFolderName(name.substr(5, 19));
       EXPECT_TRUE(inPrivate || IsPrivateFolderName(name.substr(std::min<std::size_t>(5, name.size()))))
           << c.name << " wrote " << name;
+    }
+    DeleteFileA(package.c_str());
+  }
+}
+
+// The Unix name of `path`, whose folder exists (the name itself may be free); empty when Wine cannot
+// tell.
+std::string UnixName(const std::string& path) {
+  using UnixNameOf = char*(CDECL*)(const WCHAR*);
+  const auto unixName = reinterpret_cast<UnixNameOf>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return std::string();
+  const std::wstring wide(path.begin(), path.end());
+  char* name = unixName(wide.c_str());
+  const std::string text = name != nullptr ? name : "";
+  HeapFree(GetProcessHeap(), 0, name);
+  return text;
+}
+
+// Runs `command` with the Unix shell, for what Wine cannot do itself: make a symbolic link
+// (CreateSymbolicLink does nothing there and says it worked) or remove a dangling one (Wine opens
+// the link's target to delete it). A Unix program that CreateProcess starts runs detached, with no
+// exit status, so the command leaves a mark in `folder` when done; false when none comes within 20
+// seconds.
+bool RunUnixShell(const std::string& command, const std::string& folder) {
+  using DosNameOf = WCHAR*(CDECL*)(const char*);
+  const auto dosName = reinterpret_cast<DosNameOf>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name")));
+  const std::string mark = folder + "\\unix-command.done";
+  DeleteFileA(mark.c_str());
+  const std::string unixMark = UnixName(mark);
+  WCHAR* shell = dosName != nullptr ? dosName("/bin/sh") : nullptr;
+  if (shell == nullptr || unixMark.empty()) return false;
+  const std::string script = command + " && : > '" + unixMark + "'";
+  std::wstring line = L"/bin/sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  const BOOL started = CreateProcessW(shell, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
+  HeapFree(GetProcessHeap(), 0, shell);
+  if (!started) return false;
+  if (info.hThread != nullptr) CloseHandle(info.hThread);
+  if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(50)) {
+    if (Exists(mark)) return DeleteFileA(mark.c_str()) != FALSE;
+  }
+  return false;
+}
+
+// The table of plants at a record's name: the install that meets one fails, with -1, and never
+// writes through it; the reason a /log FILE was refused reaches the failure line. A symbolic link
+// to an existing file cannot be told apart under Wine, which shows it as that file, with no
+// reparse attribute: there the record would be written into the other file, so that case is left
+// to the native run of the table (Windows itself opens the link, not its target, and refuses it).
+TEST_F(Scenario, NothingIsWrittenThroughWhatIsPlantedAtARecord) {
+  const std::string refused = MakePackage(Script("FileName=other.exe", {"setup.exe,f"}), {Finisher()}, "refused.exe");
+  const std::string accepted = MakePackage(Script("FileName=setup.exe", {"setup.exe,f"}), {Finisher()});
+  const std::string other = work_ + "\\other.txt", absent = work_ + "\\created-through-the-link.txt";
+  const std::string logs = work_ + "\\logs\\";
+  for (const hostile::RecordCase& c : hostile::RecordCases()) {
+    if (c.plant == hostile::Plant::Symlink) continue;
+    SCOPED_TRACE(c.name);
+    CleanTemp();
+    RemoveTree(logs.substr(0, logs.size() - 1));
+    CreateDirectoryA(logs.c_str(), nullptr);
+    WriteBytes(other, testpkg::ToBytes("someone else's"));
+    const bool logOption = c.record == hostile::Record::LogOption;
+    const std::string record = logOption ? logs + "my.log" : temp_ + "QorEngineUpdate.log";
+    // What an earlier case or run left at the name goes first; Wine removes no dangling link.
+    const std::string unixRecord = UnixName(record);
+    ASSERT_TRUE(RunUnixShell("rm -rf '" + unixRecord + "'", work_));
+    switch (c.plant) {
+      case hostile::Plant::HardLink: ASSERT_TRUE(CreateHardLinkA(record.c_str(), other.c_str(), nullptr)); break;
+      case hostile::Plant::DanglingLink:
+        ASSERT_TRUE(RunUnixShell("ln -s '" + UnixName(absent) + "' '" + unixRecord + "'", work_));
+        break;
+      case hostile::Plant::Folder: ASSERT_TRUE(CreateDirectoryA(record.c_str(), nullptr)); break;
+      case hostile::Plant::Symlink: break;
+    }
+    EXPECT_EQ(logOption ? Install(accepted, "", " /log \"" + record + "\"") : Install(refused), kFailed);
+    EXPECT_EQ(ReadText(other), "someone else's");
+    EXPECT_FALSE(Exists(absent));
+    if (logOption) {
+      EXPECT_FALSE(Exists(work_ + "\\finisher.log"));
+      const std::string line = ReadText(temp_ + "QorEngineUpdate.log");
+      EXPECT_NE(line.find("\terror code 3: the log file cannot be created: " + record + ": "), std::string::npos)
+          << line;
     }
   }
 }

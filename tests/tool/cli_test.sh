@@ -61,6 +61,8 @@ cases=(
   "build /dev/null|255|err|qorpack: cannot read the packing list /dev/null: Not a plain file"
   "verify /dev/zero|1|err|qorpack: cannot open /dev/zero: Not a plain file (a device or a pipe)."
   "build $scratch/empty.ini|255|err|qorpack: the packing list $scratch/empty.ini is empty"
+  "build -|2|err|usage: qorpack build [OPTION]... LIST"
+  "verify /dev/stdin|1|err|qorpack: cannot open /dev/stdin: Not a plain file (a device or a pipe)."
 )
 : >"$scratch/empty.ini"
 for case in "${cases[@]}"; do

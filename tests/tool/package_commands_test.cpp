@@ -12,6 +12,7 @@
 #include <string>
 
 #include "package/signature.h"
+#include "script/script_check.h"
 #include "tests/builder/pe_image.h"
 #include "tests/installer/hostile_packages.h"
 
@@ -65,14 +66,28 @@ class PackageCommands : public ::testing::Test {
 };
 
 TEST_F(PackageCommands, VerifyGivesTheInstallersVerdictOnEveryHostilePackage) {
-  const Bytes stub = testpkg::FakeStub(512, 100);
+  // A PE image, as the installer's own is, so that a header can name a certificate table.
+  Bytes stub = pe_test::MakeImage(pe_test::ImageSpec());
+  testpkg::AppendMarker(stub);
   const Bytes program = Program();
   for (const hostile::Case& c : hostile::Cases()) {
     const fs::path package = Write("hostile.exe", hostile::Package(c, stub, program));
+    if (const std::uint64_t length = hostile::FileLength(c)) fs::resize_file(package, length);
     const Outcome run = Qorpack("verify '" + package.string() + "'", kScratch / "temp");
     std::smatch code;
     if (c.code == 0) {
       EXPECT_EQ(run.status, 0) << c.name << ": " << run.err;
+      // The note's temporary directory is the longest the check takes: one character more, and the
+      // extraction folder's paths pass 259 (the Windows suite installs at both lengths).
+      std::smatch note;
+      ASSERT_TRUE(std::regex_search(run.out, note, std::regex("note: the longest name \\(([0-9]+) characters\\) fits a "
+                                                              "temporary directory of up to ([0-9]+) characters\n")))
+          << c.name << ": " << run.out;
+      const std::size_t longest = std::stoul(note[2]) + 1 + 19 + 1;
+      InstallPlan plan;
+      EXPECT_FALSE(CheckSetupScript(SetupScript(hostile::Script(c)), plan, longest)) << c.name;
+      EXPECT_EQ(std::stoul(note[1]), plan.longestName) << c.name;
+      EXPECT_EQ(CheckSetupScript(SetupScript(hostile::Script(c)), plan, longest + 1).code, kFatalTempFile) << c.name;
     } else if (std::regex_search(run.err, code, std::regex("refuses this package: error code ([0-9]+): "))) {
       EXPECT_EQ(run.status, 1) << c.name;
       EXPECT_EQ(std::stoi(code[1]), c.code) << c.name << ": " << run.err;
@@ -83,7 +98,26 @@ TEST_F(PackageCommands, VerifyGivesTheInstallersVerdictOnEveryHostilePackage) {
     for (const char ch : run.err) EXPECT_TRUE(ch == '\n' || static_cast<unsigned char>(ch) >= 0x20) << c.name;
     // The version check's scratch copy is gone again; nothing else was written.
     EXPECT_TRUE(fs::is_empty(kScratch / "temp")) << c.name;
+    if (hostile::FileLength(c) != 0) {
+      EXPECT_NE(run.err.find(": the package is 2 GiB or larger, more than a package can hold: it is damaged\n"),
+                std::string::npos)
+          << c.name << ": " << run.err;
+      // list and extract have nothing to show of it either, and say why.
+      const Outcome listed = Qorpack("list '" + package.string() + "'", kScratch / "temp");
+      EXPECT_EQ(listed.status, 1) << c.name;
+      EXPECT_EQ(listed.err, "qorpack: the package is 2 GiB or larger, more than a package can hold: it is damaged\n");
+      fs::remove(package);
+    }
   }
+}
+
+// Without a scratch folder for the version check, verify blames the machine, not the package.
+TEST_F(PackageCommands, VerifyWithoutAScratchFolderSaysSo) {
+  const fs::path package = Write("good.exe", hostile::Package(hostile::Cases()[0], testpkg::FakeStub(64), Program()));
+  const Outcome run = Qorpack("verify '" + package.string() + "'", kScratch / "missing");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "qorpack: no scratch folder for the version check: " + (kScratch / "missing").string() +
+                         "/: No such file or directory.\n");
 }
 
 TEST_F(PackageCommands, ListShowsControlCharactersEscaped) {
