@@ -1,6 +1,7 @@
 // Installer: start-up (own file, checksum and signatures, stub, setup script, rights), the silent
 // path or the page, completion with the clean-up or the restart question, and the one place that
-// reports a failure.
+// reports a failure. The signatures' digest is computed while the start-up and a silent install's
+// extraction go on; nothing is run, shown or kept before its verdict.
 #include "installer/installer.h"
 
 #include <cstdio>
@@ -34,9 +35,22 @@ Failure OpenOwnPackage(InstallSession& session) {
       !opened) {
     return Fail(kFatalFile, "the package cannot be opened: " + SystemReason(ownPath, opened));
   }
+  // The image digest of a signed package is computed on a thread of its own while the payload is
+  // extracted: under Wine's system hashes it takes as long as the extraction, and would almost double
+  // a silent install if it came first. The thread reads through a second handle (a handle has one
+  // position), opened only when it reaches the very file of the first one; without it the whole check
+  // runs here, first. AwaitSignatures has the verdict, which every step that runs, shows or looks
+  // into the package's contents waits for, and a failing run too.
+  platform::File second;
+  platform::FileIdentity own, again;
+  if (!platform::OpenFile(ownPath, platform::OpenMode::ReadShared, second) ||
+      !platform::IdentifyOpenFile(session.package, own) || !platform::IdentifyOpenFile(second, again) ||
+      !(own == again)) {
+    second.Close();
+  }
   // A signed package ends before the signer's padding and certificate table.
   PackageExtent extent;
-  if (Failure failure = VerifyOwnPackage(session, extent)) return failure;
+  if (Failure failure = session.signatures.Begin(session.package, std::move(second), extent)) return failure;
   session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
   return Failure();
@@ -267,10 +281,21 @@ std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath)
     session.log = &log;
   }
   Failure failure = Prepare(session);
+  // The page appears only for a package whose signatures hold; a silent install waits for them once
+  // its files are extracted, before it looks into them (ExtractPayload).
+  if (!failure && !session.silent) failure = AwaitSignatures(session);
   bool shown = false;
   std::int32_t status = -1;
   if (!failure) {
     status = session.silent ? SilentInstall(session, failure) : PageInstall(session, instance, failure, shown);
+  }
+  // Whatever failed while the digest was computed, a package whose signature does not match is
+  // refused for that (as it would have been before anything else had happened).
+  if (failure) {
+    if (Failure verdict = AwaitSignatures(session)) {
+      failure = verdict;
+      shown = false;
+    }
   }
   if (failure) RecordFailure(session, failure, shown);
   log.Step("exit status", std::to_string(status));
