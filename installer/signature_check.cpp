@@ -86,9 +86,10 @@ Failure Judge(const std::vector<platform::MessageSignature>& signatures, const b
 
 }  // namespace
 
-// Reads the file for the checksum (or alone) and hashes, on the way, every byte that continues what it has
+// Reads the file for the checksum and hashes, on the way, every byte that continues what it has
 // hashed so far and that the image digest covers. Reads elsewhere (the checksum looks at a few words
-// out of order) pass untouched; Finish reads what was never reached.
+// out of order) pass untouched; Finish reads what was never reached (for the installer's thread, the
+// whole file). Held by OwnSignatureCheck, hence outside this file's anonymous namespace.
 class DigestTap {
  public:
   DigestTap(platform::File& file, const PeSigningFields& fields) : file_(file), layout_(LayoutImageDigest(fields)) {
