@@ -58,4 +58,3 @@ struct InstallSession {
 
 // Writes "<label>: <text>" to the run's /log record, when it has one.
 void LogStep(const InstallSession& session, const char* label, const std::string& text);
-
