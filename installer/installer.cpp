@@ -1,7 +1,7 @@
 // Installer: start-up (own file, checksum and signatures, stub, setup script, rights), the silent
 // path or the page, completion with the clean-up or the restart question, and the one place that
-// reports a failure. The signatures' digest is computed while the start-up and a silent install's
-// extraction go on; nothing is run, shown or kept before its verdict.
+// reports a failure. The signatures' digest is computed while a silent install's start-up and
+// extraction go on; nothing is run or kept before its verdict, and the page waits for it first.
 #include "installer/installer.h"
 
 #include <cstdio>
@@ -35,9 +35,9 @@ Failure OpenOwnPackage(InstallSession& session) {
       !opened) {
     return Fail(kFatalFile, "the package cannot be opened: " + SystemReason(ownPath, opened));
   }
-  // The image digest of a signed package is computed on a thread of its own while the payload is
-  // extracted: under Wine's system hashes it takes as long as the extraction, and would almost double
-  // a silent install if it came first. The thread reads through a second handle (a handle has one
+  // The image digest of a signed package is computed on a thread of its own while a silent install
+  // extracts: under Wine's system hashes it takes as long as the extraction, and would almost double
+  // the install if it came first. The thread reads through a second handle (a handle has one
   // position), opened only when it reaches the very file of the first one; without it the whole check
   // runs here, first. AwaitSignatures has the verdict, which every step that runs, shows or looks
   // into the package's contents waits for, and a failing run too.
@@ -51,6 +51,11 @@ Failure OpenOwnPackage(InstallSession& session) {
   // A signed package ends before the signer's padding and certificate table.
   PackageExtent extent;
   if (Failure failure = session.signatures.Begin(session.package, std::move(second), extent)) return failure;
+  // The page keeps the order "check, then unpack": a person waits for it anyway, and its boxes speak
+  // of a package that was never unpacked.
+  if (!session.silent) {
+    if (Failure failure = AwaitSignatures(session)) return failure;
+  }
   session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
   return Failure();
@@ -281,9 +286,6 @@ std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath)
     session.log = &log;
   }
   Failure failure = Prepare(session);
-  // The page appears only for a package whose signatures hold; a silent install waits for them once
-  // its files are extracted, before it looks into them (ExtractPayload).
-  if (!failure && !session.silent) failure = AwaitSignatures(session);
   bool shown = false;
   std::int32_t status = -1;
   if (!failure) {
