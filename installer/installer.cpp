@@ -1,6 +1,7 @@
 // Installer: start-up (own file, checksum and signatures, stub, setup script, rights), the silent
 // path or the page, completion with the clean-up or the restart question, and the one place that
-// reports a failure.
+// reports a failure. The signatures' digest is computed while a silent install's start-up and
+// extraction go on; nothing is run or kept before its verdict, and the page waits for it first.
 #include "installer/installer.h"
 
 #include <cstdio>
@@ -34,9 +35,27 @@ Failure OpenOwnPackage(InstallSession& session) {
       !opened) {
     return Fail(kFatalFile, "the package cannot be opened: " + SystemReason(ownPath, opened));
   }
+  // The image digest of a signed package is computed on a thread of its own while a silent install
+  // extracts: under Wine's system hashes it takes as long as the extraction, and would almost double
+  // the install if it came first. The thread reads through a second handle (a handle has one
+  // position), opened only when it reaches the very file of the first one; without it the whole check
+  // runs here, first. AwaitSignatures has the verdict, which every step that runs, shows or looks
+  // into the package's contents waits for, and a failing run too.
+  platform::File second;
+  platform::FileIdentity own, again;
+  if (!platform::OpenFile(ownPath, platform::OpenMode::ReadShared, second) ||
+      !platform::IdentifyOpenFile(session.package, own) || !platform::IdentifyOpenFile(second, again) ||
+      !(own == again)) {
+    second.Close();
+  }
   // A signed package ends before the signer's padding and certificate table.
   PackageExtent extent;
-  if (Failure failure = VerifyOwnPackage(session, extent)) return failure;
+  if (Failure failure = session.signatures.Begin(session.package, std::move(second), extent)) return failure;
+  // The page keeps the order "check, then unpack": a person waits for it anyway, and its boxes speak
+  // of a package that was never unpacked.
+  if (!session.silent) {
+    if (Failure failure = AwaitSignatures(session)) return failure;
+  }
   session.payloadEnd = extent.packageEnd - kChecksumSize;
   session.position = 0;
   return Failure();
@@ -272,6 +291,14 @@ std::int32_t Installer(std::int32_t silent, void* instance, const char* logPath)
   std::int32_t status = -1;
   if (!failure) {
     status = session.silent ? SilentInstall(session, failure) : PageInstall(session, instance, failure, shown);
+  }
+  // Whatever failed while the digest was computed, a package whose signature does not match is
+  // refused for that (as it would have been before anything else had happened).
+  if (failure) {
+    if (Failure verdict = AwaitSignatures(session)) {
+      failure = verdict;
+      shown = false;
+    }
   }
   if (failure) RecordFailure(session, failure, shown);
   log.Step("exit status", std::to_string(status));

@@ -25,6 +25,17 @@ void NoteTime(const InstallSession& session, const std::string& name, const std:
   if (!timeNote.empty()) LogStep(session, "note", name + " keeps the time of its extraction: " + timeNote);
 }
 
+Failure AwaitSignatures(InstallSession& session) {
+  const Failure verdict = session.signatures.Finish();
+  if (!session.signaturesRecorded) {
+    session.signaturesRecorded = true;
+    for (const SignatureFacts& fact : session.signatures.facts()) {
+      LogStep(session, fact.depth > 0 ? "nested signature" : "signature", DescribeSignatureFacts(fact));
+    }
+  }
+  return verdict;
+}
+
 Failure ExtractPayload(InstallSession& session, const InstallProgress* progress) {
   const std::vector<PlannedFile>& files = session.plan.files;
   {
@@ -49,6 +60,8 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
     }
     session.position = reader.reader().Position();
   }
+  // Nothing extracted is looked into before the package is known to be the one that was signed.
+  if (Failure failure = AwaitSignatures(session)) return failure;
 
   // The first file is the product's main file: one without a version block means a broken package.
   const std::string& first = session.extracted.front().path;

@@ -17,11 +17,19 @@ struct InstallProgress {
   void (*waiting)(void* context);
 };
 
+// The verdict on the package's signatures (session.signatures.Finish), waiting for it while it is
+// computed; the first call writes what each signature says to the /log record ("signature: ..." or
+// "nested signature: ..."). Every step that runs, shows or looks into what the package holds asks
+// for it first, and so does a failing run, whose failure it replaces: a package whose signature
+// does not match is refused for that, whatever else went wrong meanwhile.
+Failure AwaitSignatures(InstallSession& session);
+
 // Writes every payload file of session.plan into the run's extraction folder, each created
 // exclusively (a file of that name already there is a failure, never overwritten), reading the
-// package from session.position up to session.payloadEnd, then checks that the first file has a
-// version block. Records each file in session.created and session.extracted. Fails with code 3 (and
-// the system's reason) when a file cannot be created or the first file has no version block, and as
+// package from session.position up to session.payloadEnd, then waits for the signatures' verdict
+// (AwaitSignatures) and checks that the first file has a version block. Records each file in
+// session.created and session.extracted. Fails with code 3 (and the system's reason) when a file
+// cannot be created or the first file has no version block, as AwaitSignatures says, and as
 // ExtractSegment says for damaged pieces. The package stays open for RunFinishingCommand.
 Failure ExtractPayload(InstallSession& session, const InstallProgress* progress = nullptr);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "installer/install_log.h"
+#include "installer/signature_check.h"
 #include "platform/platform.h"
 #include "script/languages.h"
 #include "script/script_check.h"
@@ -35,6 +36,8 @@ constexpr char kLiveMarkName[] = "Qor.live";
 struct InstallSession {
   bool silent = false;            // /h: nothing is shown, whatever happens
   platform::File package;         // the running package, open for reading until the command starts
+  OwnSignatureCheck signatures;   // the package's signatures, judged by AwaitSignatures
+  bool signaturesRecorded = false;  // AwaitSignatures has written them to the record
   std::uint32_t position = 0;     // package offset of the next piece
   std::uint32_t payloadStart = 0; // package offset of the first payload piece (for the progress bar)
   std::uint32_t payloadEnd = 0;   // package offset where the pieces end: the checksum word

@@ -31,6 +31,15 @@ fail() {
 source "$src/tests/wine/env.sh" "$build"
 target="$WINEPREFIX/drive_c/Program Files/Qor Example"
 
+# The temporary folder of the installs started here. The installer extracts while it computes the
+# image digest, so a refused package must leave no private folder there ("Qor" and 16 hex digits).
+temp_dir=
+[ -z "${QOR_TEMP:-}" ] || temp_dir=$(winepath -u "$QOR_TEMP" 2>/dev/null | tr -d '\r')
+private_left() {
+  [ -n "$temp_dir" ] && ls "$temp_dir" 2>/dev/null | grep -qE '^Qor[0-9A-F]{16}$'
+}
+[ -n "$temp_dir" ] || echo "NOTE: no temporary folder known: what refused installs leave is not checked"
+
 # Runs a program under Wine through runner.exe; prints its signed exit status.
 status_of() {
   bash "$src/tests/wine/wine-run.sh" "$build/tests/wine/runner.exe" "$@" >runner.out 2>/dev/null || true
@@ -106,6 +115,7 @@ refused() {
   status=$(status_of "$name" /h)
   [ "$status" = -1 ] || fail "$name /h ended with '$status' ($why)"
   [ ! -e "$target/install.log" ] || fail "$name /h installed something ($why)"
+  ! private_left || fail "$name /h left its extraction folder ($why)"
   echo "$name refused: $why"
 }
 
@@ -299,6 +309,12 @@ for row in "${matrix[@]}"; do
     case $status in 0) ours_h=A ;; -1) ours_h=R ;; *) ours_h="?$status" ;; esac
     if [ "$ours_h" = R ] && ! grep -qxF "failed: error code 2: $why" signing.log; then
       fail "$name: /h refuses it for another reason: $(grep failed signing.log)"
+    fi
+    # Refused: nothing started, nothing installed, nothing left in the temporary folder.
+    if [ "$ours_h" = R ]; then
+      ! grep -q "^command: " signing.log || fail "$name: /h started the finishing command"
+      [ ! -e "$target/install.log" ] || fail "$name: /h installed something"
+      ! private_left || fail "$name: /h left its extraction folder"
     fi
     ossl=R
     if osslsigncode verify -CAfile cert.pem -TSA-CAfile tsacert.pem -in "$name" >/dev/null 2>&1; then ossl=A; fi

@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 
+#include "installer/signature_check.h"
 #include "package/signature.h"
 #include "script/script_check.h"
 #include "tests/builder/pe_image.h"
@@ -289,6 +290,35 @@ TEST_F(PackageCommands, VerifyChecksEverySignaturesDigest) {
     EXPECT_NE(run.err.find("error code " + std::to_string(c.code) + ": "), std::string::npos) << c.name << run.err;
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.name << ": " << run.err;
     EXPECT_EQ(run.out, c.lines) << c.name;
+
+    // The installer's check, its digest on a thread reading a second handle (and, without one, in
+    // line), gives qorpack's verdict and facts; one dropped unasked stops its thread.
+    platform::File file;
+    ASSERT_TRUE(platform::OpenFile(package.c_str(), platform::OpenMode::ReadShared, file)) << c.name;
+    PackageExtent extent;
+    std::vector<SignatureFacts> facts;
+    const Failure verify = VerifyPackageAndSignatures(file, extent, facts);
+    for (const bool threaded : {true, false}) {
+      platform::File second;
+      if (threaded) {
+        ASSERT_TRUE(platform::OpenFile(package.c_str(), platform::OpenMode::ReadShared, second));
+      }
+      OwnSignatureCheck check;
+      const Failure begun = check.Begin(file, std::move(second), extent);
+      const Failure verdict = begun ? begun : check.Finish();
+      EXPECT_EQ(verdict.code, verify.code) << c.name << (threaded ? ", threaded" : "");
+      EXPECT_EQ(verdict.reason, verify.reason) << c.name << (threaded ? ", threaded" : "");
+      EXPECT_EQ(check.Finish().reason, verify.reason) << c.name << ": asked again";
+      ASSERT_EQ(check.facts().size(), facts.size()) << c.name;
+      for (std::size_t i = 0; i < facts.size(); ++i) {
+        EXPECT_EQ(DescribeSignatureFacts(check.facts()[i]), DescribeSignatureFacts(facts[i])) << c.name;
+        EXPECT_EQ(check.facts()[i].depth, facts[i].depth) << c.name;
+      }
+    }
+    platform::File second;
+    ASSERT_TRUE(platform::OpenFile(package.c_str(), platform::OpenMode::ReadShared, second));
+    OwnSignatureCheck dropped;
+    dropped.Begin(file, std::move(second), extent);
   }
 }
 
