@@ -235,13 +235,24 @@ void RemoveExtractedFiles(InstallSession& session) {
   for (auto file = session.created.rbegin(); file != session.created.rend(); ++file) RemoveFileWithRetry(*file);
   session.created.clear();
   ReleaseLiveMark(session);
-  if (session.directory.empty()) return;
+  if (session.directory.empty() || !session.folder.IsOpen()) return;
+  // The held handle has to go first: it shares no deleting, so while it is open even this process
+  // cannot open the folder to delete it (and it has no delete access of its own, see
+  // CreatePrivateDirectory). The instant between is safe: the removal opens the name itself (a link
+  // or junction there is not followed), compares it with the folder this run created and deletes
+  // through that same handle, so only this run's folder, and only while it is empty, can go. Had
+  // another process moved the folder away in that instant (on Windows only one that could change it
+  // anyway: the user's unelevated processes may not delete or rename it), what it put at the name
+  // stays, and so does the empty folder where it was moved.
+  session.folder.Close();
   const std::string folder = session.directory.substr(0, session.directory.size() - 1);
   for (int attempt = 0; attempt < 20; ++attempt) {
-    if (platform::RemoveFolder(folder.c_str())) {
+    const platform::Status removed = platform::RemoveFileIfSame(folder.c_str(), session.folderIdentity);
+    if (removed) {
       LogStep(session, "removed", session.directory);
       return;
     }
+    if (removed.error() == platform::kErrorLink) break;
     platform::Sleep(50);
   }
   LogStep(session, "left", session.directory);
