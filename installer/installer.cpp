@@ -59,6 +59,10 @@ void RemoveStaleFolders(const char* temp) {
     // The temporary directory ends with the platform's separator.
     const std::string folder = std::string(temp) + name + std::string(temp).back();
     const std::string mark = folder + kLiveMarkName;
+    // A mark found free stays free: only the run that created it ever held it, and that run has
+    // ended. Nothing that the removal could harm can come to stand at the name in between: a live
+    // run's folder cannot be moved there (its run holds it open without delete sharing), and
+    // RemoveStaleFolder refuses a link or junction.
     if (platform::KindOfFile(mark.c_str()) != platform::FileKind::Regular || platform::IsLiveMarkHeld(mark.c_str())) {
       continue;
     }

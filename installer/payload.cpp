@@ -29,6 +29,7 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
                              progress != nullptr ? progress->extracted : nullptr,
                              progress != nullptr ? progress->context : nullptr);
     for (const PlannedFile& file : files) {
+      // The folder is the one this run created: held open since, it cannot have been replaced.
       const std::string path = JoinPath(session.directory, file.name);
       platform::File output;
       // Created exclusively: a file that another process planted in the folder is never written
@@ -165,8 +166,14 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   // started (starting it only reads it, and then Windows keeps a running program's file from
   // writers itself); an installer package or a command script keeps it until the command has
   // ended, since msiexec.exe opens the package after it has started and cmd.exe reads a script line
-  // by line as it runs it (both read with a sharing this lock allows). (On Windows a folder that
-  // holds an open file cannot be renamed either, so the path keeps naming this file.)
+  // by line as it runs it (both read with a sharing this lock allows). The path keeps naming this
+  // file: the run holds its folder open without delete sharing from its creation on, so the folder
+  // cannot be renamed and replaced by another one or a junction.
+  // What lies beside the program is no part of the comparison: the DLLs a program loads from its
+  // own folder. Where the run is elevated or runs as SYSTEM, the folder's access list and its High
+  // label keep the user's unelevated processes from adding or changing any file in it, from the
+  // folder's creation to its removal, so there is no moment in which a DLL could be planted; a run
+  // that is not elevated has nothing to keep from processes that hold its own rights.
   platform::File locked;
   if (const platform::Status opened = platform::OpenLockedForReading(extracted.path.c_str(), locked); !opened) {
     return Fail(kFatalFile, program + " cannot be locked: another process holds it open (" +

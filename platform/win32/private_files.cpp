@@ -99,9 +99,9 @@ Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity], F
     IO_STATUS_BLOCK io = {};
     HANDLE h = nullptr;
     const NTSTATUS status = createFile(&h, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                         &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-                                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+                                       &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     created = NativeStatus(status);
     if (created) {
       held.Adopt(reinterpret_cast<std::intptr_t>(h));
