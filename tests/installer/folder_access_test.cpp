@@ -64,20 +64,4 @@ TEST(FolderAccess, TheDescriptorFollowsTheToken) {
   }
 }
 
-// The process's own token, as the installer reads it: Wine elevates every process of an
-// administrator (the installer's manifest asks Windows for that), so there its folders are the
-// installer's only.
-TEST(FolderAccess, TheTokenIsReadAsTheInstallerSeesIt) {
-  platform::TokenFacts facts;
-  ASSERT_TRUE(platform::ReadTokenFacts(facts));
-  char* sid = nullptr;
-  ASSERT_TRUE(ConvertSidToStringSidA(facts.UserSid(), &sid));
-  EXPECT_NE(std::string(sid), "S-1-5-18");
-  LocalFree(sid);
-  EXPECT_FALSE(facts.system);
-  if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
-    EXPECT_TRUE(facts.elevated);
-  }
-}
-
 }  // namespace

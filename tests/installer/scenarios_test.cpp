@@ -475,7 +475,7 @@ TEST_F(Scenario, HostilePackagesGetTheVerdictOfTheTable) {
 
 // The private folder's access list, read back. Windows keeps the list as given: protected from
 // inheritance, for nobody but the Administrators and SYSTEM (full access) and the installing user
-// (read and execute for an elevated install, as the tests run under Wine; full access otherwise).
+// (read and execute: the installer's manifest asks for elevation, so every install runs elevated).
 // This Wine keeps only Unix mode bits made from the list given at creation, and reads back a list
 // made from them (the owner and the group, unprotected): there, the list must still grant nothing
 // to everybody, the users or the authenticated users, and the installing user full access (the
@@ -513,9 +513,6 @@ TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
   BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
   ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
-  TOKEN_ELEVATION elevation = {};
-  const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                        elevation.TokenIsElevated != 0;
   CloseHandle(token);
   const PSID self = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
   BYTE admins[SECURITY_MAX_SID_SIZE], system[SECURITY_MAX_SID_SIZE];
@@ -523,8 +520,8 @@ TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
   CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize);
   CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize);
   const DWORD kReadAndRun = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
-  const PSID wanted[] = {elevated ? admins : self, elevated ? system : admins, elevated ? self : system};
-  const DWORD masks[] = {FILE_ALL_ACCESS, FILE_ALL_ACCESS, elevated ? kReadAndRun : FILE_ALL_ACCESS};
+  const PSID wanted[] = {admins, system, self};
+  const DWORD masks[] = {FILE_ALL_ACCESS, FILE_ALL_ACCESS, kReadAndRun};
 
   const bool keptAsGiven = (control & SE_DACL_PROTECTED) != 0;
   if (keptAsGiven) {
