@@ -67,9 +67,9 @@ Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity], F
       continue;
     }
     // POSIX cannot create and open a folder in one call. The folder is opened without following a
-    // link and taken only while it is a folder of this user's with mode 0700: in the instant after
-    // mkdir, only this user could have put another one at the name (the parent's sticky bit keeps
-    // others from renaming it), and this user's processes could change it anyway.
+    // link and taken only while it is a folder of this user's with mode 0700: whatever another
+    // process puts at the name in the instant after mkdir is refused, unless it is such a folder,
+    // which only this user's own processes can make, and they could change this one anyway.
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
     Status opened = fd >= 0 && fchmod(fd, 0700) == 0 && fstat(fd, &st) == 0;

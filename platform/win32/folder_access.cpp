@@ -23,8 +23,7 @@ bool FolderDescriptor::Build(FolderGuard guard, PSID user) {
   DWORD adminsSize = sizeof admins_, systemSize = sizeof system_, highSize = sizeof high_;
   if (!CopySid(sizeof user_, user_, user) ||
       !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins_, &adminsSize) ||
-      !CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &systemSize) ||
-      !CreateWellKnownSid(WinHighLabelSid, nullptr, high_, &highSize)) {
+      !CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &systemSize)) {
     return false;
   }
   const DWORD inherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
@@ -50,8 +49,11 @@ bool FolderDescriptor::Build(FolderGuard guard, PSID user) {
          !AddAccessAllowedAceEx(dacl, ACL_REVISION, inherited, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, user_))) {
       return false;
     }
+    // (Labels exist from Vista on, as elevation does: a system that knows no High label SID has no
+    // elevated tokens and never gets here.)
     auto* sacl = reinterpret_cast<ACL*>(sacl_);
-    if (!InitializeAcl(sacl, sizeof sacl_, ACL_REVISION) ||
+    if (!CreateWellKnownSid(WinHighLabelSid, nullptr, high_, &highSize) ||
+        !InitializeAcl(sacl, sizeof sacl_, ACL_REVISION) ||
         !AddMandatoryAce(sacl, ACL_REVISION, inherited, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP, high_) ||
         !SetSecurityDescriptorSacl(&descriptor_, TRUE, sacl, FALSE) ||
         !SetSecurityDescriptorOwner(&descriptor_, admins_, FALSE)) {
