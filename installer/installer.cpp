@@ -78,6 +78,10 @@ void RemoveStaleFolders(const char* temp) {
     // The temporary directory ends with the platform's separator.
     const std::string folder = std::string(temp) + name + std::string(temp).back();
     const std::string mark = folder + kLiveMarkName;
+    // A mark found free stays free: only the run that created it ever held it, and that run has
+    // ended. Nothing that the removal could harm can come to stand at the name in between: a live
+    // run's folder cannot be moved there (its run holds it open without delete sharing), and
+    // RemoveStaleFolder refuses a link or junction.
     if (platform::KindOfFile(mark.c_str()) != platform::FileKind::Regular || platform::IsLiveMarkHeld(mark.c_str())) {
       continue;
     }
@@ -95,11 +99,19 @@ Failure CreateExtractionFolder(InstallSession& session) {
   // A folder of this run's own, under a name nobody can guess and that nobody had before: another
   // package running at the same time, or another user of a shared temporary directory, can neither
   // plant files in it beforehand nor delete what this run extracts.
+  // It is created and opened in one step and stays open, unshared for deleting, until the clean-up:
+  // from its creation on no other process can rename it and put a folder or junction of its own at
+  // its path, so every path below names this folder. Where the process is elevated or runs as
+  // SYSTEM, only the Administrators and SYSTEM may change what is in it (the user's unelevated
+  // processes may only read), so nothing can be planted beside the files this run writes.
   char directory[platform::kPathCapacity];
-  if (const platform::Status created = platform::CreatePrivateDirectory(temp, directory); !created) {
+  if (const platform::Status created = platform::CreatePrivateDirectory(temp, directory, session.folder); !created) {
     return Fail(kFatalTempFile, "the extraction folder cannot be created in " + SystemReason(temp, created));
   }
   session.directory = directory;
+  if (const platform::Status known = platform::IdentifyOpenFile(session.folder, session.folderIdentity); !known) {
+    return Fail(kFatalTempFile, "cannot identify the extraction folder " + SystemReason(directory, known));
+  }
   LogStep(session, "extraction folder", session.directory);
   // Marked as live before anything else goes in, so that no other run takes it for a leftover; then
   // the leftovers of runs that were killed go.

@@ -43,6 +43,7 @@ Failure ExtractPayload(InstallSession& session, const InstallProgress* progress)
                              progress != nullptr ? progress->extracted : nullptr,
                              progress != nullptr ? progress->context : nullptr);
     for (const PlannedFile& file : files) {
+      // The folder is the one this run created: held open since, it cannot have been replaced.
       const std::string path = JoinPath(session.directory, file.name);
       platform::File output;
       // Created exclusively: a file that another process planted in the folder is never written
@@ -152,8 +153,14 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
   // started (starting it only reads it, and then Windows keeps a running program's file from
   // writers itself); an installer package or a command script keeps it until the command has
   // ended, since msiexec.exe opens the package after it has started and cmd.exe reads a script line
-  // by line as it runs it (both read with a sharing this lock allows). (On Windows a folder that
-  // holds an open file cannot be renamed either, so the path keeps naming this file.)
+  // by line as it runs it (both read with a sharing this lock allows). The path keeps naming this
+  // file: the run holds its folder open without delete sharing from its creation on, so the folder
+  // cannot be renamed and replaced by another one or a junction.
+  // What lies beside the program is no part of the comparison: the DLLs a program loads from its
+  // own folder. Where the run is elevated or runs as SYSTEM, the folder's access list and its High
+  // label keep the user's unelevated processes from adding or changing any file in it, from the
+  // folder's creation to its removal, so there is no moment in which a DLL could be planted; a run
+  // that is not elevated has nothing to keep from processes that hold its own rights.
   platform::File locked;
   if (const platform::Status opened = platform::OpenLockedForReading(extracted.path.c_str(), locked); !opened) {
     return Fail(kFatalFile, program + " cannot be locked: another process holds it open (" +
@@ -222,13 +229,24 @@ void RemoveExtractedFiles(InstallSession& session) {
   for (auto file = session.created.rbegin(); file != session.created.rend(); ++file) RemoveFileWithRetry(*file);
   session.created.clear();
   ReleaseLiveMark(session);
-  if (session.directory.empty()) return;
+  if (session.directory.empty() || !session.folder.IsOpen()) return;
+  // The held handle has to go first: it shares no deleting, so while it is open even this process
+  // cannot open the folder to delete it (and it has no delete access of its own, see
+  // CreatePrivateDirectory). The instant between is safe: the removal opens the name itself (a link
+  // or junction there is not followed), compares it with the folder this run created and deletes
+  // through that same handle, so only this run's folder, and only while it is empty, can go. Had
+  // another process moved the folder away in that instant (on Windows only one that could change it
+  // anyway: the user's unelevated processes may not delete or rename it), what it put at the name
+  // stays, and so does the empty folder where it was moved.
+  session.folder.Close();
   const std::string folder = session.directory.substr(0, session.directory.size() - 1);
   for (int attempt = 0; attempt < 20; ++attempt) {
-    if (platform::RemoveFolder(folder.c_str())) {
+    const platform::Status removed = platform::RemoveFileIfSame(folder.c_str(), session.folderIdentity);
+    if (removed) {
       LogStep(session, "removed", session.directory);
       return;
     }
+    if (removed.error() == platform::kErrorLink) break;
     platform::Sleep(50);
   }
   LogStep(session, "left", session.directory);

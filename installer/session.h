@@ -44,6 +44,9 @@ struct InstallSession {
   std::string packagePath;        // the running package's own path
   std::string directory;          // the run's private extraction folder, ending with its separator;
                                   // empty until it is created
+  platform::File folder;          // that folder, held open without delete sharing from its creation
+                                  // to the clean-up: nobody can rename or replace it meanwhile
+  platform::FileIdentity folderIdentity;  // which folder it is, for its removal by identity
   std::vector<CreatedFile> created;      // files this run created there and that still exist
   platform::File liveMark;        // held open for as long as the run goes on
   platform::FileIdentity liveMarkIdentity;

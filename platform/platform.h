@@ -335,12 +335,35 @@ Status RandomBytes(void* buffer, std::uint32_t size);
 // when the source fails.
 bool PrivateFolderName(std::string& name);
 
+// Who may change a private folder and what is in it.
+enum class FolderGuard {
+  // The installing user, the Administrators and SYSTEM, with full control: the folder of a process
+  // that has no more rights than the user's other processes (they could change it anyway).
+  UserOnly,
+  // The Administrators and SYSTEM, with full control; the user may only read and run what is there.
+  // A High mandatory label with no-write-up keeps every process below High integrity from writing,
+  // deleting or renaming anything in it, whatever the list says; no entry is inherited from the
+  // parent. The folder of an elevated process or of SYSTEM, which the user's unelevated processes
+  // must not be able to steer.
+  InstallerOnly,
+};
+// The guard of the private folders of a process that is elevated (its token is the full one of an
+// administrator) or runs as SYSTEM, or neither. The one place that decides it.
+constexpr FolderGuard ChooseFolderGuard(bool elevated, bool runsAsSystem) {
+  return elevated || runsAsSystem ? FolderGuard::InstallerOnly : FolderGuard::UserOnly;
+}
+
 // Creates a new folder in `parent` (which ends with its separator) under an unpredictable name,
 // exclusively: an existing folder of that name is never taken over (another name is tried). Windows
-// gives it an access list of its own, not inherited from the parent, that grants only the current
-// user, the Administrators and SYSTEM (inherited by everything created in it); POSIX gives it mode
-// 0700. `path` receives the folder's path with its separator. False when no folder was created.
+// gives it an access list of its own, not inherited from the parent, as ChooseFolderGuard decides
+// for the process's token (inherited by everything created in it); POSIX gives it mode 0700. `path`
+// receives the folder's path with its separator. False when no folder was created.
+// With `held`, the folder comes back open in it, created and opened in one step, without delete
+// sharing: for as long as `held` stays open nobody can rename, move or delete the folder, nor put
+// anything else at its name (natively the descriptor only pins the folder's identity). Its identity
+// (IdentifyOpenFile) is what RemoveFileIfSame takes to remove it at the end.
 Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]);
+Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity], File& held);
 
 // Creates the folder `path` exactly as written (no case matching); true when it was created or is
 // already a folder.
@@ -361,8 +384,9 @@ Status OpenLockedForReading(const char* path, File& file);
 // The identity of an open file (as IdentifyFile gives it for a path).
 Status IdentifyOpenFile(File& file, FileIdentity& identity);
 
-// Deletes `path` only while it is the file of `identity`: a link there is deleted itself, never
-// what it points at, and a file that another process put in place of this one stays (kErrorLink).
+// Deletes `path` only while it is the file (or empty folder) of `identity`: a link there is deleted
+// itself, never what it points at, and a file or folder that another process put in place of this
+// one stays (kErrorLink). A folder that is not empty stays too, with the system's reason.
 Status RemoveFileIfSame(const char* path, const FileIdentity& identity);
 
 // The mark of a live run in its private folder: created exclusively and held open without delete

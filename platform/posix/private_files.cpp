@@ -51,24 +51,39 @@ Status RandomBytes(void* buffer, std::uint32_t size) {
 }
 
 Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
+  File held;
+  return CreatePrivateDirectory(parent, path, held);
+}
+
+Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity], File& held) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name;
     if (!PrivateFolderName(name)) return false;
     const std::string folder = Slashes(parent) + name;
     if (!PathFits(folder + "/")) return Status::Error(kErrorNameTooLong);
     // mkdir never opens an existing folder; the mode is set again because the umask may take bits.
-    if (mkdir(folder.c_str(), 0700) == 0) {
-      if (chmod(folder.c_str(), 0700) != 0) {
-        const Status failed = false;
-        rmdir(folder.c_str());
-        return failed;
-      }
-      std::memcpy(path, folder.c_str(), folder.size());
-      path[folder.size()] = '/';
-      path[folder.size() + 1] = '\0';
-      return true;
+    if (mkdir(folder.c_str(), 0700) != 0) {
+      if (errno != EEXIST) return false;
+      continue;
     }
-    if (errno != EEXIST) return false;
+    // POSIX cannot create and open a folder in one call. The folder is opened without following a
+    // link and taken only while it is a folder of this user's with mode 0700: whatever another
+    // process puts at the name in the instant after mkdir is refused, unless it is such a folder,
+    // which only this user's own processes can make, and they could change this one anyway.
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    Status opened = fd >= 0 && fchmod(fd, 0700) == 0 && fstat(fd, &st) == 0;
+    if (opened && (st.st_uid != geteuid() || (st.st_mode & 07777) != 0700)) opened = Status::Error(kErrorLink);
+    if (!opened) {
+      if (fd >= 0) close(fd);
+      rmdir(folder.c_str());
+      return opened;
+    }
+    held.Adopt(fd);
+    std::memcpy(path, folder.c_str(), folder.size());
+    path[folder.size()] = '/';
+    path[folder.size() + 1] = '\0';
+    return true;
   }
   return Status::Error(EEXIST);
 }
@@ -127,13 +142,14 @@ Status IdentifyOpenFile(File& file, FileIdentity& identity) {
 Status RemoveFileIfSame(const char* path, const FileIdentity& identity) {
   // The folder is this process's own (mode 0700): between the look and the unlink nobody else can
   // put another file at the name.
-  const std::string p = Slashes(path);
+  std::string p = Slashes(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
   struct stat st;
   if (lstat(p.c_str(), &st) != 0) return false;
   if (static_cast<std::uint64_t>(st.st_dev) != identity.volume || static_cast<std::uint64_t>(st.st_ino) != identity.index) {
     return Status::Error(kErrorLink);
   }
-  return unlink(p.c_str()) == 0;
+  return (S_ISDIR(st.st_mode) ? rmdir(p.c_str()) : unlink(p.c_str())) == 0;
 }
 
 Status CreateLiveMark(const char* path, File& mark) {

@@ -1,7 +1,9 @@
-// Private folders and locked files with the Windows calls: the extraction folder's own access list,
-// exclusive creation, and share modes that keep other writers out.
+// Private folders and locked files with the Windows calls: the extraction folder created with its own
+// descriptor and held open from the start, exclusive creation, and share modes that keep other
+// writers out.
 #include <windows.h>
 #include <ntsecapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/folder_access.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
@@ -16,71 +19,99 @@ namespace platform {
 namespace {
 
 constexpr int kNameAttempts = 16;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// An access list of three entries, inherited by everything created below: full access for the
-// token's user, the Administrators and SYSTEM. Nobody else gets anything.
-class PrivateAccess {
- public:
-  bool Build() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD size = 0;
-    const BOOL ok = GetTokenInformation(token, TokenUser, user_, sizeof user_, &size);
-    CloseHandle(token);
-    if (!ok) return false;
-    DWORD adminsSize = sizeof admins_, systemSize = sizeof system_;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins_, &adminsSize) ||
-        !CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &systemSize)) {
-      return false;
-    }
-    PSID sids[] = {reinterpret_cast<TOKEN_USER*>(user_)->User.Sid, admins_, system_};
-    if (!InitializeAcl(reinterpret_cast<ACL*>(acl_), sizeof acl_, ACL_REVISION)) return false;
-    for (PSID sid : sids) {
-      if (!AddAccessAllowedAceEx(reinterpret_cast<ACL*>(acl_), ACL_REVISION,
-                                 OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, sid)) {
-        return false;
-      }
-    }
-    // Protected: the temporary directory's own entries (a shared one may grant Everyone) are not
-    // inherited.
-    return InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-           SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<ACL*>(acl_), FALSE) &&
-           SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-  }
-  SECURITY_ATTRIBUTES Attributes() { return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), &descriptor_, FALSE}; }
+// The native calls that create a folder and open it in one step. ntdll is part of every process, so
+// they are taken from it at run time; the executable imports only the documented system DLLs.
+using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                              PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 
- private:
-  // TOKEN_USER is followed by its SID; the largest SID is 68 bytes.
-  alignas(8) BYTE user_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  alignas(8) BYTE admins_[SECURITY_MAX_SID_SIZE] = {};
-  alignas(8) BYTE system_[SECURITY_MAX_SID_SIZE] = {};
-  alignas(8) BYTE acl_[sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)] = {};
-  SECURITY_DESCRIPTOR descriptor_ = {};
-};
+template <typename Function>
+Function NativeFunction(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// The status of a native call as the system's error number.
+Status NativeStatus(NTSTATUS status) {
+  if (status >= 0) return true;
+  const auto toError = NativeFunction<NtStatusToErrorFunction>("RtlNtStatusToDosError");
+  return Status::Error(toError != nullptr ? toError(status) : ERROR_GEN_FAILURE);
+}
 
 }  // namespace
 
 Status RandomBytes(void* buffer, std::uint32_t size) { return RtlGenRandom(buffer, size) != FALSE; }
 
 Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity]) {
-  PrivateAccess access;
-  if (!access.Build()) return false;
-  SECURITY_ATTRIBUTES attributes = access.Attributes();
+  File held;
+  return CreatePrivateDirectory(parent, path, held);
+}
+
+Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity], File& held) {
+  TokenFacts facts;
+  FolderDescriptor descriptor;
+  if (!ReadTokenFacts(facts) || !descriptor.Build(ChooseFolderGuard(facts.elevated, facts.system), facts.UserSid())) {
+    return false;
+  }
+  std::string parentFolder = parent;
+  if (parentFolder.size() > 3 && parentFolder.back() == '\\') parentFolder.pop_back();
+  std::wstring wideParent;
+  if (!Widen(parentFolder, wideParent)) return false;
+  // The folder is created by its name relative to this handle on the parent: the parent is resolved
+  // once, and every attempt lands in the same folder.
+  const auto createFile = NativeFunction<NtCreateFileFunction>("NtCreateFile");
+  if (createFile == nullptr) return false;
+  const HANDLE parentHandle = CreateFileW(wideParent.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                                          kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (parentHandle == INVALID_HANDLE_VALUE) return false;
+  Status created = Status::Error(ERROR_ALREADY_EXISTS);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name;
-    if (!PrivateFolderName(name)) return false;
-    const std::string folder = parent + name;
-    std::wstring wide;
-    if (!PathFits(folder + "\\")) return Status::Error(kErrorNameTooLong);
-    if (!Widen(folder, wide)) return false;
-    // CreateDirectory never opens an existing folder: a name taken by anyone else fails here.
-    if (CreateDirectoryW(wide.c_str(), &attributes)) {
-      std::snprintf(path, kPathCapacity, "%s\\", folder.c_str());
-      return true;
+    if (!PrivateFolderName(name)) {
+      created = false;
+      break;
     }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    const std::string folder = parent + name;
+    std::wstring wideName;
+    if (!PathFits(folder + "\\")) {
+      created = Status::Error(kErrorNameTooLong);
+      break;
+    }
+    if (!Widen(name, wideName)) {
+      created = false;
+      break;
+    }
+    // Created and opened in one call, so that no moment passes in which the folder exists and this
+    // process holds no handle on it: another process cannot rename it and put its own folder or a
+    // junction at the name before the handle is there. FILE_CREATE never opens anything that exists
+    // (a planted folder, a link) and never follows a link. The handle shares reading and writing
+    // but not deleting, so nobody can open the folder for the delete access that renaming, moving
+    // or deleting it takes for as long as it is open (on NTFS a folder above one that is open cannot
+    // be renamed either, so the path keeps leading here). It has no delete access itself: a handle
+    // that had would keep out every opener that does not share deleting, among them a finishing
+    // command that makes the folder its current directory ("cd /d %~dp0").
+    UNICODE_STRING objectName;
+    objectName.Buffer = &wideName[0];
+    objectName.Length = objectName.MaximumLength = static_cast<USHORT>(wideName.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, parentHandle, descriptor.Get());
+    IO_STATUS_BLOCK io = {};
+    HANDLE h = nullptr;
+    const NTSTATUS status = createFile(&h, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                       &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    created = NativeStatus(status);
+    if (created) {
+      held.Adopt(reinterpret_cast<std::intptr_t>(h));
+      std::snprintf(path, kPathCapacity, "%s\\", folder.c_str());
+      break;
+    }
+    if (created.error() != ERROR_ALREADY_EXISTS && created.error() != ERROR_FILE_EXISTS) break;
   }
-  return Status::Error(ERROR_ALREADY_EXISTS);
+  CloseHandle(parentHandle);
+  return created;
 }
 
 Status MakeDirectory(const char* path) {
@@ -152,8 +183,6 @@ Status OpenRecord(const char* path, RecordMode mode, File& file) {
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // Deletes the file of the open handle `h` (opened with DELETE access): the name it was opened by
 // goes, whatever is put at that name later.
 Status DeleteByHandle(HANDLE h) {
@@ -184,8 +213,9 @@ Status RemoveFileIfSame(const char* path, const FileIdentity& identity) {
   // The name is opened itself (a link or junction put there is not followed), compared with the
   // file this run created, and deleted through the same handle: nothing can come between the
   // comparison and the delete.
+  // (Backup semantics let the call open a folder too; deleting a folder that is not empty fails.)
   HANDLE h = CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   Status done = GetFileInformationByHandle(h, &info) != FALSE;

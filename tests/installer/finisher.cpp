@@ -4,6 +4,7 @@
 // first sleeps the milliseconds written in finisher-sleep.txt, when there is one (a slow command).
 // Before it exits it copies every file of its own folder, with its times, into finisher-seen\ in
 // the current directory: a failed install removes what it extracted, and the tests still look at it.
+// It makes its own folder its current directory and goes back first (status 9 when it cannot).
 #include <windows.h>
 
 #include <cstdio>
@@ -29,6 +30,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char folder[MAX_PATH] = {};
   lstrcpynA(folder, own, sizeof folder);
   if (char* slash = std::strrchr(folder, '\\')) *slash = '\0';
+  // Its own folder as the current directory for a moment, as setup programs and scripts do ("cd /d
+  // %~dp0"): the installer holds that folder open, and must still let it. Status 9 when it cannot.
+  if (!SetCurrentDirectoryA(folder) || !SetCurrentDirectoryA(directory)) return 9;
   CreateDirectoryA("finisher-seen", nullptr);
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA((std::string(folder) + "\\*").c_str(), &found);

@@ -41,17 +41,18 @@ TEST(Privileges, TheWineUserIsAnAdministratorOnTheNtFamily) {
 // Yes to the restart question: the privilege is switched on, the files this run created go and then
 // its extraction folder, the request is made.
 TEST(Privileges, RestartSequence) {
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  const std::string folder = std::string(temp) + "restart-test\\";
-  CreateDirectoryA(folder.c_str(), nullptr);
+  char temp[platform::kPathCapacity], directory[platform::kPathCapacity];
+  ASSERT_TRUE(platform::TempDirectory(temp));
+  InstallSession session;
+  ASSERT_TRUE(platform::CreatePrivateDirectory(temp, directory, session.folder));
+  ASSERT_TRUE(platform::IdentifyOpenFile(session.folder, session.folderIdentity));
+  const std::string folder = directory;
   const std::string script = folder + "SetupQor.ini";
   const std::string payload = folder + "restart-test.txt";
   const char kScript[] = "[Files]\r\nFile01=restart-test.txt,src\r\n";
   std::ofstream(script) << kScript;
   std::ofstream(payload) << "x";
 
-  InstallSession session;
   session.directory = folder;
   session.scriptPath = script;
   session.script = SetupScript(kScript);

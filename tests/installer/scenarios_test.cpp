@@ -617,10 +617,12 @@ TEST_F(Scenario, NothingIsWrittenThroughWhatIsPlantedAtARecord) {
 }
 
 // The private folder's access list, read back. Windows keeps the list as given: protected from
-// inheritance, full access for the installing user, the Administrators and SYSTEM, for nobody else.
+// inheritance, for nobody but the Administrators and SYSTEM (full access) and the installing user
+// (read and execute: the installer's manifest asks for elevation, so every install runs elevated).
 // This Wine keeps only Unix mode bits made from the list given at creation, and reads back a list
 // made from them (the owner and the group, unprotected): there, the list must still grant nothing
-// to everybody, the users or the authenticated users, and the installing user full access.
+// to everybody, the users or the authenticated users, and the installing user full access (the
+// Administrators' entry gives the Unix owner its bits, the token holding that group).
 TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
   // Read while the finishing command runs: the folder goes with the install.
   std::ofstream(work_ + "\\finisher-sleep.txt") << 4000;
@@ -660,7 +662,9 @@ TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
   DWORD adminsSize = sizeof admins, systemSize = sizeof system;
   CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize);
   CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize);
-  const PSID wanted[] = {self, admins, system};
+  const DWORD kReadAndRun = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+  const PSID wanted[] = {admins, system, self};
+  const DWORD masks[] = {FILE_ALL_ACCESS, FILE_ALL_ACCESS, kReadAndRun};
 
   const bool keptAsGiven = (control & SE_DACL_PROTECTED) != 0;
   if (keptAsGiven) {
@@ -679,10 +683,10 @@ TEST_F(Scenario, ThePrivateFolderGrantsOnlyTheUserTheAdministratorsAndSystem) {
     if (EqualSid(sid, self) && (ace->Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS) selfHasAll = true;
     if (keptAsGiven) {
       EXPECT_TRUE(EqualSid(sid, wanted[i])) << i;
-      EXPECT_EQ(ace->Mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS)) << i;
+      EXPECT_EQ(ace->Mask, masks[i]) << i;
     }
   }
-  EXPECT_TRUE(selfHasAll);
+  EXPECT_TRUE(selfHasAll || keptAsGiven);
   LocalFree(descriptor);
 }
 
@@ -853,6 +857,147 @@ TEST_F(Scenario, AnotherProcessCannotChangeWhatRuns) {
       EXPECT_FALSE(Exists(Private() + "data.txt"));
     }
   }
+}
+
+// True under Wine, which keeps no access list from blocking a process of the same Unix user.
+bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+// What became of a copy made with the rights of the user's unelevated processes.
+enum class Drop { Refused, Made, NoToken };
+
+// Copies `from` to `to` (never over a file) as the user's unelevated processes would: on a thread
+// that impersonates the test's own token with the Administrators group for deny only and at medium
+// integrity.
+Drop DropAsUnelevatedUser(const std::string& from, const std::string& to) {
+  HANDLE token = nullptr, restricted = nullptr, unelevated = nullptr;
+  BYTE admins[SECURITY_MAX_SID_SIZE], medium[SECURITY_MAX_SID_SIZE];
+  DWORD adminsSize = sizeof admins, mediumSize = sizeof medium;
+  SID_AND_ATTRIBUTES denyOnly = {admins, 0};
+  alignas(8) BYTE label[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE] = {};
+  auto* mandatory = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label);
+  bool ready = OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token) &&
+               CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize) &&
+               CreateWellKnownSid(WinMediumLabelSid, nullptr, medium, &mediumSize) &&
+               CreateRestrictedToken(token, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted) &&
+               DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenImpersonation,
+                                &unelevated);
+  if (ready) {
+    std::memcpy(label + sizeof(TOKEN_MANDATORY_LABEL), medium, mediumSize);
+    mandatory->Label.Sid = label + sizeof(TOKEN_MANDATORY_LABEL);
+    mandatory->Label.Attributes = SE_GROUP_INTEGRITY;
+    ready = SetTokenInformation(unelevated, TokenIntegrityLevel, label, sizeof(TOKEN_MANDATORY_LABEL) + mediumSize) &&
+            SetThreadToken(nullptr, unelevated);
+  }
+  Drop drop = Drop::NoToken;
+  if (ready) {
+    drop = CopyFileA(from.c_str(), to.c_str(), TRUE) ? Drop::Made : Drop::Refused;
+    RevertToSelf();
+  }
+  for (HANDLE h : {token, restricted, unelevated}) {
+    if (h != nullptr) CloseHandle(h);
+  }
+  return drop;
+}
+
+// While an install runs, its folder cannot be renamed, so no folder or junction of another process
+// can take its path before the program starts or the clean-up deletes; and a DLL that a process with
+// the user's unelevated rights drops beside the extracted program is refused. Wine keeps no access
+// list from letting that drop through, so there the drop is made and the test says so; it still
+// shows the rename refused, which the held handle does on Wine as on Windows.
+TEST_F(Scenario, TheFolderCannotBeRenamedOrPlantedInDuringTheInstall) {
+  const std::string package = MakePackage(Script("FileName=setup.exe /q", {"setup.exe,f", "data.txt,d"}),
+                                          {Finisher(), Text("data.txt,d", "d", 2)});
+  // The control: the same call renames a folder of the test's own.
+  const std::string mine = work_ + "\\mine";
+  ASSERT_TRUE(CreateDirectoryA(mine.c_str(), nullptr));
+  ASSERT_TRUE(MoveFileExA(mine.c_str(), (mine + "-moved").c_str(), 0));
+
+  HeldLog log;
+  const std::string command = "\"" + package + "\" /h /log " + log.Path();
+  PROCESS_INFORMATION install;
+  ASSERT_TRUE(StartProgram(command, work_, EnvironmentWithTemp(temp_), install));
+  // Held with the program written and closed, before the next payload file.
+  const bool held = log.ReadThrough(install.hProcess, "extracted: setup.exe\r\n");
+  EXPECT_TRUE(held) << log.Text();
+  std::string folder = Private();
+  folder.pop_back();
+  Drop drop = Drop::NoToken;
+  if (held) {
+    EXPECT_FALSE(MoveFileExA(folder.c_str(), (folder + "-moved").c_str(), 0));
+    EXPECT_FALSE(MoveFileExA(folder.c_str(), (work_ + "\\elsewhere").c_str(), MOVEFILE_COPY_ALLOWED));
+    drop = DropAsUnelevatedUser(fakeDllPath, folder + "\\version.dll");
+  }
+  log.ReadToEnd(install.hProcess);
+  EXPECT_EQ(EndOfProgram(install, command), 0u) << log.Text();
+  EXPECT_TRUE(NamesPrivatePath(FinisherLog(), "module", "", "setup.exe")) << FinisherLog();
+  EXPECT_FALSE(Exists(folder + "-moved"));
+  EXPECT_FALSE(Exists(work_ + "\\elsewhere"));
+  if (!UnderWine()) {
+    EXPECT_EQ(drop, Drop::Refused);
+    EXPECT_TRUE(PrivateFolders().empty());
+  } else if (drop != Drop::Refused) {
+    // What Wine shows: the drop goes through, and the clean-up leaves the folder with the DLL it
+    // did not create.
+    std::printf("note: Wine keeps no access list from a process: the drop was %s\n",
+                drop == Drop::Made ? "made" : "not tried (no unelevated token)");
+  }
+}
+
+// A run killed in the middle of a large extraction leaves its folder with a partial copy and its live
+// mark, no longer held; the next run removes it. The folder of a run that is still going (its mark
+// held) stays, whatever runs meanwhile, and goes with its own run.
+TEST_F(Scenario, AKilledRunsFolderGoesWithTheNextRunAndALiveOneStays) {
+  // Bytes that do not compress, so that the extraction lasts long enough to be cut.
+  Bytes big(std::size_t{32} << 20);
+  std::uint32_t x = 1;
+  for (std::uint8_t& b : big) {
+    x = x * 1664525u + 1013904223u;
+    b = static_cast<std::uint8_t>(x >> 24);
+  }
+  const std::string large = MakePackage(Script("FileName=setup.exe", {"setup.exe,f", "big.bin,b"}),
+                                        {Finisher(), {"big.bin,b", big, 3}}, "large.exe");
+  const std::string small = MakePackage(Script("FileName=setup.exe", {"setup.exe,f"}), {Finisher()}, "small.exe");
+
+  // The live run first, held at a line of its record, so that both later runs meet its folder.
+  HeldLog log;
+  const std::string liveCommand = "\"" + small + "\" /h /log " + log.Path();
+  PROCESS_INFORMATION live;
+  ASSERT_TRUE(StartProgram(liveCommand, work_, EnvironmentWithTemp(temp_), live));
+  EXPECT_TRUE(log.ReadThrough(live.hProcess, "extracted: setup.exe\r\n")) << log.Text();
+  const std::vector<std::string> before = PrivateFolders();
+  ASSERT_EQ(before.size(), 1u);
+  const std::string liveFolder = before.front();
+  const std::set<std::string> liveFiles = Snapshot(liveFolder);
+
+  const std::string command = "\"" + large + "\" /h";
+  PROCESS_INFORMATION killed;
+  ASSERT_TRUE(StartProgram(command, work_, EnvironmentWithTemp(temp_), killed));
+  std::string killedFolder;
+  WIN32_FILE_ATTRIBUTE_DATA partial = {};
+  for (const DWORD start = GetTickCount(); killedFolder.empty() && GetTickCount() - start < 60000; Sleep(5)) {
+    for (const std::string& folder : PrivateFolders()) {
+      if (folder != liveFolder && GetFileAttributesExA((folder + "big.bin").c_str(), GetFileExInfoStandard, &partial) &&
+          partial.nFileSizeLow > 0) {
+        killedFolder = folder;
+      }
+    }
+  }
+  // Ended as a crash or a forced end would end it: nothing of its own runs afterwards.
+  TerminateProcess(killed.hProcess, 0xDEAD);
+  EndOfProgram(killed, command);
+  ASSERT_FALSE(killedFolder.empty()) << "the extraction was never seen";
+  EXPECT_LT(partial.nFileSizeLow, big.size()) << "killed after the extraction";
+  EXPECT_TRUE(Exists(killedFolder + "Qor.live"));
+  EXPECT_TRUE(Exists(killedFolder + "big.bin"));
+
+  EXPECT_EQ(Install(small), 0u);
+  EXPECT_FALSE(Exists(killedFolder));
+  EXPECT_EQ(Snapshot(liveFolder), liveFiles) << liveFolder;
+  EXPECT_TRUE(liveFiles.count("Qor.live") != 0 && liveFiles.count("SetupQor.ini") != 0);
+
+  log.ReadToEnd(live.hProcess);
+  EXPECT_EQ(EndOfProgram(live, liveCommand), 0u) << log.Text();
+  EXPECT_TRUE(PrivateFolders().empty());
 }
 
 // /log FILE: each step and the outcome, for a success and for a failure. Without /log a failed run
