@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/corpus_files.h"
 #include "codec/explode.h"
 #include "codec/implode.h"
 
@@ -61,42 +62,10 @@ struct Corpora {
   std::size_t dllBytes = 0, textBytes = 0;
 };
 
-Bytes ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Regular files under `root` whose names pass `accept`, in path order, until `budget` bytes.
-std::size_t Collect(const std::filesystem::path& root, bool (*accept)(const std::filesystem::path&, const Bytes&),
-                    std::size_t budget, std::vector<Bytes>& files) {
-  std::vector<std::filesystem::path> paths;
-  std::error_code error;
-  if (!std::filesystem::is_directory(root, error)) return 0;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error) && !it->is_symlink(error)) paths.push_back(it->path());
-  }
-  std::sort(paths.begin(), paths.end());
-  std::size_t total = 0;
-  for (const auto& path : paths) {
-    if (total >= budget) break;
-    Bytes bytes = ReadFile(path);
-    if (bytes.empty() || bytes.size() > (4u << 20) || !accept(path, bytes)) continue;
-    total += bytes.size();
-    files.push_back(std::move(bytes));
-  }
-  return total;
-}
-
-bool IsDll(const std::filesystem::path& path, const Bytes& bytes) {
-  return path.extension() == ".dll" && bytes.size() > 2 && bytes[0] == 'M' && bytes[1] == 'Z';
-}
-
-bool IsText(const std::filesystem::path& path, const Bytes& bytes) {
-  if (path.extension() == ".gz" || path.extension() == ".bz2" || path.extension() == ".xz") return false;
-  return std::none_of(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes.size(), 4096)),
-                      [](std::uint8_t byte) { return byte == 0; });
-}
+using corpus::Collect;
+using corpus::IsDll;
+using corpus::IsText;
+using corpus::ReadWhole;
 
 // libdeflate's compressor and decompressor are made once and reused, as that library is meant to
 // be used; the codec's wrappers set up their state on every call.
@@ -137,8 +106,8 @@ void Prepare(Corpus& c) {
 const Corpora& TheCorpora() {
   static const Corpora corpora = [] {
     Corpora c;
-    c.dllBytes = Collect("/usr/lib/i386-linux-gnu/wine/i386-windows", IsDll, 15u << 20, c.peText.files);
-    c.textBytes = Collect("/usr/share/doc", IsText, 5u << 20, c.peText.files);
+    c.dllBytes = Collect("/usr/lib/i386-linux-gnu/wine/i386-windows", IsDll, 15u << 20, [&](Bytes b) { c.peText.files.push_back(std::move(b)); });
+    c.textBytes = Collect("/usr/share/doc", IsText, 5u << 20, [&](Bytes b) { c.peText.files.push_back(std::move(b)); });
     // Incompressible bytes, in installer-sized pieces.
     std::mt19937 random(1);
     for (int piece = 0; piece < 3; ++piece) {
@@ -367,7 +336,7 @@ Bytes LargeStream(const std::filesystem::path& root, bool (*accept)(const std::f
   Bytes bytes;
   for (const auto& path : paths) {
     if (bytes.size() >= size) break;
-    const Bytes file = ReadFile(path);
+    const Bytes file = ReadWhole(path);
     bytes.insert(bytes.end(), file.begin(), file.end());
   }
   bytes.resize(std::min(bytes.size(), size));

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/corpus_files.h"
 #include "codec/explode.h"
 #include "codec/implode.h"
 
@@ -45,41 +46,14 @@ struct Entry {
 
 const char* const kKindNames[] = {"dll", "text", "random"};
 
-Bytes ReadWhole(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using corpus::IsDll;
+using corpus::IsText;
+using corpus::ReadWhole;
 
-// Regular files under `root` that pass `accept`, in path order, until `budget` bytes: the rules of
-// codec_bench's headline corpus.
+// Adds the files of `root` that pass `accept` as entries of `kind`, by the headline corpus's rules.
 void Collect(const std::filesystem::path& root, bool (*accept)(const std::filesystem::path&, const Bytes&),
              std::size_t budget, std::uint8_t kind, std::vector<Entry>& entries) {
-  std::vector<std::filesystem::path> paths;
-  std::error_code error;
-  if (!std::filesystem::is_directory(root, error)) return;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error) && !it->is_symlink(error)) paths.push_back(it->path());
-  }
-  std::sort(paths.begin(), paths.end());
-  std::size_t total = 0;
-  for (const auto& path : paths) {
-    if (total >= budget) break;
-    Bytes bytes = ReadWhole(path);
-    if (bytes.empty() || bytes.size() > (4u << 20) || !accept(path, bytes)) continue;
-    total += bytes.size();
-    entries.push_back({kind, std::move(bytes), {}});
-  }
-}
-
-bool IsDll(const std::filesystem::path& path, const Bytes& bytes) {
-  return path.extension() == ".dll" && bytes.size() > 2 && bytes[0] == 'M' && bytes[1] == 'Z';
-}
-
-bool IsText(const std::filesystem::path& path, const Bytes& bytes) {
-  if (path.extension() == ".gz" || path.extension() == ".bz2" || path.extension() == ".xz") return false;
-  return std::none_of(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes.size(), 4096)),
-                      [](std::uint8_t byte) { return byte == 0; });
+  corpus::Collect(root, accept, budget, [&](Bytes bytes) { entries.push_back({kind, std::move(bytes), {}}); });
 }
 
 void PutWord(std::ofstream& out, std::uint32_t value) {
