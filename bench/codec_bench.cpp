@@ -326,20 +326,8 @@ void PrintPairedGoals(const Corpus& corpus) {
 // One large stream of a kind: the files under `root` that `accept` takes, in path order, joined
 // until `size` bytes.
 Bytes LargeStream(const std::filesystem::path& root, bool (*accept)(const std::filesystem::path&), std::size_t size) {
-  std::vector<std::filesystem::path> paths;
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error) && !it->is_symlink(error) && accept(it->path())) paths.push_back(it->path());
-  }
-  std::sort(paths.begin(), paths.end());
   Bytes bytes;
-  for (const auto& path : paths) {
-    if (bytes.size() >= size) break;
-    const Bytes file = ReadWhole(path);
-    bytes.insert(bytes.end(), file.begin(), file.end());
-  }
-  bytes.resize(std::min(bytes.size(), size));
+  corpus::AppendFiles(root, accept, size, bytes);
   return bytes;
 }
 

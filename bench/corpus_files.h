@@ -20,22 +20,42 @@ inline Bytes ReadWhole(const std::filesystem::path& path) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The regular files under `root` (links left out) whose paths pass `accept`, in path order; none
+// when the folder is missing.
+template <typename Accept>
+std::vector<std::filesystem::path> SortedFiles(const std::filesystem::path& root, Accept accept) {
+  std::vector<std::filesystem::path> paths;
+  std::error_code error;
+  if (!std::filesystem::is_directory(root, error)) return paths;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_regular_file(error) && !it->is_symlink(error) && accept(it->path())) paths.push_back(it->path());
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// Appends the files under `root` whose paths pass `accept`, in path order, to `out`, until `budget`
+// bytes were added (the last file cut there): one large stream of a kind.
+inline void AppendFiles(const std::filesystem::path& root, bool (*accept)(const std::filesystem::path&),
+                        std::size_t budget, Bytes& out) {
+  const std::size_t end = out.size() + budget;
+  for (const auto& path : SortedFiles(root, accept)) {
+    if (out.size() >= end) break;
+    const Bytes file = ReadWhole(path);
+    out.insert(out.end(), file.begin(), file.end());
+  }
+  out.resize(std::min(out.size(), end));
+}
+
 // Calls `take` with every regular file under `root` (links left out) of 1 byte to 4 MiB that passes
 // `accept`, in path order, until `budget` bytes were taken; returns the bytes taken. A missing
 // folder gives nothing.
 template <typename Take>
 std::size_t Collect(const std::filesystem::path& root, bool (*accept)(const std::filesystem::path&, const Bytes&),
                     std::size_t budget, Take take) {
-  std::vector<std::filesystem::path> paths;
-  std::error_code error;
-  if (!std::filesystem::is_directory(root, error)) return 0;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error) && !it->is_symlink(error)) paths.push_back(it->path());
-  }
-  std::sort(paths.begin(), paths.end());
   std::size_t total = 0;
-  for (const auto& path : paths) {
+  for (const auto& path : SortedFiles(root, [](const std::filesystem::path&) { return true; })) {
     if (total >= budget) break;
     Bytes bytes = ReadWhole(path);
     if (bytes.empty() || bytes.size() > (4u << 20) || !accept(path, bytes)) continue;

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/corpus_files.h"
 #include "codec/implode.h"
 #include "codec/implode_pieces.h"
 
@@ -37,33 +38,16 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
-// Regular files under `root` accepted by `accept`, in path order, appended until `budget` bytes.
-void Append(const std::filesystem::path& root, bool (*accept)(const std::filesystem::path&), std::size_t budget,
-            Bytes& out) {
-  std::vector<std::filesystem::path> paths;
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file(error) && !it->is_symlink(error) && accept(it->path())) paths.push_back(it->path());
-  }
-  std::sort(paths.begin(), paths.end());
-  const std::size_t end = out.size() + budget;
-  for (const auto& path : paths) {
-    if (out.size() >= end) break;
-    std::ifstream in(path, std::ios::binary);
-    out.insert(out.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  out.resize(std::min(out.size(), end));
-}
+using corpus::AppendFiles;
 
 Bytes MixedPayload() {
   Bytes bytes;
-  Append("/usr/lib/i386-linux-gnu/wine/i386-windows", [](const std::filesystem::path& p) { return p.extension() == ".dll"; },
+  AppendFiles("/usr/lib/i386-linux-gnu/wine/i386-windows", [](const std::filesystem::path& p) { return p.extension() == ".dll"; },
          96u << 20, bytes);
-  Append("/usr/lib/x86_64-linux-gnu", [](const std::filesystem::path& p) { return p.string().find(".so") != std::string::npos; },
+  AppendFiles("/usr/lib/x86_64-linux-gnu", [](const std::filesystem::path& p) { return p.string().find(".so") != std::string::npos; },
          64u << 20, bytes);
-  Append("/usr/share/doc", [](const std::filesystem::path& p) { return p.filename() == "copyright"; }, 24u << 20, bytes);
-  Append("/usr/include", [](const std::filesystem::path& p) { return p.extension() == ".h"; }, 24u << 20, bytes);
+  AppendFiles("/usr/share/doc", [](const std::filesystem::path& p) { return p.filename() == "copyright"; }, 24u << 20, bytes);
+  AppendFiles("/usr/include", [](const std::filesystem::path& p) { return p.extension() == ".h"; }, 24u << 20, bytes);
   bytes.insert(bytes.end(), 32u << 20, 0);
   std::mt19937 random(1);
   for (std::size_t i = 0; i < (16u << 20); ++i) bytes.push_back(static_cast<std::uint8_t>(random()));
