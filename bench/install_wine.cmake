@@ -1,6 +1,6 @@
 # The silent install of a ~200 MB payload under Wine, less Wine's start-up, against qorpack
 # extract, and where the installer's time goes. Needs the Windows build (QorEngineUpdate.exe, the
-# test finisher, install_stages.exe) in QOR_WINDOWS_BUILD.
+# idle finisher, install_stages.exe) in QOR_WINDOWS_BUILD.
 # Run: cmake --build build/native --target bench_install_wine
 add_executable(install_stages ${CMAKE_CURRENT_LIST_DIR}/install_stages.cpp)
 target_link_libraries(install_stages PRIVATE qorcore)

@@ -20,7 +20,7 @@ if [ ! -f payload/.done ]; then
   python3 "$here/mixed_payload.py" payload 2
   touch payload/.done
 fi
-cp "$windows/tests/installer/finisher.exe" payload/setup.exe
+cp "$windows/bench/idle_finisher.exe" payload/setup.exe
 cp "$windows/QorEngineUpdate.exe" payload/QorEngineUpdate.exe
 names=$(cd payload && ls -1 | grep -v -x -e setup.exe -e QorEngineUpdate.exe -e big.ini -e tiny.ini -e logfile.txt)
 # A package of the whole payload, and one of the finishing program and the small file only.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installer benchmark. Usage: installer_bench.sh QORPACK WINDOWS_BUILD WORKDIR
 # 1. Writes a deterministic ~100 MB mixed payload (text, structured binary, incompressible noise)
-#    and the test finisher as setup.exe (File01, so the version check has its block).
+#    and the idle finisher as setup.exe (File01, so the version check has its block).
 # 2. Builds our package with qorpack build, and an NSIS installer (zlib) that does the same job:
 #    extract to the temporary directory, run setup.exe from there and wait, delete the files.
 # 3. Runs both silently under Wine, pinned to one CPU, several times, and reports the best wall
@@ -13,7 +13,7 @@ runs=${QOR_BENCH_RUNS:-3}
 mkdir -p "$work"; work=$(realpath "$work"); cd "$work"
 
 bash "$here/mixed_payload.sh" payload
-cp "$windows/tests/installer/finisher.exe" payload/setup.exe
+cp "$windows/bench/idle_finisher.exe" payload/setup.exe
 cp "$windows/QorEngineUpdate.exe" payload/QorEngineUpdate.exe
 names=$(cd payload && ls -1 | grep -v -x -e setup.exe -e QorEngineUpdate.exe -e list.ini -e logfile.txt -e qor-setup.exe)
 total=$(cd payload && cat setup.exe $names | wc -c)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Signed install benchmark. Usage: signed_install_bench.sh QORPACK WINDOWS_BUILD WORKDIR
-# Builds one package of the ~100 MB mixed payload (mixed_payload.sh) with the test finisher as
+# Builds one package of the ~100 MB mixed payload (mixed_payload.sh) with the idle finisher as
 # setup.exe, and signs copies of it with a throwaway certificate: with SHA-256, with SHA-1, and with
 # SHA-256 holding a nested SHA-1 signature. Each round then installs every variant silently under
 # Wine, pinned to one CPU, in an order that turns each round; the ratio of each signed install to
@@ -20,7 +20,7 @@ done
 mkdir -p "$work"; work=$(realpath "$work"); cd "$work"
 
 bash "$here/mixed_payload.sh" payload
-cp "$windows/tests/installer/finisher.exe" payload/setup.exe
+cp "$windows/bench/idle_finisher.exe" payload/setup.exe
 cp "$windows/QorEngineUpdate.exe" payload/QorEngineUpdate.exe
 names=$(cd payload && ls -1 | grep -v -x -e setup.exe -e QorEngineUpdate.exe -e list.ini -e logfile.txt)
 {
