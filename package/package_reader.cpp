@@ -31,26 +31,26 @@ bool PackageReader::MarkerAt(std::uint32_t at) const {
 
 namespace {
 
-// How far a search for the marker may move on when the byte under the marker's last position is
-// `byte` and the marker is not there (Horspool): the distance from the last place the byte holds
-// in the marker, before its last, to the marker's end; the whole marker for a byte it does not
-// hold. Most bytes of a segment are none of the marker's three, so the search looks at about one
-// byte in 13. (It replaced a search for the marker's first byte, which Windows' C library makes a
-// byte at a time: a twentieth of a silent install's time under Wine.)
-struct MarkerSkips {
-  std::uint8_t skip[256];
-  MarkerSkips() {
-    std::memset(skip, kMarkerSize, sizeof skip);
-    for (std::uint32_t i = 0; i + 1 < kMarkerSize; ++i) {
-      skip[static_cast<std::uint8_t>(SegmentMarker[i])] = static_cast<std::uint8_t>(kMarkerSize - 1 - i);
-    }
-  }
-};
+// The marker is '<', eleven 'i' and '>'. Any eight consecutive offsets hold exactly one multiple of
+// 8, so for a marker starting at s the offset w, the multiple of 8 from s + 1 to s + 8, starts four
+// of its 'i' bytes. The search reads one 4-byte word at every eighth offset of the buffer and tests
+// the starts s from w - 8 to w - 1 only where that word is "iiii": a word load and a comparison per
+// 8 bytes, none waiting for the one before. (It replaced a skip search that moved on by the byte
+// under the marker's end, 13 bytes at most, each step waiting for the last: a tenth of a decoding
+// pass; and before that a search for the marker's first byte, which Windows' C library makes a byte
+// at a time.)
+constexpr std::uint32_t kMarkerWordStep = 8;
+static_assert(kMarkerSize == 13, "the marker is '<', eleven 'i' and '>'");
+
+std::uint32_t MarkerWord() {
+  std::uint32_t word;
+  std::memcpy(&word, SegmentMarker + 1, sizeof word);
+  return word;
+}
 
 }  // namespace
 
 void PackageReader::ScanForMarker() {
-  static const MarkerSkips skips;
   std::uint32_t from = markerScan_ > head_ ? markerScan_ : head_;
   // Only offsets with a whole marker's worth of bytes behind them can be decided now; the last 12
   // bytes wait for the next fill, so a marker cut by a buffer boundary is still found.
@@ -60,15 +60,23 @@ void PackageReader::ScanForMarker() {
   }
   const std::uint32_t lastStart = tail_ - kMarkerSize;
   const std::uint8_t* base = buffer_.get();
-  while (from <= lastStart) {
-    const std::uint8_t last = base[from + kMarkerSize - 1];
-    if (last == static_cast<std::uint8_t>(SegmentMarker[kMarkerSize - 1]) && MarkerAt(from)) {
-      markerAt_ = from;
-      markerFound_ = true;
-      markerScan_ = from;
-      return;
+  const std::uint32_t wanted = MarkerWord();
+  // Words from the multiple of 8 after `from` to the one that covers lastStart; the last one ends
+  // two bytes before tail_.
+  for (std::uint32_t w = (from / kMarkerWordStep + 1) * kMarkerWordStep; w <= lastStart + kMarkerWordStep;
+       w += kMarkerWordStep) {
+    std::uint32_t word;
+    std::memcpy(&word, base + w, sizeof word);
+    if (word != wanted) continue;
+    const std::uint32_t last = w - 1 < lastStart ? w - 1 : lastStart;
+    for (std::uint32_t s = w - kMarkerWordStep > from ? w - kMarkerWordStep : from; s <= last; ++s) {
+      if (MarkerAt(s)) {
+        markerAt_ = s;
+        markerFound_ = true;
+        markerScan_ = s;
+        return;
+      }
     }
-    from += skips.skip[last];
   }
   markerScan_ = lastStart + 1;
 }

@@ -106,10 +106,11 @@ TEST(SegmentReader, FindsEveryPieceWhereverTheBufferBoundariesFall) {
 
 // The decoder stops at the end code; what lies between it and the marker is not part of the file.
 TEST(SegmentReader, FindsTheFirstMarkerAmongItsOwnBytes) {
-  // The marker search moves on by up to a marker's length at a time, by the byte under the marker's
-  // end. Bytes of the marker's own in front of it (runs of its middle byte, its start or its end
-  // alone, a marker cut short at either end, two overlapping) must neither hide it nor pass it,
-  // wherever the buffer boundary falls: the piece ends where a plain search finds the first marker.
+  // The marker search looks at a word in every 8 bytes and tests the starts around the words that
+  // could lie inside a marker. Bytes of the marker's own in front of it (runs of its middle byte,
+  // its start or its end alone, a marker cut short at either end, two overlapping) must neither
+  // hide it nor pass it, at every offset from the buffer's start and wherever the buffer boundary
+  // falls: the piece ends where a plain search finds the first marker.
   const std::string marker(SegmentMarker, kMarkerSize);
   const std::string middle = marker.substr(1, 1), start = marker.substr(0, 1), end = marker.substr(kMarkerSize - 1);
   const std::string fillers[] = {std::string(30, middle[0]),
