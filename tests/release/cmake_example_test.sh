@@ -6,16 +6,7 @@
 # Usage: cmake_example_test.sh SOURCE_DIR BUILD_DIR SCRATCH NATIVE_QORPACK
 set -u
 src=$1 build=$2 scratch=$3 qorpack=${4:-}
-[ -n "$qorpack" ] && [ -x "$qorpack" ] || { echo "SKIP: no native qorpack (QOR_NATIVE_QORPACK)"; exit 77; }
-native_build=$(dirname "$(dirname "$qorpack")")
-rm -rf "$scratch"; mkdir -p "$scratch"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-die() { echo "FAIL: $*"; exit 1; }
-
-prefix=$scratch/prefix
-cmake --install "$native_build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
-  die "the native build does not install: $(cat "$scratch/install.log")"
+source "$(dirname "$0")/scratch_prefix.sh"
 project=$scratch/project hello=$scratch/hello
 cp -r "$src/examples/cmake" "$project"
 cmake -S "$project" -B "$hello" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$project/mingw-i686.cmake" \
