@@ -119,7 +119,7 @@ Failure CreateExtractionFolder(InstallSession& session) {
   if (const platform::Status marked = platform::CreateLiveMark(mark.c_str(), session.liveMark); !marked) {
     return Fail(kFatalTempFile, "cannot mark the extraction folder as in use: " + SystemReason(mark, marked));
   }
-  platform::IdentifyOpenFile(session.liveMark, session.liveMarkIdentity);
+  platform::IdentifyEntry(session.folderIdentity, session.liveMark, session.liveMarkIdentity);
   RemoveStaleFolders(temp);
   return Failure();
 }
@@ -149,7 +149,7 @@ Failure StartUp(InstallSession& session) {
   platform::File stub;
   if (Failure failure = CreateStartUpFile(session, stubPath, kStubName, stub)) return failure;
   if (Failure failure = ExtractSegment(reader, stub, kStubMode, stubPath)) return failure;
-  if (RemoveFileWithRetry(session.created.back())) session.created.pop_back();
+  if (RemoveFileWithRetry(session, session.created.back())) session.created.pop_back();
 
   platform::File scriptFile;
   if (Failure failure = CreateStartUpFile(session, scriptPath, "the setup script", scriptFile)) return failure;

@@ -198,19 +198,22 @@ Failure RunFinishingCommand(InstallSession& session, std::uint32_t& status, cons
 
 Failure RecordCreated(InstallSession& session, const std::string& path, platform::File& file) {
   platform::FileIdentity identity;
-  if (const platform::Status known = platform::IdentifyOpenFile(file, identity); !known) {
+  if (const platform::Status known = platform::IdentifyEntry(session.folderIdentity, file, identity); !known) {
     return Fail(kFatalFile, "cannot identify " + SystemReason(path, known));
   }
   session.created.push_back({path, identity});
   return Failure();
 }
 
-bool RemoveFileWithRetry(const CreatedFile& file) {
+bool RemoveFileWithRetry(InstallSession& session, const CreatedFile& file) {
   // A program that has just ended can keep its file busy for a moment (under Wine for 30 to 70 ms;
   // virus scanners do the same on Windows): one attempt would leave the file behind. A file that is
   // gone, or that another process put in its place, is not tried again.
+  // Every file a run creates lies in its extraction folder, by its bare name.
+  const std::string name = file.path.substr(session.directory.size());
   for (int attempt = 0; attempt < 20; ++attempt) {
-    const platform::Status removed = platform::RemoveFileIfSame(file.path.c_str(), file.identity);
+    const platform::Status removed =
+        platform::RemoveEntryIfSame(session.folder, session.folderIdentity, name.c_str(), file.identity);
     if (removed || removed.error() == platform::kErrorLink || !platform::FileExists(file.path.c_str())) return true;
     platform::Sleep(50);
   }
@@ -220,13 +223,13 @@ bool RemoveFileWithRetry(const CreatedFile& file) {
 void ReleaseLiveMark(InstallSession& session) {
   if (!session.liveMark.IsOpen()) return;
   session.liveMark.Close();
-  RemoveFileWithRetry({session.directory + kLiveMarkName, session.liveMarkIdentity});
+  RemoveFileWithRetry(session, {session.directory + kLiveMarkName, session.liveMarkIdentity});
 }
 
 void RemoveExtractedFiles(InstallSession& session) {
   // Only what this run created, newest first, then its mark and the folder itself: a file someone
   // else put there keeps the folder (and itself) in place.
-  for (auto file = session.created.rbegin(); file != session.created.rend(); ++file) RemoveFileWithRetry(*file);
+  for (auto file = session.created.rbegin(); file != session.created.rend(); ++file) RemoveFileWithRetry(session, *file);
   session.created.clear();
   ReleaseLiveMark(session);
   if (session.directory.empty() || !session.folder.IsOpen()) return;

@@ -83,6 +83,7 @@ void RemoveExtractedFiles(InstallSession& session);
 // Adds the open `file` at `path` to the files this run created; code 3 when it cannot be identified.
 Failure RecordCreated(InstallSession& session, const std::string& path, platform::File& file);
 
-// Deletes a file this run created, trying again for about a second while it is busy; false when
-// it stays. A file another process put at its name is left alone.
-bool RemoveFileWithRetry(const CreatedFile& file);
+// Deletes a file this run created in its extraction folder, which is still held, trying again for
+// about a second while it is busy; false when it stays. A file another process put at its name is
+// left alone.
+bool RemoveFileWithRetry(InstallSession& session, const CreatedFile& file);

@@ -152,6 +152,20 @@ Status RemoveFileIfSame(const char* path, const FileIdentity& identity) {
   return (S_ISDIR(st.st_mode) ? rmdir(p.c_str()) : unlink(p.c_str())) == 0;
 }
 
+Status IdentifyEntry(const FileIdentity&, File& file, FileIdentity& identity) { return IdentifyOpenFile(file, identity); }
+
+Status RemoveEntryIfSame(File& folder, const FileIdentity& folderIdentity, const char* name, const FileIdentity& identity) {
+  // As RemoveFileIfSame, by the name relative to the held folder.
+  const int fd = static_cast<int>(folder.Handle());
+  struct stat st;
+  if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (static_cast<std::uint64_t>(st.st_dev) != folderIdentity.volume ||
+      static_cast<std::uint64_t>(st.st_dev) != identity.volume || static_cast<std::uint64_t>(st.st_ino) != identity.index) {
+    return Status::Error(kErrorLink);
+  }
+  return unlinkat(fd, name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) == 0;
+}
+
 Status CreateLiveMark(const char* path, File& mark) {
   const int fd = open(Slashes(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;

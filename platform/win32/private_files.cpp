@@ -26,6 +26,12 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                               PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
+using NtQueryInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+// The file's index on its volume (the native information class FileInternalInformation).
+constexpr ULONG kFileInternalInformation = 6;
+struct FileInternal {
+  LARGE_INTEGER index;
+};
 
 template <typename Function>
 Function NativeFunction(const char* name) {
@@ -205,6 +211,49 @@ Status IdentifyOpenFile(File& file, FileIdentity& identity) {
   identity.volume = info.dwVolumeSerialNumber;
   identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
+}
+
+Status IdentifyEntry(const FileIdentity& folderIdentity, File& file, FileIdentity& identity) {
+  // The index alone, the same number that IdentifyOpenFile's record holds.
+  const auto query = NativeFunction<NtQueryInformationFileFunction>("NtQueryInformationFile");
+  if (query == nullptr) return false;
+  IO_STATUS_BLOCK io = {};
+  FileInternal internal = {};
+  const Status known = NativeStatus(query(reinterpret_cast<HANDLE>(file.Handle()), &io, &internal, sizeof internal,
+                                          kFileInternalInformation));
+  if (!known) return known;
+  identity.volume = folderIdentity.volume;
+  identity.index = static_cast<std::uint64_t>(internal.index.QuadPart);
+  return true;
+}
+
+Status RemoveEntryIfSame(File& folder, const FileIdentity& folderIdentity, const char* name, const FileIdentity& identity) {
+  std::wstring wide;
+  if (!Widen(name, wide)) return false;
+  const auto createFile = NativeFunction<NtCreateFileFunction>("NtCreateFile");
+  if (createFile == nullptr) return false;
+  // As RemoveFileIfSame, but the name is opened relative to the held folder (its entry itself:
+  // FILE_OPEN_REPARSE_POINT follows no link or junction put there), and deleted through the handle
+  // it is compared by.
+  UNICODE_STRING objectName;
+  objectName.Buffer = &wide[0];
+  objectName.Length = objectName.MaximumLength = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, reinterpret_cast<HANDLE>(folder.Handle()),
+                             nullptr);
+  IO_STATUS_BLOCK io = {};
+  HANDLE h = nullptr;
+  Status done = NativeStatus(createFile(&h, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+                                        kShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
+                                        nullptr, 0));
+  if (!done) return done;
+  File entry;
+  entry.Adopt(reinterpret_cast<std::intptr_t>(h));
+  FileIdentity found;
+  done = IdentifyEntry(folderIdentity, entry, found);
+  if (done && !(found == identity)) done = Status::Error(kErrorLink);
+  if (done) done = DeleteByHandle(h);
+  return done;
 }
 
 Status RemoveFileIfSame(const char* path, const FileIdentity& identity) {

@@ -74,4 +74,55 @@ TEST(PrivateFolder, RemovedByItsIdentityOnly) {
   }
 }
 
+// The entries of a held folder, by their names: identified as IdentifyOpenFile identifies them,
+// and removed only while the name still leads to the same file.
+TEST(PrivateFolder, EntriesRemovedByTheirIdentityOnly) {
+  char temp[platform::kPathCapacity];
+  ASSERT_TRUE(platform::TempDirectory(temp));
+  char directory[platform::kPathCapacity];
+  platform::File held;
+  ASSERT_TRUE(platform::CreatePrivateDirectory(temp, directory, held));
+  platform::FileIdentity folder;
+  ASSERT_TRUE(platform::IdentifyOpenFile(held, folder));
+  const struct {
+    const char* what;
+    // Done to the entry at `path` after it was created, identified and closed.
+    std::function<void(const std::string& path)> meanwhile;
+    bool removed;       // the removal succeeds
+    bool foreign;       // it refuses the name as another file's (kErrorLink)
+    bool entryStays;    // something stands at the name afterwards
+  } cases[] = {
+      {"nothing", [](const std::string&) {}, true, false, false},
+      // Moved, not deleted: a file system may give a new file the number of one just deleted.
+      {"moved away and another file created at its name",
+       [](const std::string& path) {
+         std::rename(path.c_str(), (path + "-moved").c_str());
+         platform::File other;
+         platform::CreateFileExact(path.c_str(), true, other);
+       },
+       false, true, true},
+      {"deleted", [](const std::string& path) { platform::RemoveFile(path.c_str()); }, false, false, false},
+  };
+  for (const auto& c : cases) {
+    const std::string path = std::string(directory) + "entry.bin";
+    platform::FileIdentity identity, full;
+    {
+      platform::File file;
+      ASSERT_TRUE(platform::CreateFileExact(path.c_str(), true, file)) << c.what;
+      ASSERT_TRUE(platform::IdentifyEntry(folder, file, identity)) << c.what;
+      ASSERT_TRUE(platform::IdentifyOpenFile(file, full)) << c.what;
+    }
+    EXPECT_TRUE(identity == full) << c.what;
+    c.meanwhile(path);
+    const platform::Status removed = platform::RemoveEntryIfSame(held, folder, "entry.bin", identity);
+    EXPECT_EQ(!!removed, c.removed) << c.what;
+    EXPECT_EQ(!removed && removed.error() == platform::kErrorLink, c.foreign) << c.what;
+    EXPECT_EQ(Exists(path), c.entryStays) << c.what;
+    platform::RemoveFile(path.c_str());
+    platform::RemoveFile((path + "-moved").c_str());
+  }
+  held.Close();
+  EXPECT_TRUE(platform::RemoveFolder(WithoutSeparator(directory).c_str()));
+}
+
 }  // namespace
