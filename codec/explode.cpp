@@ -476,11 +476,12 @@ template <std::uint32_t kDictionaryBits>
 // remain. Output can reach past the batch by two rounds of at most two literals and a longest
 // match, which the window's overshoot takes.
 template <std::uint32_t kDictionaryBits>
-[[gnu::always_inline]] inline bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
+[[gnu::always_inline]] inline bool DecodeBinaryTokens(const DecoderTables& tables, BitReader& reader, std::uint8_t* window,
+                                                       std::uint32_t& output, std::uint32_t batchEnd) {
   const MatchTable& matchTable = tables.matchTables[kDictionaryBits - kMinDictionaryBits];
   BinaryLoop loop{reader.bits, reader.count, reader.position, reader.input, window + output};
   const std::uint32_t inputEnd = reader.available;
-  const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
+  const std::uint8_t* const outLimit = window + batchEnd;
   bool ended = false;
   while (inputEnd - loop.input >= 32 && loop.out < outLimit) {
     if (!DecodeBinaryRound<kDictionaryBits>(tables, matchTable, loop) ||
@@ -609,7 +610,8 @@ template <std::uint32_t kDictionaryBits>
 // its bits still come from bytes that are no longer at hand (a read into an empty buffer), the loop
 // leaves the tokens to the caller's single steps until they are used up.
 template <std::uint32_t kDictionaryBits>
-[[gnu::always_inline]] inline bool DecodeNarrowTokens(const DecoderTables&, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
+[[gnu::always_inline]] inline bool DecodeNarrowTokens(const DecoderTables&, BitReader& reader, std::uint8_t* window,
+                                                       std::uint32_t& output, std::uint32_t batchEnd) {
   const std::uint32_t bufferBytes = (reader.count + 7) >> 3;
   if (bufferBytes > reader.position) return false;
   // From the byte of the next bit. A batch of output takes far less than a megabyte of input (at
@@ -618,7 +620,7 @@ template <std::uint32_t kDictionaryBits>
   NarrowLoop loop{reader.input + reader.position - bufferBytes, (0u - reader.count) & 7, 0, window + output};
   const std::uint32_t inputBytes = reader.available - (reader.position - bufferBytes);
   const std::uint32_t inputBits = 8 * (inputBytes < (1u << 20) ? inputBytes : (1u << 20));
-  const std::uint8_t* const outLimit = window + kExplodeHistory + kExplodeBatch;
+  const std::uint8_t* const outLimit = window + batchEnd;
   // Leaves the reader as it is unless a round runs, which also leaves room for its buffer's bytes.
   if (reader.available - reader.position + bufferBytes < 32 || loop.out >= outLimit) return false;
   loop.bits = BitsAt(loop.input, loop.position);
@@ -651,7 +653,7 @@ std::atomic<ExplodeLoop> loopChoice{ExplodeLoop::kHost};
 //
 // Each is there in both kinds, for 64-bit and for 32-bit registers; the host's word size picks
 // the kind, and the other one only runs in tests.
-using BinaryTokensLoop = bool (*)(const DecoderTables&, BitReader&, std::uint8_t*, std::uint32_t&);
+using BinaryTokensLoop = bool (*)(const DecoderTables&, BitReader&, std::uint8_t*, std::uint32_t&, std::uint32_t);
 using BinaryTokensLoops = std::array<BinaryTokensLoop, kMaxDictionaryBits - kMinDictionaryBits + 1>;
 constexpr BinaryTokensLoops kPlainLoops[2] = {{DecodeBinaryTokens<4>, DecodeBinaryTokens<5>, DecodeBinaryTokens<6>},
                                               {DecodeNarrowTokens<4>, DecodeNarrowTokens<5>, DecodeNarrowTokens<6>}};
@@ -670,15 +672,17 @@ bool Narrow() {
 #if defined(__x86_64__) || defined(__i386__)
 template <std::uint32_t kDictionaryBits>
 __attribute__((target("bmi2"))) bool DecodeBinaryTokensBmi2(const DecoderTables& tables, BitReader& reader,
-                                                           std::uint8_t* window, std::uint32_t& output) {
-  return DecodeBinaryTokens<kDictionaryBits>(tables, reader, window, output);
+                                                           std::uint8_t* window, std::uint32_t& output,
+                                                           std::uint32_t batchEnd) {
+  return DecodeBinaryTokens<kDictionaryBits>(tables, reader, window, output, batchEnd);
 }
 // Every processor with BMI2 has SSE2 as well, which 32-bit builds otherwise do without: a match
 // copy then moves 8 and 16 bytes in one instruction, not two and four (2% faster, measured).
 template <std::uint32_t kDictionaryBits>
 __attribute__((target("bmi2,sse2"))) bool DecodeNarrowTokensBmi2(const DecoderTables& tables, BitReader& reader,
-                                                           std::uint8_t* window, std::uint32_t& output) {
-  return DecodeNarrowTokens<kDictionaryBits>(tables, reader, window, output);
+                                                           std::uint8_t* window, std::uint32_t& output,
+                                                           std::uint32_t batchEnd) {
+  return DecodeNarrowTokens<kDictionaryBits>(tables, reader, window, output, batchEnd);
 }
 constexpr BinaryTokensLoops kBmi2Loops[2] = {
     {DecodeBinaryTokensBmi2<4>, DecodeBinaryTokensBmi2<5>, DecodeBinaryTokensBmi2<6>},
@@ -721,25 +725,27 @@ std::uint32_t WriteChunks(ExplodeState& state, std::uint32_t end) {
 enum class Stop { kEnd, kInputEnded, kBatchFull };
 
 // Decodes tokens into `window` (history first) from `output` on, until the end code, the end of
-// the input, or a full batch; what to do with a full batch is the caller's.
-Stop DecodeTokens(ExplodeState& state, BitReader& reader, std::uint8_t* window, std::uint32_t& output) {
+// the input, or a full batch (output at `batchEnd` or past it, by at most the window's overshoot;
+// at most kExplodeHistory + kExplodeBatch); what to do with a full batch is the caller's.
+Stop DecodeTokens(ExplodeState& state, BitReader& reader, std::uint8_t* window, std::uint32_t& output,
+                  std::uint32_t batchEnd = kExplodeHistory + kExplodeBatch) {
   const DecoderTables& tables = Tables();
   for (;;) {
-    if (output >= kExplodeHistory + kExplodeBatch) return Stop::kBatchFull;
+    if (output >= batchEnd) return Stop::kBatchFull;
     reader.KeepAhead();
     reader.Refill();
     // Tokens that cannot run out of input are decoded without checks, several per refill.
     const bool safe = reader.count >= kSafeTokenBits;
     if (state.literalMode == kLiteralBinary) {
       // One copy of the loop per dictionary size, so that its table and low-bit count are constants.
-      const bool ended = BinaryLoops()[state.dictionaryBits - kMinDictionaryBits](tables, reader, window, output);
+      const bool ended = BinaryLoops()[state.dictionaryBits - kMinDictionaryBits](tables, reader, window, output, batchEnd);
       if (ended) return Stop::kEnd;
     }
-    while (reader.count >= kSafeTokenBits && output < kExplodeHistory + kExplodeBatch) {
+    while (reader.count >= kSafeTokenBits && output < batchEnd) {
       // Unchecked decoding cannot run out: a token that stores nothing is the end code.
       if (!StoreToken(DecodeToken<false>(reader, state, tables), window, output)) return Stop::kEnd;
     }
-    if (!safe && output < kExplodeHistory + kExplodeBatch) {
+    if (!safe && output < batchEnd) {
       // Near the end of the delivered input: every drop checks, and may ask for more.
       const Token token = DecodeToken<true>(reader, state, tables);
       if (!StoreToken(token, window, output)) return token.kind == TokenKind::kEnd ? Stop::kEnd : Stop::kInputEnded;
@@ -829,12 +835,14 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
     return -1;
   }
 
-  // The output is decoded in the record's window until a batch is complete, then, while the
-  // destination has room for a whole window past the output, straight into the destination, its
-  // last 4096 bytes serving as the history: no byte is moved or copied after it is decoded. The
-  // window's overshoot and copy slack then land in the destination past the output (within its
-  // capacity, and overwritten by what follows). Near the capacity the record's window takes over
-  // again, with the history and the bytes past the batch copied into it.
+  // The output is decoded in the record's window until its first 4096 bytes are there (distances
+  // reaching before them read the window's zero history), then, while the destination has room for
+  // a whole window past the output, straight into the destination, its last 4096 bytes serving as
+  // the history: no byte is moved or copied after it is decoded. The window's overshoot and copy
+  // slack then land in the destination past the output (within its capacity, and overwritten by
+  // what follows). Near the capacity the record's window takes over again, with the history and the
+  // bytes past the batch copied into it. A destination without that room is filled a batch at a
+  // time from the window.
   BitReader reader{*state, state->bitBuffer, state->bitCount, state->inputPosition, state->inputCount, source, false};
   std::uint8_t* window = state->window;
   std::uint32_t output = kExplodeHistory;
@@ -844,8 +852,23 @@ std::int32_t ExplodeBuffer(std::uint8_t* destination, std::uint32_t capacity, co
   auto roomForWindow = [&] {
     return done >= kExplodeHistory && capacity - done >= kExplodeWindowSize + kExplodeCopySlack - kExplodeHistory;
   };
+  // Only the first 4096 bytes, when the destination can take the decoding from there on: most
+  // streams are short, and a whole batch decoded in the window would be copied once more.
+  bool firstBytes = capacity >= kExplodeWindowSize + kExplodeCopySlack;
   Stop stop;
-  while ((stop = DecodeTokens(*state, reader, window, output)) == Stop::kBatchFull) {
+  while ((stop = DecodeTokens(*state, reader, window, output,
+                              firstBytes ? 2 * kExplodeHistory : kExplodeHistory + kExplodeBatch)) == Stop::kBatchFull) {
+    if (firstBytes) {
+      // The bytes decoded so far (4096 and the overshoot past them) go to the destination's start,
+      // whose first 4096 bytes are the history from now on.
+      firstBytes = false;
+      std::memcpy(destination, window + kExplodeHistory, output - kExplodeHistory);
+      window = destination;
+      output -= kExplodeHistory;
+      done = kExplodeHistory;
+      direct = true;
+      continue;
+    }
     if (direct) {
       window += kExplodeBatch;
       done += kExplodeBatch;

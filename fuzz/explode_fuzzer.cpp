@@ -1,6 +1,7 @@
 // Fuzz target: the decoder on arbitrary bytes. It must stay inside its buffers whatever the stream
 // says, decode the same bytes whatever sizes the input arrives in and whichever kind of its inner
 // loop runs, and never pass a capacity.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +104,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } else {
         Check(got == static_cast<std::int32_t>(capacity), "wrong decoded length");
       }
+    }
+  }
+  // Capacities with room to spare, which let the wrapper decode straight into the destination once
+  // its first 4096 bytes are there: the least that does, and more. The same bytes as the stream.
+  if (whole.result == kExplodeOk && whole.output.size() < kOutputLimit) {
+    const std::size_t least = kExplodeWindowSize + kExplodeCopySlack;
+    for (std::size_t capacity : {least > whole.output.size() ? least : whole.output.size(), whole.output.size() + least,
+                                 whole.output.size() + (1u << 16)}) {
+      std::vector<std::uint8_t> destination(capacity);
+      const std::int32_t got = ExplodeBuffer(destination.data(), static_cast<std::uint32_t>(capacity), data,
+                                             static_cast<std::uint32_t>(size));
+      Check(got == static_cast<std::int32_t>(whole.output.size()), "wrong decoded length with room to spare");
+      Check(std::equal(whole.output.begin(), whole.output.end(), destination.begin()),
+            "the memory wrapper decodes other bytes than the stream decoder");
     }
   }
   return 0;

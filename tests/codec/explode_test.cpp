@@ -478,8 +478,9 @@ TEST(ExplodeBufferCall, LongestMatchesPastABatchStayWithinTheCapacity) {
   // Two rounds of longest matches can carry the output past a batch before the limit is checked.
   // The decoder works in the destination only while that overshoot still fits the capacity: the
   // capacities are the least that let it stay there for one, two or three batches, plus a little,
-  // and a guard behind each must come back untouched. The literals in front move where the batch
-  // ends fall among the matches.
+  // counted from the start and from its first 4096 bytes (where it moves there), and a guard behind
+  // each must come back untouched. The literals in front move where the batch ends fall among the
+  // matches.
   constexpr std::uint32_t kRoomForWindow = kExplodeWindowSize + kExplodeCopySlack - kExplodeHistory;
   constexpr std::uint32_t kGuard = 4096;
   for (std::uint32_t lead : {0u, 1u, 2u, 3u, 130u, 333u}) {
@@ -487,8 +488,10 @@ TEST(ExplodeBufferCall, LongestMatchesPastABatchStayWithinTheCapacity) {
     input.resize(lead + 150000, 0);
     const Bytes stream = codec_test::Implode(input, 0, 4096);
     for (std::uint32_t batches = 1; batches <= 3; ++batches) {
-      for (std::uint32_t extra = 0; extra <= 520; extra += 40) {
-        const std::uint32_t capacity = batches * kExplodeBatch + kRoomForWindow + extra;
+      for (std::uint32_t extra = 0; extra <= 2 * 520; extra += 40) {
+        // Past 520, the same counted from the first 4096 bytes.
+        const std::uint32_t capacity =
+            batches * kExplodeBatch + kRoomForWindow + (extra <= 520 ? extra : kExplodeHistory + extra - 560);
         Bytes destination(capacity + kGuard, 0xEE);
         ExplodeBuffer(destination.data(), capacity, stream.data(), static_cast<std::uint32_t>(stream.size()));
         EXPECT_TRUE(std::all_of(destination.begin() + capacity, destination.end(), [](std::uint8_t b) { return b == 0xEE; }))
