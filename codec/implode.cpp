@@ -210,9 +210,22 @@ inline std::uint32_t ChainHash(std::uint64_t word, std::uint32_t level) {
   return (prefix * 2654435761u) >> (32 - kChainHashBits[level]);
 }
 
-// Adds the positions from indexedUpTo to `last` to every level's chains. Each position is added in
-// the pass its block arrives in: its bytes (and, near the end of the input, whatever the window and
-// the sorted entries behind the data hold, which the comparisons see alike) no longer change.
+// Lists position `at`, whose first four bytes are `byte`: it starts a run, or lengthens the one the
+// previous position started or lengthened.
+inline void ListRunPosition(ImplodeState& state, std::uint32_t at, std::uint32_t byte) {
+  ByteRun* latest = state.runs + state.listedRuns - 1;
+  if (state.listedRuns != 0 && latest->end == at + kListedRunLength - 1) {
+    latest->end = static_cast<std::uint16_t>(at + kListedRunLength);
+  } else {
+    state.runs[state.listedRuns++] = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(at + kListedRunLength),
+                                      static_cast<std::uint16_t>(byte)};
+  }
+}
+
+// Adds the positions from indexedUpTo to `last` to every level's chains, and lists their runs. Each
+// position is added in the pass its block arrives in: its bytes (and, near the end of the input,
+// whatever the window and the sorted entries behind the data hold, which the comparisons see alike)
+// no longer change.
 void IndexPositions(ImplodeState& state, std::uint32_t last) {
   const std::uint8_t* window = state.window;
   for (std::uint32_t q = state.indexedUpTo; q <= last; ++q) {
@@ -222,8 +235,17 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
       state.chainPrevious[level][q] = lastOfHash;
       lastOfHash = static_cast<std::uint16_t>(q);
     }
+    // Four times one byte: the same bytes turned by one.
+    const auto head = static_cast<std::uint32_t>(word);
+    if (head == ((head << 8) | (head >> 24))) ListRunPosition(state, q, head & 0xFF);
   }
   state.indexedUpTo = last + 1;
+}
+
+// Starts the index empty, adding positions from `first` (at least 1) on.
+void StartIndex(ImplodeState& state, std::uint32_t first) {
+  state.indexedUpTo = state.pairsUpTo = first;
+  state.listedRuns = state.listedBelow = 0;
 }
 
 // The two bytes at `position`, the first in the low half (one little-endian load).
@@ -280,6 +302,16 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
     SlidePositions(state.chainLast[level], ChainHashSize(level));
   }
   state.indexedUpTo -= kImplodeBlock;
+  // Runs that end below kListedRunLength + 1 hold no position a search can reach with four bytes.
+  std::uint32_t dropped = 0;
+  while (dropped < state.listedRuns && state.runs[dropped].end < kImplodeBlock + kListedRunLength + 1) ++dropped;
+  for (std::uint32_t i = dropped; i < state.listedRuns; ++i) {
+    const ByteRun run = state.runs[i];
+    state.runs[i - dropped] = {static_cast<std::uint16_t>(run.start > kImplodeBlock ? run.start - kImplodeBlock : 0),
+                               static_cast<std::uint16_t>(run.end - kImplodeBlock), run.byte};
+  }
+  state.listedRuns -= dropped;
+  state.listedBelow = state.listedBelow > dropped ? state.listedBelow - dropped : 0;
   // Positions not yet added that leave the window are never searched for again.
   state.pairsUpTo = state.pairsUpTo > kImplodeBlock ? state.pairsUpTo - kImplodeBlock : 0;
   state.windowOffset += kImplodeBlock;
@@ -317,46 +349,14 @@ inline std::uint32_t RunStart(const std::uint8_t* window, std::uint32_t from, st
 }
 
 // Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
-// them share p's first four bytes, so they lie on p's 4-byte chain below c0, down to the lowest
-// position in reach; the walk down that chain is bounded by the dictionary size. `run` is how many
-// of p's bytes repeat its first one (0 when fewer than four do, as in ExtendMatch).
-//
-// In a run every candidate lies in a run of the same byte, and each such run holds at most one
-// position that can match (see ExtendMatch): the walk goes down a run at a time, keeping the last
-// match. Otherwise the chain is collected and tested from its far end, where in a repeating pattern
-// the first test nearly always matches.
-std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest,
-                                std::uint32_t run) {
+// them share p's first eight bytes, so they lie on p's 4-byte chain below c0, down to the lowest
+// position in reach; the walk down that chain is bounded by the dictionary size. The chain is
+// collected and tested from its far end, where in a repeating pattern the first test nearly always
+// matches. (Searches in runs of one byte find their farthest match themselves, see LongestInRuns.)
+std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
   const std::uint64_t word = Word64(window + p);
   const std::uint16_t* previous = state.chainPrevious[kLongestLevel];
-  if (run != 0) {
-    const std::uint64_t runPattern = (word & 0xFF) * 0x0101010101010101ull;
-    std::uint32_t farthest = c0;
-    std::uint32_t c = c0;
-    while (c >= lowest) {
-      if (((Word64(window + c) ^ word) & PrefixMask(4)) != 0) {
-        c = previous[c];
-        continue;
-      }
-      // c is the run's highest position on the chain: c0, whose own run is p's, or one whose run is
-      // four bytes. Nearer positions of a run repeat the byte less often.
-      const std::uint32_t start = RunStart(window, c, runPattern, lowest);
-      if (run == kImplodeMaxMatch) {
-        // p is 516 times one byte: the run's start matches if 516 of its bytes are that byte.
-        if (c - start + RunLength(window, c, runPattern, kImplodeMaxMatch) >= kImplodeMaxMatch) farthest = start;
-      } else {
-        // Only the position whose run is exactly p's can match all of p.
-        const std::uint32_t k = RunLength(window, c, runPattern, run + 1);
-        if (k <= run && c - start >= run - k) {
-          const std::uint32_t candidate = c - (run - k);
-          if (MatchLength(window + candidate, window + p, run) == kImplodeMaxMatch) farthest = candidate;
-        }
-      }
-      c = previous[start];
-    }
-    return farthest;
-  }
   std::uint16_t* candidates = state.farthestCandidates;
   std::uint32_t count = 0;
   for (std::uint32_t c = previous[c0]; c >= lowest; c = previous[c]) candidates[count++] = static_cast<std::uint16_t>(c);
@@ -370,6 +370,63 @@ std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint3
   return c0;
 }
 
+// The result of a search at p whose first four bytes are one byte, `run` of them in a row (4 to
+// 516), over the candidates that match four bytes or more; 0 when there is none, else its length,
+// with its position in *position.
+//
+// Such a candidate lies in a run of the same byte, the candidate's own run being the bytes from it
+// to the run's end. Against p's run of `run` bytes, a candidate whose own run has k bytes matches k
+// bytes when k < run, exactly `run` when k > run, and `run` or more when k == run. So of a run's
+// positions in reach, from s (the run's start or the lowest position in reach) to its end e, the
+// best is e - run, the only one with k == run, when the run is that long (the positions below it
+// match exactly `run`, those above fewer), else s. Among runs the nearest of the longest wins: the
+// runs are looked at from the nearest down, each replacing the best only when longer. When p's run
+// is 516 bytes, every position with 516 bytes of the run ahead matches all of p, and the farthest
+// of those wins: a run's start, of the farthest such run. p's own run is not listed (or lies above
+// the search); its positions below p - 1 have more of the byte ahead than p, and match exactly `run`.
+std::uint32_t LongestInRuns(ImplodeState& state, std::uint32_t p, std::uint32_t lowest, std::uint32_t run,
+                            std::uint32_t* position) {
+  const std::uint8_t* window = state.window;
+  const std::uint8_t byte = window[p];
+  std::uint32_t best = 0;
+  std::uint32_t at = 0;
+  if (p - 2 >= lowest && window[p - 2] == byte && window[p - 1] == byte) {
+    best = run;
+    at = run == kImplodeMaxMatch ? RunStart(window, p - 2, byte * 0x0101010101010101ull, lowest) : p - 2;
+  }
+  std::uint32_t i = state.listedBelow;
+  while (i < state.listedRuns && state.runs[i].start < p) ++i;
+  state.listedBelow = i;
+  while (i-- > 0) {
+    const ByteRun listed = state.runs[i];
+    if (listed.end < lowest + kListedRunLength) break;
+    if (listed.byte != byte || listed.end > p) continue;
+    const std::uint32_t s = listed.start > lowest ? listed.start : lowest;
+    const std::uint32_t length = listed.end - s;
+    if (length < run) {
+      if (length > best) {
+        best = length;
+        at = s;
+      }
+    } else if (run == kImplodeMaxMatch) {
+      best = kImplodeMaxMatch;
+      at = s;
+    } else {
+      // Only a candidate that matches beyond the best so far, or all of p, counts.
+      const std::uint32_t c = listed.end - run;
+      const std::uint32_t probe = best < kImplodeMaxMatch ? best : kImplodeMaxMatch - 1;
+      if (window[c + probe] != window[p + probe]) continue;
+      const std::uint32_t n = MatchLength(window + c, window + p, run);
+      if (n > best || n == kImplodeMaxMatch) {
+        best = n;
+        at = c;
+      }
+    }
+  }
+  *position = at;
+  return best;
+}
+
 // Goes on with a search at p that has found `best` bytes at bestPosition, every candidate nearer
 // than it matching fewer; bestPosition is p - 1 when nothing was found yet. Returns the search's
 // result, with its distance - 1 in matchDistance when it is longer than the `best` it was given.
@@ -378,10 +435,33 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
   const std::uint8_t* window = state.window;
   const std::uint64_t word = Word64(window + p);
   std::uint32_t c;
-  // p's run: how many of its bytes repeat its first one, up to 516. Long runs (zeros in executables
-  // above all) put thousands of positions on the same chains; they are passed over a run at a time.
+  // When p's first four bytes are one byte, the candidates are found in the listed runs: long runs
+  // (zeros in executables above all) put thousands of positions on the same chains. The search then
+  // holds no more than `best` only where nothing matches four bytes (when `best` is 3, or the
+  // floor of 2 and a three-byte match decides).
   const std::uint64_t runPattern = (word & 0xFF) * 0x0101010101010101ull;
-  const std::uint32_t run = ((word ^ runPattern) & PrefixMask(4)) == 0 ? RunLength(window, p, runPattern, kImplodeMaxMatch) : 0;
+  if (((word ^ runPattern) & PrefixMask(4)) == 0) {
+    const std::uint32_t run = RunLength(window, p, runPattern, kImplodeMaxMatch);
+    std::uint32_t at;
+    const std::uint32_t longest = LongestInRuns(state, p, lowest, run, &at);
+    if (longest > best || longest == kImplodeMaxMatch) {
+      state.matchDistance = p - at - 1;
+      return longest;
+    }
+    if (longest == 0 && best < 3) {
+      // Nothing matches four bytes; the nearest candidate matching three is the result.
+      const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
+      const std::uint64_t triple = word & PrefixMask(3);
+      c = triples[p];
+      while (c >= lowest && (c >= p - 1 || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
+      if (c >= lowest) {
+        state.matchDistance = p - c - 1;
+        return 3;
+      }
+    }
+    state.matchDistance = p - bestPosition - 1;
+    return best;
+  }
   while (best < kImplodeMaxMatch) {
     // A better candidate shares p's first best + 1 bytes, so it lies on the chain of the longest
     // level not longer than that. The best candidate is on that chain too when it matches the
@@ -392,59 +472,20 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
     const std::uint16_t* previous = state.chainPrevious[level];
     bool better = false;
     c = best >= prefix && bestPosition < p - 1 ? previous[bestPosition] : previous[p];
-    if (run >= prefix) {
-      // p's prefix is all one byte, so is every candidate's on this chain, and each lies in a run of
-      // that byte: the positions of a run follow each other on the chain, from its highest one down to
-      // its start. Against p's run of `run` bytes, a position whose own run has k bytes matches k
-      // bytes when k < run, exactly `run` when k > run, and `run` or more when k == run. So in each
-      // run only one position can beat the others: the one with k == run if the run holds it, else
-      // (all k below run) its start, else (all k above run) its highest position, the nearest of
-      // those that match exactly `run`. Nearer positions of the run match fewer bytes, so the best
-      // stays the nearest of the longest.
-      while (c >= lowest) {
-        if (c >= bestPosition || ((Word64(window + c) ^ word) & mask) != 0) {
-          c = previous[c];
-          continue;
-        }
-        const std::uint32_t k = RunLength(window, c, runPattern, run + 1);
-        const std::uint32_t start = RunStart(window, c, runPattern, lowest);
-        std::uint32_t candidate;
-        std::uint32_t n;
-        if (k > run) {
-          candidate = c;
-          n = run;
-        } else if (k + (c - start) >= run) {
-          candidate = c - (run - k);
-          n = MatchLength(window + candidate, window + p, run);
-        } else {
-          candidate = start;
-          n = k + (c - start);
-        }
-        if (n > best) {
-          best = n;
-          bestPosition = candidate;
-          better = true;
-          break;
-        }
-        // The rest of the run matches no more than what was just looked at.
-        c = previous[start];
-      }
-    } else {
-      while (c >= bestPosition) c = previous[c];
-      for (; c >= lowest; c = previous[c]) {
-        if (window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) continue;
-        const std::uint32_t n = MatchLength(window + c, window + p, prefix);
-        if (n > best) {
-          best = n;
-          bestPosition = c;
-          better = true;
-          break;
-        }
+    while (c >= bestPosition) c = previous[c];
+    for (; c >= lowest; c = previous[c]) {
+      if (window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) continue;
+      const std::uint32_t n = MatchLength(window + c, window + p, prefix);
+      if (n > best) {
+        best = n;
+        bestPosition = c;
+        better = true;
+        break;
       }
     }
     if (!better) break;
   }
-  if (best == kImplodeMaxMatch) bestPosition = FarthestFullMatch(state, p, bestPosition, lowest, run);
+  if (best == kImplodeMaxMatch) bestPosition = FarthestFullMatch(state, p, bestPosition, lowest);
   state.matchDistance = p - bestPosition - 1;
   return best;
 }
@@ -473,11 +514,19 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
   const std::uint32_t reach = p - 1;  // candidates lie below p - 1
   const std::uint64_t word = Word64(window + p);
 
-  // The chains link positions with equal hashes; the prefix itself is compared.
-  const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
-  const std::uint64_t triple = word & PrefixMask(3);
-  std::uint32_t c = triples[p];
-  while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
+  std::uint32_t c;
+  if (((word ^ (word & 0xFF) * 0x0101010101010101ull) & PrefixMask(4)) == 0) {
+    // Four times one byte: ExtendMatch looks in the listed runs, and finds any three-byte match.
+    const std::uint32_t n = ExtendMatch(state, p, lowest, 2, reach);
+    if (n > 2) return n;
+    c = 0;
+  } else {
+    // The chains link positions with equal hashes; the prefix itself is compared.
+    const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
+    const std::uint64_t triple = word & PrefixMask(3);
+    c = triples[p];
+    while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
+  }
   if (c < lowest) {
     c = NearPair(state, p, lowest);
     if (c == 0) return 0;
@@ -612,7 +661,7 @@ std::uint32_t RunPasses(ImplodeState& state, Record& record, std::uint64_t first
     if (inputEnded && limit + kFarthestRead >= kSortedPositionsOffset) SortPositions(state, first, limit);
     if (pass == 0) {
       // From the data's start (`first`), also for a piece that starts coding later in this pass.
-      state.indexedUpTo = state.pairsUpTo = first;
+      StartIndex(state, first);
       // With a 4096-byte dictionary the first pass adds positions from 4612 on, and the 516 below
       // them move down with the window unadded: their links start as "none".
       for (std::uint32_t q = kImplodeBlock; q < first; ++q) {
@@ -757,7 +806,7 @@ void SetUpPass(ImplodeState& state, const ImplodePiece& piece, std::uint64_t pas
   CopyInput(piece, state.window + reserveEnd, blockStart - kImplodeBlock, kImplodeBlock);
   // Every position from 1 on is added to the index in the first pass; none below a search's lowest
   // candidate is ever reached.
-  state.indexedUpTo = state.pairsUpTo = 1;
+  StartIndex(state, 1);
   state.windowOffset = static_cast<std::uint32_t>(blockStart - reserveEnd);
 }
 

@@ -42,6 +42,21 @@ constexpr std::uint32_t kMaxChainHashBits = 13;
 constexpr std::uint32_t kChainHashBits[kSearchLevels] = {kMaxChainHashBits, 12};
 constexpr std::uint32_t kMaxChainHashSize = 1u << kMaxChainHashBits;
 constexpr std::uint32_t ChainHashSize(std::uint32_t level) { return 1u << kChainHashBits[level]; }
+// Runs of one byte at least this long are listed (see ImplodeState::runs); a search whose first four
+// bytes are one byte finds all its candidates of four bytes or more in them.
+constexpr std::uint32_t kListedRunLength = 4;
+// Listed runs lie apart from each other in the window and the 3 bytes behind it (each but the last
+// followed by another byte), so at most one in five positions starts one.
+constexpr std::uint32_t kMaxListedRuns = 2048;
+static_assert(kMaxListedRuns * (kListedRunLength + 1) >= kImplodeWindowSize + kListedRunLength + 1,
+              "every run the window can hold must fit the list");
+
+// A run of one byte: window positions start to end (exclusive).
+struct ByteRun {
+  std::uint16_t start;
+  std::uint16_t end;
+  std::uint16_t byte;
+};
 
 // The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
 // the coding depends on (the window with the sorted positions, the chain heads and the two-byte
@@ -76,6 +91,14 @@ struct ImplodeState {
   std::uint32_t indexedUpTo;                                        // next position to add
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
   std::uint16_t chainLast[kSearchLevels][kMaxChainHashSize];       // per level and hash: highest position
+  // The runs of kListedRunLength bytes or more among the added positions and the bytes their hashes
+  // read, in window order, listed and lengthened as positions are added. A run whose positions start
+  // below the first one added, or below position 1 after the window moves, starts there (no search
+  // reaches further). A search at p looks at the runs below listedBelow, the count of those
+  // starting below the last position searched (searches move up through a pass).
+  std::uint32_t listedRuns;
+  std::uint32_t listedBelow;
+  ByteRun runs[kMaxListedRuns];
   // Scratch for finding the farthest of several 516-byte matches: the 4-byte chain below the nearest
   // one, down to the lowest position in reach (fewer positions than the dictionary holds), so that
   // it can be tested from the far end.
