@@ -218,7 +218,8 @@ inline void ListRunPosition(ImplodeState& state, std::uint32_t at, std::uint32_t
     latest->end = static_cast<std::uint16_t>(at + kListedRunLength);
   } else {
     state.runs[state.listedRuns++] = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(at + kListedRunLength),
-                                      static_cast<std::uint16_t>(byte)};
+                                      static_cast<std::uint16_t>(byte), state.latestRunOf[byte]};
+    state.latestRunOf[byte] = static_cast<std::uint16_t>(state.listedRuns);
   }
 }
 
@@ -246,6 +247,8 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
 void StartIndex(ImplodeState& state, std::uint32_t first) {
   state.indexedUpTo = state.pairsUpTo = first;
   state.listedRuns = state.listedBelow = 0;
+  std::memset(state.latestRunOf, 0, sizeof state.latestRunOf);
+  std::memset(state.latestRunBelowOf, 0, sizeof state.latestRunBelowOf);
 }
 
 // The two bytes at `position`, the first in the low half (one little-endian load).
@@ -305,10 +308,18 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
   // Runs that end below kListedRunLength + 1 hold no position a search can reach with four bytes.
   std::uint32_t dropped = 0;
   while (dropped < state.listedRuns && state.runs[dropped].end < kImplodeBlock + kListedRunLength + 1) ++dropped;
+  // Links to dropped runs become "none": the runs below those are dropped too.
+  const auto moved = [dropped](std::uint16_t link) { return static_cast<std::uint16_t>(link > dropped ? link - dropped : 0); };
   for (std::uint32_t i = dropped; i < state.listedRuns; ++i) {
     const ByteRun run = state.runs[i];
     state.runs[i - dropped] = {static_cast<std::uint16_t>(run.start > kImplodeBlock ? run.start - kImplodeBlock : 0),
-                               static_cast<std::uint16_t>(run.end - kImplodeBlock), run.byte};
+                               static_cast<std::uint16_t>(run.end - kImplodeBlock), run.byte, moved(run.sameBefore)};
+  }
+  if (dropped != 0) {
+    for (std::uint32_t byte = 0; byte < 256; ++byte) {
+      state.latestRunOf[byte] = moved(state.latestRunOf[byte]);
+      state.latestRunBelowOf[byte] = moved(state.latestRunBelowOf[byte]);
+    }
   }
   state.listedRuns -= dropped;
   state.listedBelow = state.listedBelow > dropped ? state.listedBelow - dropped : 0;
@@ -394,13 +405,15 @@ std::uint32_t LongestInRuns(ImplodeState& state, std::uint32_t p, std::uint32_t 
     best = run;
     at = run == kImplodeMaxMatch ? RunStart(window, p - 2, byte * 0x0101010101010101ull, lowest) : p - 2;
   }
-  std::uint32_t i = state.listedBelow;
-  while (i < state.listedRuns && state.runs[i].start < p) ++i;
-  state.listedBelow = i;
-  while (i-- > 0) {
-    const ByteRun listed = state.runs[i];
-    if (listed.end < lowest + kListedRunLength) break;
-    if (listed.byte != byte || listed.end > p) continue;
+  std::uint32_t below = state.listedBelow;
+  for (; below < state.listedRuns && state.runs[below].start < p; ++below) {
+    state.latestRunBelowOf[state.runs[below].byte] = static_cast<std::uint16_t>(below + 1);
+  }
+  state.listedBelow = below;
+  // Looks at one run; false once the runs lie below the lowest position in reach.
+  const auto look = [&](const ByteRun& listed) {
+    if (listed.end < lowest + kListedRunLength) return false;
+    if (listed.end > p) return true;
     const std::uint32_t s = listed.start > lowest ? listed.start : lowest;
     const std::uint32_t length = listed.end - s;
     if (length < run) {
@@ -415,12 +428,31 @@ std::uint32_t LongestInRuns(ImplodeState& state, std::uint32_t p, std::uint32_t 
       // Only a candidate that matches beyond the best so far, or all of p, counts.
       const std::uint32_t c = listed.end - run;
       const std::uint32_t probe = best < kImplodeMaxMatch ? best : kImplodeMaxMatch - 1;
-      if (window[c + probe] != window[p + probe]) continue;
+      if (window[c + probe] != window[p + probe]) return true;
       const std::uint32_t n = MatchLength(window + c, window + p, run);
       if (n > best || n == kImplodeMaxMatch) {
         best = n;
         at = c;
       }
+    }
+    return true;
+  };
+  // Down the list while it holds runs of the byte one after another (the next index is known before
+  // the run is read), else along the link to the next one: a byte whose runs are rare is not kept
+  // waiting by the others.
+  for (std::uint32_t next = state.latestRunBelowOf[byte]; next != 0;) {
+    std::uint32_t i = next - 1;
+    for (;;) {
+      const ByteRun& listed = state.runs[i];
+      if (!look(listed)) {
+        next = 0;
+        break;
+      }
+      if (i == 0 || state.runs[i - 1].byte != byte) {
+        next = listed.sameBefore;
+        break;
+      }
+      --i;
     }
   }
   *position = at;

@@ -51,11 +51,13 @@ constexpr std::uint32_t kMaxListedRuns = 2048;
 static_assert(kMaxListedRuns * (kListedRunLength + 1) >= kImplodeWindowSize + kListedRunLength + 1,
               "every run the window can hold must fit the list");
 
-// A run of one byte: window positions start to end (exclusive).
+// A run of one byte: window positions start to end (exclusive), and the previous listed run of the
+// same byte (its index + 1, 0 for none).
 struct ByteRun {
   std::uint16_t start;
   std::uint16_t end;
   std::uint16_t byte;
+  std::uint16_t sameBefore;
 };
 
 // The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
@@ -94,10 +96,13 @@ struct ImplodeState {
   // The runs of kListedRunLength bytes or more among the added positions and the bytes their hashes
   // read, in window order, listed and lengthened as positions are added. A run whose positions start
   // below the first one added, or below position 1 after the window moves, starts there (no search
-  // reaches further). A search at p looks at the runs below listedBelow, the count of those
-  // starting below the last position searched (searches move up through a pass).
+  // reaches further). The runs of each byte are linked from the latest down. A search at p for a
+  // byte starts at the latest run of that byte among the first listedBelow, which start below the
+  // last position searched (searches move up through a pass). Indexes are stored + 1, 0 for none.
   std::uint32_t listedRuns;
   std::uint32_t listedBelow;
+  std::uint16_t latestRunOf[256];  // per byte, among all listed runs
+  std::uint16_t latestRunBelowOf[256];  // per byte, among the first listedBelow
   ByteRun runs[kMaxListedRuns];
   // Scratch for finding the farthest of several 516-byte matches: the 4-byte chain below the nearest
   // one, down to the lowest position in reach (fewer positions than the dictionary holds), so that

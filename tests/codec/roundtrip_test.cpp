@@ -256,6 +256,12 @@ TEST(ReferenceEncoder, SameBytesForRunsOfOneByte) {
                      RunsWithTails(60000, 63, {0}, tails, [](std::mt19937& r) { return 500 + r() % 41; })});
   samples.push_back({"runs of 4 to 8 between random bytes",
                      RunsWithTails(40000, 64, {0, 'A', 0x90}, {}, [](std::mt19937& r) { return 4 + r() % 5; })});
+  // Runs of every byte value: each byte's runs lie far apart in the list, among the others'.
+  std::vector<std::uint8_t> everyByte(256);
+  for (std::size_t i = 0; i < everyByte.size(); ++i) everyByte[i] = static_cast<std::uint8_t>(i);
+  samples.push_back({"runs of every byte", RunsWithTails(40000, 66, everyByte, {}, [](std::mt19937& r) {
+                       return 4 + r() % (r() % 3 == 0 ? 40 : 5);
+                     })});
   // Short zero runs spaced a little more or less than a dictionary apart, in unrepeating filler:
   // the nearest candidate run is cut by, or lies just below, the lowest position in reach.
   Bytes edges = codec_test::Unrepeating(16000);
