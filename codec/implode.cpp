@@ -229,13 +229,18 @@ inline void ListRunPosition(ImplodeState& state, std::uint32_t at, std::uint32_t
 // no longer change.
 void IndexPositions(ImplodeState& state, std::uint32_t last) {
   const std::uint8_t* window = state.window;
+  const std::uint32_t offset = state.windowOffset;
   for (std::uint32_t q = state.indexedUpTo; q <= last; ++q) {
     const std::uint64_t word = Word64(window + q);
     for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
       std::uint16_t& lastOfHash = state.chainLast[level][ChainHash(word, level)];
       state.chainPrevious[level][q] = lastOfHash;
+      if (level == kLongestLevel) state.chainSkip[q] = state.chainPrevious[level][lastOfHash];
       lastOfHash = static_cast<std::uint16_t>(q);
     }
+    const std::uint32_t pair = static_cast<std::uint32_t>(word) & 0xFFFF;
+    state.pairBack[q] = static_cast<std::uint8_t>(offset + q - state.pairLatest[pair]);
+    state.pairLatest[pair] = static_cast<std::uint8_t>(offset + q);
     // Four times one byte: the same bytes turned by one.
     const auto head = static_cast<std::uint32_t>(word);
     if (head == ((head << 8) | (head >> 24))) ListRunPosition(state, q, head & 0xFF);
@@ -245,8 +250,10 @@ void IndexPositions(ImplodeState& state, std::uint32_t last) {
 
 // Starts the index empty, adding positions from `first` (at least 1) on.
 void StartIndex(ImplodeState& state, std::uint32_t first) {
-  state.indexedUpTo = state.pairsUpTo = first;
+  state.indexedUpTo = first;
   state.listedRuns = state.listedBelow = 0;
+  for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][0] = 0;
+  state.chainSkip[0] = 0;
   std::memset(state.latestRunOf, 0, sizeof state.latestRunOf);
   std::memset(state.latestRunBelowOf, 0, sizeof state.latestRunBelowOf);
 }
@@ -262,23 +269,16 @@ inline std::uint32_t PairAt(const std::uint8_t* window, std::uint32_t position) 
 // reach of a two-byte match (distance - 1 below 256); else 0. A farther pair would be coded as two
 // literals, exactly as no pair at all, so it need not be found.
 //
-// Adds the positions up to p - 2 first, from p - 256 on at most: older ones are out of reach of
-// this search and of every later one, so positions inside long matches are mostly never added. All
-// positions in reach are added, so when one of them has p's pair, the entry holds the latest of
-// them, 2 to 256 back: the entry's offset modulo 256 tells which (0 meaning 256). When none has,
-// the entry names some position in reach whose bytes differ, or none.
-inline std::uint32_t NearPair(ImplodeState& state, std::uint32_t p, std::uint32_t lowest) {
+// Every position added before p (see pairBack) holds how far back the previous one with its pair
+// lies, modulo 256: when that is within 256 (0 meaning 256), it is the nearest. p's own entry
+// names it, or p - 1, whose entry then names the next. When the previous one lies farther back,
+// the position named has other bytes (it lies after the previous one), and the test of its bytes
+// turns it down; so does the test of the bytes at p - 1 when p's entry names it wrongly.
+inline std::uint32_t NearPair(const ImplodeState& state, std::uint32_t p, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
-  std::uint8_t* latest = state.pairLatest;
-  const std::uint32_t offset = state.windowOffset;
-  std::uint32_t from = state.pairsUpTo;
-  if (p > kShortMatchReach && from < p - kShortMatchReach) from = p - kShortMatchReach;
-  for (std::uint32_t q = from; q + 2 <= p; ++q) {
-    latest[PairAt(window, q)] = static_cast<std::uint8_t>(offset + q);
-  }
-  if (state.pairsUpTo < p - 1) state.pairsUpTo = p - 1;
-  std::uint32_t back = (offset + p - latest[PairAt(window, p)]) & 0xFF;
-  if (back < 2) back += kShortMatchReach;
+  if (p < lowest + 2) return 0;
+  std::uint32_t back = state.pairBack[p] == 0 ? kShortMatchReach : state.pairBack[p];
+  if (back == 1) back += state.pairBack[p - 1] == 0 ? kShortMatchReach : state.pairBack[p - 1];
   if (back > kShortMatchReach || p - back < lowest) return 0;
   const std::uint32_t c = p - back;
   return PairAt(window, c) == PairAt(window, p) ? c : 0;
@@ -304,6 +304,8 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
     SlidePositions(previous, added);
     SlidePositions(state.chainLast[level], ChainHashSize(level));
   }
+  std::memmove(state.chainSkip, state.chainSkip + kImplodeBlock, kept * sizeof state.chainSkip[0]);
+  SlidePositions(state.chainSkip, added);
   state.indexedUpTo -= kImplodeBlock;
   // Runs that end below kListedRunLength + 1 hold no position a search can reach with four bytes.
   std::uint32_t dropped = 0;
@@ -323,8 +325,7 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
   }
   state.listedRuns -= dropped;
   state.listedBelow = state.listedBelow > dropped ? state.listedBelow - dropped : 0;
-  // Positions not yet added that leave the window are never searched for again.
-  state.pairsUpTo = state.pairsUpTo > kImplodeBlock ? state.pairsUpTo - kImplodeBlock : 0;
+  std::memmove(state.pairBack, state.pairBack + kImplodeBlock, kept * sizeof state.pairBack[0]);
   state.windowOffset += kImplodeBlock;
 }
 
@@ -505,14 +506,33 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
     bool better = false;
     c = best >= prefix && bestPosition < p - 1 ? previous[bestPosition] : previous[p];
     while (c >= bestPosition) c = previous[c];
-    for (; c >= lowest; c = previous[c]) {
-      if (window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) continue;
-      const std::uint32_t n = MatchLength(window + c, window + p, prefix);
-      if (n > best) {
-        best = n;
-        bestPosition = c;
-        better = true;
-        break;
+    // A candidate that matches more than `best` matches byte `best` and the level's prefix.
+    const auto beats = [&](std::uint32_t candidate) {
+      if (window[candidate + best] != window[p + best] || ((Word64(window + candidate) ^ word) & mask) != 0) return false;
+      const std::uint32_t n = MatchLength(window + candidate, window + p, prefix);
+      if (n <= best) return false;
+      best = n;
+      bestPosition = candidate;
+      return true;
+    };
+    if (level == kLongestLevel) {
+      // Two candidates a step, the nearer first: c and its link.
+      const std::uint16_t* skip = state.chainSkip;
+      while (c >= lowest) {
+        const std::uint32_t d = previous[c];
+        const std::uint32_t next = skip[c];
+        if (beats(c) || (d >= lowest && beats(d))) {
+          better = true;
+          break;
+        }
+        c = next;
+      }
+    } else {
+      for (; c >= lowest; c = previous[c]) {
+        if (beats(c)) {
+          better = true;
+          break;
+        }
       }
     }
     if (!better) break;
@@ -698,6 +718,7 @@ std::uint32_t RunPasses(ImplodeState& state, Record& record, std::uint64_t first
       // them move down with the window unadded: their links start as "none".
       for (std::uint32_t q = kImplodeBlock; q < first; ++q) {
         for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][q] = 0;
+        state.chainSkip[q] = 0;
       }
     }
     IndexPositions(state, limit);
@@ -736,7 +757,7 @@ ImplodeResult SetUp(ImplodeState& state, std::uint32_t literalMode, std::uint32_
   for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
     std::memset(state.chainLast[level], 0, ChainHashSize(level) * sizeof state.chainLast[level][0]);
   }
-  // Any entry would do for the two-byte lookup (see NearPair), but it reads only values it set.
+  // Any entries would do for the two-byte lookup (see NearPair), but it reads only values it set.
   std::memset(state.pairLatest, 0, sizeof state.pairLatest);
   state.windowOffset = 0;
   std::memset(state.outBuffer, 0, sizeof state.outBuffer);

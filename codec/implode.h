@@ -93,6 +93,10 @@ struct ImplodeState {
   std::uint32_t indexedUpTo;                                        // next position to add
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
   std::uint16_t chainLast[kSearchLevels][kMaxChainHashSize];       // per level and hash: highest position
+  // The longest level's links taken twice (the link of a position's link), so that a walk down its
+  // chain follows two loads side by side instead of one after the other. Position 0's links are 0,
+  // so that "none" leads to "none".
+  std::uint16_t chainSkip[kImplodeWindowSize];
   // The runs of kListedRunLength bytes or more among the added positions and the bytes their hashes
   // read, in window order, listed and lengthened as positions are added. A run whose positions start
   // below the first one added, or below position 1 after the window moves, starts there (no search
@@ -108,12 +112,11 @@ struct ImplodeState {
   // one, down to the lowest position in reach (fewer positions than the dictionary holds), so that
   // it can be tested from the far end.
   std::uint16_t farthestCandidates[kImplodeBlock];
-  // Two-byte repetitions, looked up by the two bytes themselves: per pair the latest position added
-  // that starts with it, as a stream offset modulo 256 (a two-byte match reaches 256 back at most,
-  // so that tells the position whenever it is in reach). Positions are added in order, shortly
-  // before a search needs them, so no entry ever has to move with the window.
-  std::uint32_t pairsUpTo;     // next window position to add
+  // Two-byte repetitions: per pair the latest position added that starts with it, as a stream offset
+  // modulo 256 (a two-byte match reaches 256 back at most), and per position added how far back
+  // the previous one with its pair lies, modulo 256. Neither changes when the window moves.
   std::uint32_t windowOffset;  // stream offset of window position 0, modulo 2^32
+  std::uint8_t pairBack[kImplodeWindowSize];
   std::uint8_t pairLatest[1u << 16];
 };
 
