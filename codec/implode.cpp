@@ -218,7 +218,7 @@ inline void ListRunPosition(ImplodeState& state, std::uint32_t at, std::uint32_t
     latest->end = static_cast<std::uint16_t>(at + kListedRunLength);
   } else {
     state.runs[state.listedRuns++] = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(at + kListedRunLength),
-                                      static_cast<std::uint16_t>(byte), state.latestRunOf[byte]};
+                                      static_cast<std::uint16_t>(byte), state.latestRunOf[byte], 0, 0};
     state.latestRunOf[byte] = static_cast<std::uint16_t>(state.listedRuns);
   }
 }
@@ -256,6 +256,8 @@ void StartIndex(ImplodeState& state, std::uint32_t first) {
   state.chainSkip[0] = 0;
   std::memset(state.latestRunOf, 0, sizeof state.latestRunOf);
   std::memset(state.latestRunBelowOf, 0, sizeof state.latestRunBelowOf);
+  state.endedRuns = 0;
+  std::memset(state.latestRunEnding, 0, sizeof state.latestRunEnding);
 }
 
 // The two bytes at `position`, the first in the low half (one little-endian load).
@@ -315,14 +317,17 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
   for (std::uint32_t i = dropped; i < state.listedRuns; ++i) {
     const ByteRun run = state.runs[i];
     state.runs[i - dropped] = {static_cast<std::uint16_t>(run.start > kImplodeBlock ? run.start - kImplodeBlock : 0),
-                               static_cast<std::uint16_t>(run.end - kImplodeBlock), run.byte, moved(run.sameBefore)};
+                               static_cast<std::uint16_t>(run.end - kImplodeBlock), run.byte, moved(run.sameBefore),
+                               run.after, moved(run.sameEnding)};
   }
   if (dropped != 0) {
     for (std::uint32_t byte = 0; byte < 256; ++byte) {
       state.latestRunOf[byte] = moved(state.latestRunOf[byte]);
       state.latestRunBelowOf[byte] = moved(state.latestRunBelowOf[byte]);
     }
+    for (std::uint16_t& latest : state.latestRunEnding) latest = moved(latest);
   }
+  state.endedRuns = state.endedRuns > dropped ? state.endedRuns - dropped : 0;
   state.listedRuns -= dropped;
   state.listedBelow = state.listedBelow > dropped ? state.listedBelow - dropped : 0;
   std::memmove(state.pairBack, state.pairBack + kImplodeBlock, kept * sizeof state.pairBack[0]);
@@ -396,6 +401,17 @@ std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint3
 // is 516 bytes, every position with 516 bytes of the run ahead matches all of p, and the farthest
 // of those wins: a run's start, of the farthest such run. p's own run is not listed (or lies above
 // the search); its positions below p - 1 have more of the byte ahead than p, and match exactly `run`.
+// The bucket of the runs of `byte` followed by `after`.
+inline std::uint32_t RunEndingBucket(std::uint32_t byte, std::uint32_t after) {
+  return ((byte * 256 + after) * 2654435761u) >> (32 - 10);
+}
+static_assert(kRunEndingBuckets == 1u << 10, "RunEndingBucket gives 10 bits");
+
+inline std::uint32_t Found(std::uint32_t at, std::uint32_t best, std::uint32_t* position) {
+  *position = at;
+  return best;
+}
+
 std::uint32_t LongestInRuns(ImplodeState& state, std::uint32_t p, std::uint32_t lowest, std::uint32_t run,
                             std::uint32_t* position) {
   const std::uint8_t* window = state.window;
@@ -411,6 +427,15 @@ std::uint32_t LongestInRuns(ImplodeState& state, std::uint32_t p, std::uint32_t 
     state.latestRunBelowOf[state.runs[below].byte] = static_cast<std::uint16_t>(below + 1);
   }
   state.listedBelow = below;
+  // Runs below p's own run have ended: their last positions were added without lengthening them.
+  for (std::uint32_t i = state.endedRuns; i < below && state.runs[i].end <= p; ++i) {
+    ByteRun& ended = state.runs[i];
+    ended.after = window[ended.end];
+    std::uint16_t& latest = state.latestRunEnding[RunEndingBucket(ended.byte, ended.after)];
+    ended.sameEnding = latest;
+    latest = static_cast<std::uint16_t>(i + 1);
+    state.endedRuns = i + 1;
+  }
   // Looks at one run; false once the runs lie below the lowest position in reach.
   const auto look = [&](const ByteRun& listed) {
     if (listed.end < lowest + kListedRunLength) return false;
@@ -440,21 +465,38 @@ std::uint32_t LongestInRuns(ImplodeState& state, std::uint32_t p, std::uint32_t 
   };
   // Down the list while it holds runs of the byte one after another (the next index is known before
   // the run is read), else along the link to the next one: a byte whose runs are rare is not kept
-  // waiting by the others.
-  for (std::uint32_t next = state.latestRunBelowOf[byte]; next != 0;) {
-    std::uint32_t i = next - 1;
-    for (;;) {
-      const ByteRun& listed = state.runs[i];
-      if (!look(listed)) {
-        next = 0;
-        break;
+  // waiting by the others. Once the best is p's run or longer (and p's run is not 516 bytes), only
+  // a run as long as p's, and followed by the byte that follows p's run, can match more or all of p:
+  // the rest of the walk follows the runs that end alike.
+  std::uint32_t next = state.latestRunBelowOf[byte];
+  std::uint32_t walkedDownTo = ~0u;  // the runs from this index up have been looked at
+  if (best < run || run == kImplodeMaxMatch) {
+    while (next != 0) {
+      std::uint32_t i = next - 1;
+      for (;;) {
+        const ByteRun& listed = state.runs[i];
+        if (!look(listed)) return Found(at, best, position);
+        if (best >= run && run < kImplodeMaxMatch) {
+          walkedDownTo = i;
+          break;
+        }
+        if (i == 0 || state.runs[i - 1].byte != byte) {
+          next = listed.sameBefore;
+          break;
+        }
+        --i;
       }
-      if (i == 0 || state.runs[i - 1].byte != byte) {
-        next = listed.sameBefore;
-        break;
-      }
-      --i;
+      if (walkedDownTo != ~0u) break;
     }
+    if (walkedDownTo == ~0u) return Found(at, best, position);
+  }
+  const std::uint32_t following = window[p + run];
+  for (std::uint32_t link = state.latestRunEnding[RunEndingBucket(byte, following)]; link != 0;) {
+    const ByteRun& listed = state.runs[link - 1];
+    const std::uint32_t index = link - 1;
+    link = listed.sameEnding;
+    if (index >= walkedDownTo || listed.byte != byte || listed.after != following) continue;
+    if (!look(listed)) break;
   }
   *position = at;
   return best;

@@ -51,14 +51,19 @@ constexpr std::uint32_t kMaxListedRuns = 2048;
 static_assert(kMaxListedRuns * (kListedRunLength + 1) >= kImplodeWindowSize + kListedRunLength + 1,
               "every run the window can hold must fit the list");
 
-// A run of one byte: window positions start to end (exclusive), and the previous listed run of the
-// same byte (its index + 1, 0 for none).
+// A run of one byte: window positions start to end (exclusive), the previous listed run of the same
+// byte (its index + 1, 0 for none); and once the run is known to have ended, the byte after it and
+// the previous run whose byte and byte after are those of this one, or share their hash.
 struct ByteRun {
   std::uint16_t start;
   std::uint16_t end;
   std::uint16_t byte;
   std::uint16_t sameBefore;
+  std::uint16_t after;
+  std::uint16_t sameEnding;
 };
+// Hash buckets of the runs by byte and byte after.
+constexpr std::uint32_t kRunEndingBuckets = 1024;
 
 // The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
 // the coding depends on (the window with the sorted positions, the chain heads and the two-byte
@@ -107,6 +112,10 @@ struct ImplodeState {
   std::uint32_t listedBelow;
   std::uint16_t latestRunOf[256];  // per byte, among all listed runs
   std::uint16_t latestRunBelowOf[256];  // per byte, among the first listedBelow
+  // The runs that end at or below the last position searched are linked by how they end, the first
+  // endedRuns of them (a search only looks at those: runs end in order).
+  std::uint32_t endedRuns;
+  std::uint16_t latestRunEnding[kRunEndingBuckets];
   ByteRun runs[kMaxListedRuns];
   // Scratch for finding the farthest of several 516-byte matches: the 4-byte chain below the nearest
   // one, down to the lowest position in reach (fewer positions than the dictionary holds), so that
