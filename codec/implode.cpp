@@ -210,20 +210,54 @@ inline std::uint32_t ChainHash(std::uint64_t word, std::uint32_t level) {
   return (prefix * 2654435761u) >> (32 - kChainHashBits[level]);
 }
 
-// Adds the positions from indexedUpTo to `last` to every level's chains. Each position is added in
-// the pass its block arrives in: its bytes (and, near the end of the input, whatever the window and
-// the sorted entries behind the data hold, which the comparisons see alike) no longer change.
+// Lists position `at`, whose first four bytes are `byte`: it starts a run, or lengthens the one the
+// previous position started or lengthened.
+inline void ListRunPosition(ImplodeState& state, std::uint32_t at, std::uint32_t byte) {
+  ByteRun* latest = state.runs + state.listedRuns - 1;
+  if (state.listedRuns != 0 && latest->end == at + kListedRunLength - 1) {
+    latest->end = static_cast<std::uint16_t>(at + kListedRunLength);
+  } else {
+    state.runs[state.listedRuns++] = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(at + kListedRunLength),
+                                      static_cast<std::uint16_t>(byte), state.latestRunOf[byte], 0, 0};
+    state.latestRunOf[byte] = static_cast<std::uint16_t>(state.listedRuns);
+  }
+}
+
+// Adds the positions from indexedUpTo to `last` to every level's chains, and lists their runs. Each
+// position is added in the pass its block arrives in: its bytes (and, near the end of the input,
+// whatever the window and the sorted entries behind the data hold, which the comparisons see alike)
+// no longer change.
 void IndexPositions(ImplodeState& state, std::uint32_t last) {
   const std::uint8_t* window = state.window;
+  const std::uint32_t offset = state.windowOffset;
   for (std::uint32_t q = state.indexedUpTo; q <= last; ++q) {
     const std::uint64_t word = Word64(window + q);
     for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
       std::uint16_t& lastOfHash = state.chainLast[level][ChainHash(word, level)];
       state.chainPrevious[level][q] = lastOfHash;
+      if (level == kLongestLevel) state.chainSkip[q] = state.chainPrevious[level][lastOfHash];
       lastOfHash = static_cast<std::uint16_t>(q);
     }
+    const std::uint32_t pair = static_cast<std::uint32_t>(word) & 0xFFFF;
+    state.pairBack[q] = static_cast<std::uint8_t>(offset + q - state.pairLatest[pair]);
+    state.pairLatest[pair] = static_cast<std::uint8_t>(offset + q);
+    // Four times one byte: the same bytes turned by one.
+    const auto head = static_cast<std::uint32_t>(word);
+    if (head == ((head << 8) | (head >> 24))) ListRunPosition(state, q, head & 0xFF);
   }
   state.indexedUpTo = last + 1;
+}
+
+// Starts the index empty, adding positions from `first` (at least 1) on.
+void StartIndex(ImplodeState& state, std::uint32_t first) {
+  state.indexedUpTo = first;
+  state.listedRuns = state.listedBelow = 0;
+  for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][0] = 0;
+  state.chainSkip[0] = 0;
+  std::memset(state.latestRunOf, 0, sizeof state.latestRunOf);
+  std::memset(state.latestRunBelowOf, 0, sizeof state.latestRunBelowOf);
+  state.endedRuns = 0;
+  std::memset(state.latestRunEnding, 0, sizeof state.latestRunEnding);
 }
 
 // The two bytes at `position`, the first in the low half (one little-endian load).
@@ -237,23 +271,16 @@ inline std::uint32_t PairAt(const std::uint8_t* window, std::uint32_t position) 
 // reach of a two-byte match (distance - 1 below 256); else 0. A farther pair would be coded as two
 // literals, exactly as no pair at all, so it need not be found.
 //
-// Adds the positions up to p - 2 first, from p - 256 on at most: older ones are out of reach of
-// this search and of every later one, so positions inside long matches are mostly never added. All
-// positions in reach are added, so when one of them has p's pair, the entry holds the latest of
-// them, 2 to 256 back: the entry's offset modulo 256 tells which (0 meaning 256). When none has,
-// the entry names some position in reach whose bytes differ, or none.
-inline std::uint32_t NearPair(ImplodeState& state, std::uint32_t p, std::uint32_t lowest) {
+// Every position added before p (see pairBack) holds how far back the previous one with its pair
+// lies, modulo 256: when that is within 256 (0 meaning 256), it is the nearest. p's own entry
+// names it, or p - 1, whose entry then names the next. When the previous one lies farther back,
+// the position named has other bytes (it lies after the previous one), and the test of its bytes
+// turns it down; so does the test of the bytes at p - 1 when p's entry names it wrongly.
+inline std::uint32_t NearPair(const ImplodeState& state, std::uint32_t p, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
-  std::uint8_t* latest = state.pairLatest;
-  const std::uint32_t offset = state.windowOffset;
-  std::uint32_t from = state.pairsUpTo;
-  if (p > kShortMatchReach && from < p - kShortMatchReach) from = p - kShortMatchReach;
-  for (std::uint32_t q = from; q + 2 <= p; ++q) {
-    latest[PairAt(window, q)] = static_cast<std::uint8_t>(offset + q);
-  }
-  if (state.pairsUpTo < p - 1) state.pairsUpTo = p - 1;
-  std::uint32_t back = (offset + p - latest[PairAt(window, p)]) & 0xFF;
-  if (back < 2) back += kShortMatchReach;
+  if (p < lowest + 2) return 0;
+  std::uint32_t back = state.pairBack[p] == 0 ? kShortMatchReach : state.pairBack[p];
+  if (back == 1) back += state.pairBack[p - 1] == 0 ? kShortMatchReach : state.pairBack[p - 1];
   if (back > kShortMatchReach || p - back < lowest) return 0;
   const std::uint32_t c = p - back;
   return PairAt(window, c) == PairAt(window, p) ? c : 0;
@@ -279,9 +306,31 @@ void SlideIndex(ImplodeState& state, std::uint32_t kept) {
     SlidePositions(previous, added);
     SlidePositions(state.chainLast[level], ChainHashSize(level));
   }
+  std::memmove(state.chainSkip, state.chainSkip + kImplodeBlock, kept * sizeof state.chainSkip[0]);
+  SlidePositions(state.chainSkip, added);
   state.indexedUpTo -= kImplodeBlock;
-  // Positions not yet added that leave the window are never searched for again.
-  state.pairsUpTo = state.pairsUpTo > kImplodeBlock ? state.pairsUpTo - kImplodeBlock : 0;
+  // Runs that end below kListedRunLength + 1 hold no position a search can reach with four bytes.
+  std::uint32_t dropped = 0;
+  while (dropped < state.listedRuns && state.runs[dropped].end < kImplodeBlock + kListedRunLength + 1) ++dropped;
+  // Links to dropped runs become "none": the runs below those are dropped too.
+  const auto moved = [dropped](std::uint16_t link) { return static_cast<std::uint16_t>(link > dropped ? link - dropped : 0); };
+  for (std::uint32_t i = dropped; i < state.listedRuns; ++i) {
+    const ByteRun run = state.runs[i];
+    state.runs[i - dropped] = {static_cast<std::uint16_t>(run.start > kImplodeBlock ? run.start - kImplodeBlock : 0),
+                               static_cast<std::uint16_t>(run.end - kImplodeBlock), run.byte, moved(run.sameBefore),
+                               run.after, moved(run.sameEnding)};
+  }
+  if (dropped != 0) {
+    for (std::uint32_t byte = 0; byte < 256; ++byte) {
+      state.latestRunOf[byte] = moved(state.latestRunOf[byte]);
+      state.latestRunBelowOf[byte] = moved(state.latestRunBelowOf[byte]);
+    }
+    for (std::uint16_t& latest : state.latestRunEnding) latest = moved(latest);
+  }
+  state.endedRuns = state.endedRuns > dropped ? state.endedRuns - dropped : 0;
+  state.listedRuns -= dropped;
+  state.listedBelow = state.listedBelow > dropped ? state.listedBelow - dropped : 0;
+  std::memmove(state.pairBack, state.pairBack + kImplodeBlock, kept * sizeof state.pairBack[0]);
   state.windowOffset += kImplodeBlock;
 }
 
@@ -317,46 +366,14 @@ inline std::uint32_t RunStart(const std::uint8_t* window, std::uint32_t from, st
 }
 
 // Among the candidates that match 516 bytes the farthest wins; c0 is the nearest of them. All of
-// them share p's first four bytes, so they lie on p's 4-byte chain below c0, down to the lowest
-// position in reach; the walk down that chain is bounded by the dictionary size. `run` is how many
-// of p's bytes repeat its first one (0 when fewer than four do, as in ExtendMatch).
-//
-// In a run every candidate lies in a run of the same byte, and each such run holds at most one
-// position that can match (see ExtendMatch): the walk goes down a run at a time, keeping the last
-// match. Otherwise the chain is collected and tested from its far end, where in a repeating pattern
-// the first test nearly always matches.
-std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest,
-                                std::uint32_t run) {
+// them share p's first eight bytes, so they lie on p's 4-byte chain below c0, down to the lowest
+// position in reach; the walk down that chain is bounded by the dictionary size. The chain is
+// collected and tested from its far end, where in a repeating pattern the first test nearly always
+// matches. (Searches in runs of one byte find their farthest match themselves, see LongestInRuns.)
+std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint32_t c0, std::uint32_t lowest) {
   const std::uint8_t* window = state.window;
   const std::uint64_t word = Word64(window + p);
   const std::uint16_t* previous = state.chainPrevious[kLongestLevel];
-  if (run != 0) {
-    const std::uint64_t runPattern = (word & 0xFF) * 0x0101010101010101ull;
-    std::uint32_t farthest = c0;
-    std::uint32_t c = c0;
-    while (c >= lowest) {
-      if (((Word64(window + c) ^ word) & PrefixMask(4)) != 0) {
-        c = previous[c];
-        continue;
-      }
-      // c is the run's highest position on the chain: c0, whose own run is p's, or one whose run is
-      // four bytes. Nearer positions of a run repeat the byte less often.
-      const std::uint32_t start = RunStart(window, c, runPattern, lowest);
-      if (run == kImplodeMaxMatch) {
-        // p is 516 times one byte: the run's start matches if 516 of its bytes are that byte.
-        if (c - start + RunLength(window, c, runPattern, kImplodeMaxMatch) >= kImplodeMaxMatch) farthest = start;
-      } else {
-        // Only the position whose run is exactly p's can match all of p.
-        const std::uint32_t k = RunLength(window, c, runPattern, run + 1);
-        if (k <= run && c - start >= run - k) {
-          const std::uint32_t candidate = c - (run - k);
-          if (MatchLength(window + candidate, window + p, run) == kImplodeMaxMatch) farthest = candidate;
-        }
-      }
-      c = previous[start];
-    }
-    return farthest;
-  }
   std::uint16_t* candidates = state.farthestCandidates;
   std::uint32_t count = 0;
   for (std::uint32_t c = previous[c0]; c >= lowest; c = previous[c]) candidates[count++] = static_cast<std::uint16_t>(c);
@@ -370,6 +387,121 @@ std::uint32_t FarthestFullMatch(ImplodeState& state, std::uint32_t p, std::uint3
   return c0;
 }
 
+// The result of a search at p whose first four bytes are one byte, `run` of them in a row (4 to
+// 516), over the candidates that match four bytes or more; 0 when there is none, else its length,
+// with its position in *position.
+//
+// Such a candidate lies in a run of the same byte, the candidate's own run being the bytes from it
+// to the run's end. Against p's run of `run` bytes, a candidate whose own run has k bytes matches k
+// bytes when k < run, exactly `run` when k > run, and `run` or more when k == run. So of a run's
+// positions in reach, from s (the run's start or the lowest position in reach) to its end e, the
+// best is e - run, the only one with k == run, when the run is that long (the positions below it
+// match exactly `run`, those above fewer), else s. Among runs the nearest of the longest wins: the
+// runs are looked at from the nearest down, each replacing the best only when longer. When p's run
+// is 516 bytes, every position with 516 bytes of the run ahead matches all of p, and the farthest
+// of those wins: a run's start, of the farthest such run. p's own run is not listed (or lies above
+// the search); its positions below p - 1 have more of the byte ahead than p, and match exactly `run`.
+// The bucket of the runs of `byte` followed by `after`.
+inline std::uint32_t RunEndingBucket(std::uint32_t byte, std::uint32_t after) {
+  return ((byte * 256 + after) * 2654435761u) >> (32 - 10);
+}
+static_assert(kRunEndingBuckets == 1u << 10, "RunEndingBucket gives 10 bits");
+
+inline std::uint32_t Found(std::uint32_t at, std::uint32_t best, std::uint32_t* position) {
+  *position = at;
+  return best;
+}
+
+std::uint32_t LongestInRuns(ImplodeState& state, std::uint32_t p, std::uint32_t lowest, std::uint32_t run,
+                            std::uint32_t* position) {
+  const std::uint8_t* window = state.window;
+  const std::uint8_t byte = window[p];
+  std::uint32_t best = 0;
+  std::uint32_t at = 0;
+  if (p - 2 >= lowest && window[p - 2] == byte && window[p - 1] == byte) {
+    best = run;
+    at = run == kImplodeMaxMatch ? RunStart(window, p - 2, byte * 0x0101010101010101ull, lowest) : p - 2;
+  }
+  std::uint32_t below = state.listedBelow;
+  for (; below < state.listedRuns && state.runs[below].start < p; ++below) {
+    state.latestRunBelowOf[state.runs[below].byte] = static_cast<std::uint16_t>(below + 1);
+  }
+  state.listedBelow = below;
+  // Runs below p's own run have ended: their last positions were added without lengthening them.
+  for (std::uint32_t i = state.endedRuns; i < below && state.runs[i].end <= p; ++i) {
+    ByteRun& ended = state.runs[i];
+    ended.after = window[ended.end];
+    std::uint16_t& latest = state.latestRunEnding[RunEndingBucket(ended.byte, ended.after)];
+    ended.sameEnding = latest;
+    latest = static_cast<std::uint16_t>(i + 1);
+    state.endedRuns = i + 1;
+  }
+  // Looks at one run; false once the runs lie below the lowest position in reach.
+  const auto look = [&](const ByteRun& listed) {
+    if (listed.end < lowest + kListedRunLength) return false;
+    if (listed.end > p) return true;
+    const std::uint32_t s = listed.start > lowest ? listed.start : lowest;
+    const std::uint32_t length = listed.end - s;
+    if (length < run) {
+      if (length > best) {
+        best = length;
+        at = s;
+      }
+    } else if (run == kImplodeMaxMatch) {
+      best = kImplodeMaxMatch;
+      at = s;
+    } else {
+      // Only a candidate that matches beyond the best so far, or all of p, counts.
+      const std::uint32_t c = listed.end - run;
+      const std::uint32_t probe = best < kImplodeMaxMatch ? best : kImplodeMaxMatch - 1;
+      if (window[c + probe] != window[p + probe]) return true;
+      const std::uint32_t n = MatchLength(window + c, window + p, run);
+      if (n > best || n == kImplodeMaxMatch) {
+        best = n;
+        at = c;
+      }
+    }
+    return true;
+  };
+  // Down the list while it holds runs of the byte one after another (the next index is known before
+  // the run is read), else along the link to the next one: a byte whose runs are rare is not kept
+  // waiting by the others. Once the best is p's run or longer (and p's run is not 516 bytes), only
+  // a run as long as p's, and followed by the byte that follows p's run, can match more or all of p:
+  // the rest of the walk follows the runs that end alike.
+  std::uint32_t next = state.latestRunBelowOf[byte];
+  std::uint32_t walkedDownTo = ~0u;  // the runs from this index up have been looked at
+  if (best < run || run == kImplodeMaxMatch) {
+    while (next != 0) {
+      std::uint32_t i = next - 1;
+      for (;;) {
+        const ByteRun& listed = state.runs[i];
+        if (!look(listed)) return Found(at, best, position);
+        if (best >= run && run < kImplodeMaxMatch) {
+          walkedDownTo = i;
+          break;
+        }
+        if (i == 0 || state.runs[i - 1].byte != byte) {
+          next = listed.sameBefore;
+          break;
+        }
+        --i;
+      }
+      if (walkedDownTo != ~0u) break;
+    }
+    if (walkedDownTo == ~0u) return Found(at, best, position);
+  }
+  const std::uint32_t following = window[p + run];
+  for (std::uint32_t link = state.latestRunEnding[RunEndingBucket(byte, following)]; link != 0;) {
+    const ByteRun& listed = state.runs[link - 1];
+    const std::uint32_t index = link - 1;
+    link = listed.sameEnding;
+    if (index >= walkedDownTo || listed.byte != byte || listed.after != following) continue;
+    if (!look(listed)) break;
+  }
+  *position = at;
+  return best;
+}
+
 // Goes on with a search at p that has found `best` bytes at bestPosition, every candidate nearer
 // than it matching fewer; bestPosition is p - 1 when nothing was found yet. Returns the search's
 // result, with its distance - 1 in matchDistance when it is longer than the `best` it was given.
@@ -378,10 +510,33 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
   const std::uint8_t* window = state.window;
   const std::uint64_t word = Word64(window + p);
   std::uint32_t c;
-  // p's run: how many of its bytes repeat its first one, up to 516. Long runs (zeros in executables
-  // above all) put thousands of positions on the same chains; they are passed over a run at a time.
+  // When p's first four bytes are one byte, the candidates are found in the listed runs: long runs
+  // (zeros in executables above all) put thousands of positions on the same chains. The search then
+  // holds no more than `best` only where nothing matches four bytes (when `best` is 3, or the
+  // floor of 2 and a three-byte match decides).
   const std::uint64_t runPattern = (word & 0xFF) * 0x0101010101010101ull;
-  const std::uint32_t run = ((word ^ runPattern) & PrefixMask(4)) == 0 ? RunLength(window, p, runPattern, kImplodeMaxMatch) : 0;
+  if (((word ^ runPattern) & PrefixMask(4)) == 0) {
+    const std::uint32_t run = RunLength(window, p, runPattern, kImplodeMaxMatch);
+    std::uint32_t at;
+    const std::uint32_t longest = LongestInRuns(state, p, lowest, run, &at);
+    if (longest > best || longest == kImplodeMaxMatch) {
+      state.matchDistance = p - at - 1;
+      return longest;
+    }
+    if (longest == 0 && best < 3) {
+      // Nothing matches four bytes; the nearest candidate matching three is the result.
+      const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
+      const std::uint64_t triple = word & PrefixMask(3);
+      c = triples[p];
+      while (c >= lowest && (c >= p - 1 || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
+      if (c >= lowest) {
+        state.matchDistance = p - c - 1;
+        return 3;
+      }
+    }
+    state.matchDistance = p - bestPosition - 1;
+    return best;
+  }
   while (best < kImplodeMaxMatch) {
     // A better candidate shares p's first best + 1 bytes, so it lies on the chain of the longest
     // level not longer than that. The best candidate is on that chain too when it matches the
@@ -392,51 +547,31 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
     const std::uint16_t* previous = state.chainPrevious[level];
     bool better = false;
     c = best >= prefix && bestPosition < p - 1 ? previous[bestPosition] : previous[p];
-    if (run >= prefix) {
-      // p's prefix is all one byte, so is every candidate's on this chain, and each lies in a run of
-      // that byte: the positions of a run follow each other on the chain, from its highest one down to
-      // its start. Against p's run of `run` bytes, a position whose own run has k bytes matches k
-      // bytes when k < run, exactly `run` when k > run, and `run` or more when k == run. So in each
-      // run only one position can beat the others: the one with k == run if the run holds it, else
-      // (all k below run) its start, else (all k above run) its highest position, the nearest of
-      // those that match exactly `run`. Nearer positions of the run match fewer bytes, so the best
-      // stays the nearest of the longest.
+    while (c >= bestPosition) c = previous[c];
+    // A candidate that matches more than `best` matches byte `best` and the level's prefix.
+    const auto beats = [&](std::uint32_t candidate) {
+      if (window[candidate + best] != window[p + best] || ((Word64(window + candidate) ^ word) & mask) != 0) return false;
+      const std::uint32_t n = MatchLength(window + candidate, window + p, prefix);
+      if (n <= best) return false;
+      best = n;
+      bestPosition = candidate;
+      return true;
+    };
+    if (level == kLongestLevel) {
+      // Two candidates a step, the nearer first: c and its link.
+      const std::uint16_t* skip = state.chainSkip;
       while (c >= lowest) {
-        if (c >= bestPosition || ((Word64(window + c) ^ word) & mask) != 0) {
-          c = previous[c];
-          continue;
-        }
-        const std::uint32_t k = RunLength(window, c, runPattern, run + 1);
-        const std::uint32_t start = RunStart(window, c, runPattern, lowest);
-        std::uint32_t candidate;
-        std::uint32_t n;
-        if (k > run) {
-          candidate = c;
-          n = run;
-        } else if (k + (c - start) >= run) {
-          candidate = c - (run - k);
-          n = MatchLength(window + candidate, window + p, run);
-        } else {
-          candidate = start;
-          n = k + (c - start);
-        }
-        if (n > best) {
-          best = n;
-          bestPosition = candidate;
+        const std::uint32_t d = previous[c];
+        const std::uint32_t next = skip[c];
+        if (beats(c) || (d >= lowest && beats(d))) {
           better = true;
           break;
         }
-        // The rest of the run matches no more than what was just looked at.
-        c = previous[start];
+        c = next;
       }
     } else {
-      while (c >= bestPosition) c = previous[c];
       for (; c >= lowest; c = previous[c]) {
-        if (window[c + best] != window[p + best] || ((Word64(window + c) ^ word) & mask) != 0) continue;
-        const std::uint32_t n = MatchLength(window + c, window + p, prefix);
-        if (n > best) {
-          best = n;
-          bestPosition = c;
+        if (beats(c)) {
           better = true;
           break;
         }
@@ -444,7 +579,7 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
     }
     if (!better) break;
   }
-  if (best == kImplodeMaxMatch) bestPosition = FarthestFullMatch(state, p, bestPosition, lowest, run);
+  if (best == kImplodeMaxMatch) bestPosition = FarthestFullMatch(state, p, bestPosition, lowest);
   state.matchDistance = p - bestPosition - 1;
   return best;
 }
@@ -473,11 +608,19 @@ std::uint32_t ExtendMatch(ImplodeState& state, std::uint32_t p, std::uint32_t lo
   const std::uint32_t reach = p - 1;  // candidates lie below p - 1
   const std::uint64_t word = Word64(window + p);
 
-  // The chains link positions with equal hashes; the prefix itself is compared.
-  const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
-  const std::uint64_t triple = word & PrefixMask(3);
-  std::uint32_t c = triples[p];
-  while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
+  std::uint32_t c;
+  if (((word ^ (word & 0xFF) * 0x0101010101010101ull) & PrefixMask(4)) == 0) {
+    // Four times one byte: ExtendMatch looks in the listed runs, and finds any three-byte match.
+    const std::uint32_t n = ExtendMatch(state, p, lowest, 2, reach);
+    if (n > 2) return n;
+    c = 0;
+  } else {
+    // The chains link positions with equal hashes; the prefix itself is compared.
+    const std::uint16_t* triples = state.chainPrevious[kTripleLevel];
+    const std::uint64_t triple = word & PrefixMask(3);
+    c = triples[p];
+    while (c >= lowest && (c >= reach || (Word64(window + c) & PrefixMask(3)) != triple)) c = triples[c];
+  }
   if (c < lowest) {
     c = NearPair(state, p, lowest);
     if (c == 0) return 0;
@@ -612,11 +755,12 @@ std::uint32_t RunPasses(ImplodeState& state, Record& record, std::uint64_t first
     if (inputEnded && limit + kFarthestRead >= kSortedPositionsOffset) SortPositions(state, first, limit);
     if (pass == 0) {
       // From the data's start (`first`), also for a piece that starts coding later in this pass.
-      state.indexedUpTo = state.pairsUpTo = first;
+      StartIndex(state, first);
       // With a 4096-byte dictionary the first pass adds positions from 4612 on, and the 516 below
       // them move down with the window unadded: their links start as "none".
       for (std::uint32_t q = kImplodeBlock; q < first; ++q) {
         for (std::uint32_t level = 0; level < kSearchLevels; ++level) state.chainPrevious[level][q] = 0;
+        state.chainSkip[q] = 0;
       }
     }
     IndexPositions(state, limit);
@@ -655,7 +799,7 @@ ImplodeResult SetUp(ImplodeState& state, std::uint32_t literalMode, std::uint32_
   for (std::uint32_t level = 0; level < kSearchLevels; ++level) {
     std::memset(state.chainLast[level], 0, ChainHashSize(level) * sizeof state.chainLast[level][0]);
   }
-  // Any entry would do for the two-byte lookup (see NearPair), but it reads only values it set.
+  // Any entries would do for the two-byte lookup (see NearPair), but it reads only values it set.
   std::memset(state.pairLatest, 0, sizeof state.pairLatest);
   state.windowOffset = 0;
   std::memset(state.outBuffer, 0, sizeof state.outBuffer);
@@ -757,7 +901,7 @@ void SetUpPass(ImplodeState& state, const ImplodePiece& piece, std::uint64_t pas
   CopyInput(piece, state.window + reserveEnd, blockStart - kImplodeBlock, kImplodeBlock);
   // Every position from 1 on is added to the index in the first pass; none below a search's lowest
   // candidate is ever reached.
-  state.indexedUpTo = state.pairsUpTo = 1;
+  StartIndex(state, 1);
   state.windowOffset = static_cast<std::uint32_t>(blockStart - reserveEnd);
 }
 

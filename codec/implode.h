@@ -42,6 +42,28 @@ constexpr std::uint32_t kMaxChainHashBits = 13;
 constexpr std::uint32_t kChainHashBits[kSearchLevels] = {kMaxChainHashBits, 12};
 constexpr std::uint32_t kMaxChainHashSize = 1u << kMaxChainHashBits;
 constexpr std::uint32_t ChainHashSize(std::uint32_t level) { return 1u << kChainHashBits[level]; }
+// Runs of one byte at least this long are listed (see ImplodeState::runs); a search whose first four
+// bytes are one byte finds all its candidates of four bytes or more in them.
+constexpr std::uint32_t kListedRunLength = 4;
+// Listed runs lie apart from each other in the window and the 3 bytes behind it (each but the last
+// followed by another byte), so at most one in five positions starts one.
+constexpr std::uint32_t kMaxListedRuns = 2048;
+static_assert(kMaxListedRuns * (kListedRunLength + 1) >= kImplodeWindowSize + kListedRunLength + 1,
+              "every run the window can hold must fit the list");
+
+// A run of one byte: window positions start to end (exclusive), the previous listed run of the same
+// byte (its index + 1, 0 for none); and once the run is known to have ended, the byte after it and
+// the previous run whose byte and byte after are those of this one, or share their hash.
+struct ByteRun {
+  std::uint16_t start;
+  std::uint16_t end;
+  std::uint16_t byte;
+  std::uint16_t sameBefore;
+  std::uint16_t after;
+  std::uint16_t sameEnding;
+};
+// Hash buckets of the runs by byte and byte after.
+constexpr std::uint32_t kRunEndingBuckets = 1024;
 
 // The encoder's whole working state, one per call. ImplodeStream sets it up itself, clearing what
 // the coding depends on (the window with the sorted positions, the chain heads and the two-byte
@@ -76,16 +98,34 @@ struct ImplodeState {
   std::uint32_t indexedUpTo;                                        // next position to add
   std::uint16_t chainPrevious[kSearchLevels][kImplodeWindowSize];  // per level and position
   std::uint16_t chainLast[kSearchLevels][kMaxChainHashSize];       // per level and hash: highest position
+  // The longest level's links taken twice (the link of a position's link), so that a walk down its
+  // chain follows two loads side by side instead of one after the other. Position 0's links are 0,
+  // so that "none" leads to "none".
+  std::uint16_t chainSkip[kImplodeWindowSize];
+  // The runs of kListedRunLength bytes or more among the added positions and the bytes their hashes
+  // read, in window order, listed and lengthened as positions are added. A run whose positions start
+  // below the first one added, or below position 1 after the window moves, starts there (no search
+  // reaches further). The runs of each byte are linked from the latest down. A search at p for a
+  // byte starts at the latest run of that byte among the first listedBelow, which start below the
+  // last position searched (searches move up through a pass). Indexes are stored + 1, 0 for none.
+  std::uint32_t listedRuns;
+  std::uint32_t listedBelow;
+  std::uint16_t latestRunOf[256];  // per byte, among all listed runs
+  std::uint16_t latestRunBelowOf[256];  // per byte, among the first listedBelow
+  // The runs that end at or below the last position searched are linked by how they end, the first
+  // endedRuns of them (a search only looks at those: runs end in order).
+  std::uint32_t endedRuns;
+  std::uint16_t latestRunEnding[kRunEndingBuckets];
+  ByteRun runs[kMaxListedRuns];
   // Scratch for finding the farthest of several 516-byte matches: the 4-byte chain below the nearest
   // one, down to the lowest position in reach (fewer positions than the dictionary holds), so that
   // it can be tested from the far end.
   std::uint16_t farthestCandidates[kImplodeBlock];
-  // Two-byte repetitions, looked up by the two bytes themselves: per pair the latest position added
-  // that starts with it, as a stream offset modulo 256 (a two-byte match reaches 256 back at most,
-  // so that tells the position whenever it is in reach). Positions are added in order, shortly
-  // before a search needs them, so no entry ever has to move with the window.
-  std::uint32_t pairsUpTo;     // next window position to add
+  // Two-byte repetitions: per pair the latest position added that starts with it, as a stream offset
+  // modulo 256 (a two-byte match reaches 256 back at most), and per position added how far back
+  // the previous one with its pair lies, modulo 256. Neither changes when the window moves.
   std::uint32_t windowOffset;  // stream offset of window position 0, modulo 2^32
+  std::uint8_t pairBack[kImplodeWindowSize];
   std::uint8_t pairLatest[1u << 16];
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "codec_test_support.h"
 
@@ -221,6 +222,67 @@ TEST(ReferenceEncoder, SameBytesWhereTwoByteRepeatsLieFarApartInTheStream) {
 TEST(ReferenceEncoder, SameBytesWhereMiddleBytesDiffer) {
   const Bytes input = SharedHeadAndTail();
   ASSERT_EQ(codec_test::Implode(input, 0, 4096), codec_test::ReferenceImplode(input, 0, 4096));
+}
+
+// Runs of a byte from `bytes`, `lengths(random)` long, each followed by one of `tails` (or, for an
+// empty tail list, by a random byte), until `size` bytes.
+template <typename Lengths>
+Bytes RunsWithTails(std::size_t size, std::uint32_t seed, const std::vector<std::uint8_t>& bytes,
+                    const std::vector<std::string>& tails, Lengths lengths) {
+  std::mt19937 random(seed);
+  Bytes out;
+  while (out.size() < size) {
+    out.insert(out.end(), lengths(random), bytes[random() % bytes.size()]);
+    const std::string tail = tails.empty() ? std::string(1, static_cast<char>(random())) : tails[random() % tails.size()];
+    out.insert(out.end(), tail.begin(), tail.end());
+  }
+  out.resize(size);
+  return out;
+}
+
+TEST(ReferenceEncoder, SameBytesForRunsOfOneByte) {
+  // A search whose first four bytes are one byte looks only at the runs of that byte; these inputs
+  // give it runs that match p's run exactly and go on into the same tail (or not), runs shorter and
+  // longer than p's, several of 516 bytes and more at once (the farthest wins), runs of other bytes
+  // in between, runs cut by the dictionary's lower edge and runs across the window's moves.
+  const std::vector<std::string> tails = {"a", "ab", "abc", "abcd", "x", "\x01"};
+  std::vector<Sample> samples;
+  samples.push_back({"zero runs of 1 to 40 with tails",
+                     RunsWithTails(40000, 61, {0}, tails, [](std::mt19937& r) { return 1 + r() % 40; })});
+  samples.push_back({"runs of two bytes with tails", RunsWithTails(40000, 62, {0, 0xFF}, tails, [](std::mt19937& r) {
+                       return 1 + r() % (r() % 6 == 0 ? 700 : 12);
+                     })});
+  samples.push_back({"runs of 500 to 540 with tails",
+                     RunsWithTails(60000, 63, {0}, tails, [](std::mt19937& r) { return 500 + r() % 41; })});
+  samples.push_back({"runs of 4 to 8 between random bytes",
+                     RunsWithTails(40000, 64, {0, 'A', 0x90}, {}, [](std::mt19937& r) { return 4 + r() % 5; })});
+  // Runs of every byte value: each byte's runs lie far apart in the list, among the others'.
+  std::vector<std::uint8_t> everyByte(256);
+  for (std::size_t i = 0; i < everyByte.size(); ++i) everyByte[i] = static_cast<std::uint8_t>(i);
+  samples.push_back({"runs of every byte", RunsWithTails(40000, 66, everyByte, {}, [](std::mt19937& r) {
+                       return 4 + r() % (r() % 3 == 0 ? 40 : 5);
+                     })});
+  // Short zero runs spaced a little more or less than a dictionary apart, in unrepeating filler:
+  // the nearest candidate run is cut by, or lies just below, the lowest position in reach.
+  Bytes edges = codec_test::Unrepeating(16000);
+  for (std::size_t at = 100, k = 0; at + 40 < edges.size(); at += 1019 + 2 * (k % 4), ++k) {
+    std::fill_n(edges.begin() + static_cast<std::ptrdiff_t>(at), 4 + k % 20, 0);
+  }
+  samples.push_back({"runs near the dictionary's edge", edges});
+  // Runs starting just below, at and past every block edge, in random filler.
+  Bytes blocks = codec_test::RandomBytes(40000, 65);
+  for (std::size_t edge = 4096, k = 0; edge + 600 < blocks.size(); edge += 4096, ++k) {
+    std::fill_n(blocks.begin() + static_cast<std::ptrdiff_t>(edge - 520 + 7 * k), 3 + 9 * k, 0);
+    std::fill_n(blocks.begin() + static_cast<std::ptrdiff_t>(edge - 5 + k), 4 + 60 * k, 0);
+  }
+  samples.push_back({"runs across block edges", blocks});
+  for (const Sample& sample : samples) {
+    for (const Setting& setting : kSettings) {
+      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
+                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
+          << sample.name << " " << Name(setting);
+    }
+  }
 }
 
 TEST(ReferenceEncoder, SameBytesWhereTheLastPositionsHashBytesPastTheData) {
