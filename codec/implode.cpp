@@ -216,7 +216,7 @@ inline void ListRunPosition(ImplodeState& state, std::uint32_t at, std::uint32_t
   ByteRun* latest = state.runs + state.listedRuns - 1;
   if (state.listedRuns != 0 && latest->end == at + kListedRunLength - 1) {
     latest->end = static_cast<std::uint16_t>(at + kListedRunLength);
-  } else {
+  } else if (state.listedRuns < kMaxListedRuns) {  // always (see kMaxListedRuns)
     state.runs[state.listedRuns++] = {static_cast<std::uint16_t>(at), static_cast<std::uint16_t>(at + kListedRunLength),
                                       static_cast<std::uint16_t>(byte), state.latestRunOf[byte], 0, 0};
     state.latestRunOf[byte] = static_cast<std::uint16_t>(state.listedRuns);

@@ -45,11 +45,11 @@ constexpr std::uint32_t ChainHashSize(std::uint32_t level) { return 1u << kChain
 // Runs of one byte at least this long are listed (see ImplodeState::runs); a search whose first four
 // bytes are one byte finds all its candidates of four bytes or more in them.
 constexpr std::uint32_t kListedRunLength = 4;
-// Listed runs lie apart from each other in the window and the 3 bytes behind it (each but the last
-// followed by another byte), so at most one in five positions starts one.
-constexpr std::uint32_t kMaxListedRuns = 2048;
-static_assert(kMaxListedRuns * (kListedRunLength + 1) >= kImplodeWindowSize + kListedRunLength + 1,
-              "every run the window can hold must fit the list");
+// Listed runs do not overlap, and lie among the positions added (the last one below the window's
+// end) and the 3 bytes their hashes read, each kListedRunLength positions or more (runs of different
+// bytes may touch): so this many fit every window.
+constexpr std::uint32_t kMaxListedRuns = (kImplodeWindowSize + 3) / kListedRunLength + 1;
+static_assert(kMaxListedRuns < 0xFFFF, "run indexes + 1 must fit 16 bits");
 
 // A run of one byte: window positions start to end (exclusive), the previous listed run of the same
 // byte (its index + 1, 0 for none); and once the run is known to have ended, the byte after it and

@@ -256,6 +256,11 @@ TEST(ReferenceEncoder, SameBytesForRunsOfOneByte) {
                      RunsWithTails(60000, 63, {0}, tails, [](std::mt19937& r) { return 500 + r() % 41; })});
   samples.push_back({"runs of 4 to 8 between random bytes",
                      RunsWithTails(40000, 64, {0, 'A', 0x90}, {}, [](std::mt19937& r) { return 4 + r() % 5; })});
+  // Runs of four bytes side by side, as many as the window can hold (a list that is too short
+  // overflows here).
+  Bytes sideBySide(7 * 4096 - 1);
+  for (std::size_t i = 0; i < sideBySide.size(); ++i) sideBySide[i] = static_cast<std::uint8_t>("ABC"[i / 4 % 3]);
+  samples.push_back({"runs of 4 side by side", sideBySide});
   // Runs of every byte value: each byte's runs lie far apart in the list, among the others'.
   std::vector<std::uint8_t> everyByte(256);
   for (std::size_t i = 0; i < everyByte.size(); ++i) everyByte[i] = static_cast<std::uint8_t>(i);
