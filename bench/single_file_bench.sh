@@ -24,10 +24,10 @@ set +o pipefail
 } >payload.bin
 set -o pipefail
 [ "$(stat -c %s payload.bin)" -eq $((256 << 20)) ] || { echo "single_file_bench: the payload is short" >&2; exit 1; }
-cp "$dlls/kernel32.dll" 00kernel32.dll
+cp "$dlls/kernel32.dll" 00kernel32.exe
 # A stand-in stub: a Windows executable holding the marker once; its bytes do not change the work.
 { cat "$dlls/kernel32.dll"; printf '<iiiiiiiiiii>'; } >stub.exe
-printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=00kernel32.dll\r\n[Files]\r\nFile01=00kernel32.dll, 00kernel32.dll\r\nFile02=payload.bin, payload.bin\r\n[Out]\r\nOutputName=bench.exe\r\n[In]\r\nQorFileName=stub.exe\r\n' >list.ini
+printf '[Cmd]\r\nLANG=ENU\r\nTitle=Bench\r\nFileName=00kernel32.exe\r\n[Files]\r\nFile01=00kernel32.exe, 00kernel32.exe\r\nFile02=payload.bin, payload.bin\r\n[Out]\r\nOutputName=bench.exe\r\n[In]\r\nQorFileName=stub.exe\r\n' >list.ini
 
 measure() {  # measure JOBS: prints seconds and peak kB, and keeps the package as bench-JOBS.exe
   /usr/bin/time -f '%e %M' -o time.txt "$qorpack" build -j "$1" list.ini >build.out 2>&1 ||
