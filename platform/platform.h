@@ -393,8 +393,8 @@ Status RemoveFileIfSame(const char* path, const FileIdentity& identity);
 // (`folder`, of identity `folderIdentity`), by the entry's `name` alone: the name is opened
 // relative to the held folder, so no path above it is followed again, and an entry lies on its
 // folder's volume, so the volume is not asked for. (Under Wine that question is a request to its
-// mount manager service, about half a millisecond: two a file took a tenth of an install's time.)
-// The identities are those that IdentifyOpenFile gives, and compare with them.
+// mount manager service, about half a millisecond: two a file took about a twentieth of an
+// install's own time.) The identities are those that IdentifyOpenFile gives, and compare with them.
 Status IdentifyEntry(const FileIdentity& folderIdentity, File& file, FileIdentity& identity);
 Status RemoveEntryIfSame(File& folder, const FileIdentity& folderIdentity, const char* name, const FileIdentity& identity);
 
