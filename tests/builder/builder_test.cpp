@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <thread>
@@ -164,6 +165,17 @@ class BuilderTest : public ::testing::Test {
 
   void Succeeds(const std::string& argumentText = "/m ./list.ini", const BuildOptions& options = BuildOptions()) {
     EXPECT_EXIT(RunBuild(argumentText, options), ::testing::ExitedWithCode(0), "");
+  }
+  // The package of ./list.ini built with each number of threads in `jobs`, by that number.
+  std::map<unsigned, Bytes> BuildWithJobs(std::initializer_list<unsigned> jobs) {
+    std::map<unsigned, Bytes> packages;
+    for (unsigned count : jobs) {
+      BuildOptions options;
+      options.jobs = count;
+      Succeeds("/m ./list.ini", options);
+      packages[count] = ReadWholeFile("out.exe");
+    }
+    return packages;
   }
   void Fails(const std::string& expectedLog, const std::string& argumentText = "/m ./list.ini",
              const BuildOptions& options = BuildOptions()) {
@@ -428,13 +440,7 @@ TEST_F(BuilderTest, AnyNumberOfThreadsGivesTheSameBytes) {
   Write("src/last", Noise(kMaxHeldSource + 20000));
   entries.push_back("last,src\\last");
   List(entries);
-  std::map<unsigned, Bytes> packages;
-  for (unsigned jobs : {1u, 2u, 4u}) {
-    BuildOptions options;
-    options.jobs = jobs;
-    Succeeds("/m ./list.ini", options);
-    packages[jobs] = ReadWholeFile("out.exe");
-  }
+  std::map<unsigned, Bytes> packages = BuildWithJobs({1u, 2u, 4u});
   EXPECT_EQ(packages[1], packages[2]);
   EXPECT_EQ(packages[1], packages[4]);
   // A source refused in the middle: the same log on one thread and on four.
@@ -467,13 +473,7 @@ TEST_F(BuilderTest, LargeFilesCodedInPiecesGiveTheSameBytes) {
   mixed.resize(kMaxHeldSource + (1u << 20));
   Write("src/streamed", mixed);
   List({"v.exe,src\\v", "held,src\\held", "streamed,src\\streamed"});
-  std::map<unsigned, Bytes> packages;
-  for (unsigned jobs : {1u, 2u, 3u}) {
-    BuildOptions options;
-    options.jobs = jobs;
-    Succeeds("/m ./list.ini", options);
-    packages[jobs] = ReadWholeFile("out.exe");
-  }
+  std::map<unsigned, Bytes> packages = BuildWithJobs({1u, 2u, 3u});
   ExpectPackage("out.exe", {"src/v", "src/held", "src/streamed"});
   EXPECT_EQ(packages[1], packages[2]);
   EXPECT_EQ(packages[1], packages[3]);

@@ -54,6 +54,17 @@ std::vector<Sample> Samples() {
   return samples;
 }
 
+// Every sample in every setting: the encoder writes the reference encoder's stream.
+void ExpectTheReferenceStreams(const std::vector<Sample>& samples) {
+  for (const Sample& sample : samples) {
+    for (const Setting& setting : kSettings) {
+      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
+                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
+          << sample.name << " " << Name(setting);
+    }
+  }
+}
+
 TEST(RoundTrip, AllSettingsAllKindsOfData) {
   for (const Sample& sample : Samples()) {
     for (const Setting& setting : kSettings) {
@@ -89,13 +100,7 @@ TEST(RoundTrip, SeveralHundredKilobytes) {
 }
 
 TEST(ReferenceEncoder, SameBytesAsTheEncoder) {
-  for (const Sample& sample : Samples()) {
-    for (const Setting& setting : kSettings) {
-      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
-                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
-          << sample.name << " " << Name(setting);
-    }
-  }
+  ExpectTheReferenceStreams(Samples());
 }
 
 TEST(ReferenceEncoder, SameBytesAtEveryLastPassLength) {
@@ -189,13 +194,7 @@ TEST(ReferenceEncoder, SameBytesWhereTheSearchShortcutsMatter) {
   Bytes zeros(30000, 0);
   for (std::size_t i = 100; i < zeros.size(); i += 37 + i % 211) zeros[i] = static_cast<std::uint8_t>(i);
   samples.push_back({"broken zeros", zeros});
-  for (const Sample& sample : samples) {
-    for (const Setting& setting : kSettings) {
-      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
-                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
-          << sample.name << " " << Name(setting);
-    }
-  }
+  ExpectTheReferenceStreams(samples);
 }
 
 TEST(ReferenceEncoder, SameBytesWhereTwoByteRepeatsLieFarApartInTheStream) {
@@ -210,13 +209,7 @@ TEST(ReferenceEncoder, SameBytesWhereTwoByteRepeatsLieFarApartInTheStream) {
     mixed.insert(mixed.end(), part.begin(), part.end());
   }
   samples.push_back({"zeros and random", mixed});
-  for (const Sample& sample : samples) {
-    for (const Setting& setting : kSettings) {
-      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
-                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
-          << sample.name << " " << Name(setting);
-    }
-  }
+  ExpectTheReferenceStreams(samples);
 }
 
 TEST(ReferenceEncoder, SameBytesWhereMiddleBytesDiffer) {
@@ -281,13 +274,7 @@ TEST(ReferenceEncoder, SameBytesForRunsOfOneByte) {
     std::fill_n(blocks.begin() + static_cast<std::ptrdiff_t>(edge - 5 + k), 4 + 60 * k, 0);
   }
   samples.push_back({"runs across block edges", blocks});
-  for (const Sample& sample : samples) {
-    for (const Setting& setting : kSettings) {
-      ASSERT_EQ(codec_test::Implode(sample.bytes, setting.mode, setting.dictionary),
-                codec_test::ReferenceImplode(sample.bytes, setting.mode, setting.dictionary))
-          << sample.name << " " << Name(setting);
-    }
-  }
+  ExpectTheReferenceStreams(samples);
 }
 
 TEST(ReferenceEncoder, SameBytesWhereTheLastPositionsHashBytesPastTheData) {
