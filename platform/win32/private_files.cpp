@@ -45,6 +45,24 @@ Status NativeStatus(NTSTATUS status) {
   return Status::Error(toError != nullptr ? toError(status) : ERROR_GEN_FAILURE);
 }
 
+// NtCreateFile of `name` relative to the folder handle `parent` (the name alone is looked up there,
+// without regard to case), with the given access, sharing, disposition and options, and the
+// descriptor `descriptor` for what it creates (null: inherited); the handle goes to `opened`.
+Status CreateRelative(HANDLE parent, std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                      ULONG options, void* descriptor, HANDLE& opened) {
+  const auto createFile = NativeFunction<NtCreateFileFunction>("NtCreateFile");
+  if (createFile == nullptr) return false;
+  UNICODE_STRING objectName;
+  objectName.Buffer = &name[0];
+  objectName.Length = objectName.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, parent, descriptor);
+  IO_STATUS_BLOCK io = {};
+  opened = nullptr;
+  return NativeStatus(createFile(&opened, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
+                                 options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0));
+}
+
 }  // namespace
 
 Status RandomBytes(void* buffer, std::uint32_t size) { return RtlGenRandom(buffer, size) != FALSE; }
@@ -66,8 +84,7 @@ Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity], F
   if (!Widen(parentFolder, wideParent)) return false;
   // The folder is created by its name relative to this handle on the parent: the parent is resolved
   // once, and every attempt lands in the same folder.
-  const auto createFile = NativeFunction<NtCreateFileFunction>("NtCreateFile");
-  if (createFile == nullptr) return false;
+  if (NativeFunction<NtCreateFileFunction>("NtCreateFile") == nullptr) return false;
   const HANDLE parentHandle = CreateFileW(wideParent.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
                                           kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (parentHandle == INVALID_HANDLE_VALUE) return false;
@@ -97,18 +114,9 @@ Status CreatePrivateDirectory(const char* parent, char (&path)[kPathCapacity], F
     // be renamed either, so the path keeps leading here). It has no delete access itself: a handle
     // that had would keep out every opener that does not share deleting, among them a finishing
     // command that makes the folder its current directory ("cd /d %~dp0").
-    UNICODE_STRING objectName;
-    objectName.Buffer = &wideName[0];
-    objectName.Length = objectName.MaximumLength = static_cast<USHORT>(wideName.size() * sizeof(wchar_t));
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, parentHandle, descriptor.Get());
-    IO_STATUS_BLOCK io = {};
     HANDLE h = nullptr;
-    const NTSTATUS status = createFile(&h, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                       &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-                                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    created = NativeStatus(status);
+    created = CreateRelative(parentHandle, wideName, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, descriptor.Get(), h);
     if (created) {
       held.Adopt(reinterpret_cast<std::intptr_t>(h));
       std::snprintf(path, kPathCapacity, "%s\\", folder.c_str());
@@ -230,22 +238,12 @@ Status IdentifyEntry(const FileIdentity& folderIdentity, File& file, FileIdentit
 Status RemoveEntryIfSame(File& folder, const FileIdentity& folderIdentity, const char* name, const FileIdentity& identity) {
   std::wstring wide;
   if (!Widen(name, wide)) return false;
-  const auto createFile = NativeFunction<NtCreateFileFunction>("NtCreateFile");
-  if (createFile == nullptr) return false;
   // As RemoveFileIfSame, but the name is opened relative to the held folder (its entry itself:
   // FILE_OPEN_REPARSE_POINT follows no link or junction put there), and deleted through the handle
   // it is compared by.
-  UNICODE_STRING objectName;
-  objectName.Buffer = &wide[0];
-  objectName.Length = objectName.MaximumLength = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, reinterpret_cast<HANDLE>(folder.Handle()),
-                             nullptr);
-  IO_STATUS_BLOCK io = {};
   HANDLE h = nullptr;
-  Status done = NativeStatus(createFile(&h, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr, 0,
-                                        kShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                                        nullptr, 0));
+  Status done = CreateRelative(reinterpret_cast<HANDLE>(folder.Handle()), wide, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               kShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT, nullptr, h);
   if (!done) return done;
   File entry;
   entry.Adopt(reinterpret_cast<std::intptr_t>(h));
